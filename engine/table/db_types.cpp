@@ -1,0 +1,36 @@
+#include "engine/table/db_types.h"
+
+#include <cstdio>
+
+namespace tapir::engine {
+
+namespace {
+
+std::string WithNativeError(const std::string& message, int code, bool formatted) {
+    char number[32];
+    std::snprintf(number, sizeof number, formatted ? "%5d" : "%.5d", code);
+    return message + " - Native error: " + number;
+}
+
+}  // namespace
+
+EDatabaseError EDatabaseError::ForComponent(const std::string& component_name,
+                                            const std::string& message) {
+    if (component_name.empty()) {
+        return EDatabaseError(message);
+    }
+    return EDatabaseError(component_name + ": " + message);
+}
+
+ESQLMemException::ESQLMemException(int code, const std::string& message)
+    : ESQLMemException(code, message, false) {}
+
+ESQLMemException::ESQLMemException(int code, const std::string& bare, bool formatted)
+    : tapir::Exception("ESQLMemException", WithNativeError(bare, code, formatted), code),
+      bare_(bare) {}
+
+ESQLMemException ESQLMemException::Formatted(int code, const std::string& filled_message) {
+    return ESQLMemException(code, filled_message, true);
+}
+
+}  // namespace tapir::engine

@@ -1,0 +1,80 @@
+#pragma once
+// TSQLMemTable: a table of the in-memory database "MEMORY". Adds to the dataset layer
+// the table name, the field and index definitions, index selection by IndexName or
+// IndexFieldNames, the master-detail link, and the table-level operations.
+// Components with the same TableName (case ignored) share one stored table.
+
+#include <string>
+#include <vector>
+
+#include "engine/table/sqlmem_dataset.h"
+
+namespace tapir::engine {
+
+class TDataSource;
+
+struct TFieldDef {
+    std::string Name;
+    TFieldType DataType = ftUnknown;
+    int Size = 0;
+    bool Required = false;
+};
+
+enum class TIndexOption : unsigned {
+    ixPrimary = 1u << 0,
+    ixUnique = 1u << 1,
+    ixDescending = 1u << 2,
+    ixCaseInsensitive = 1u << 3,
+    ixExpression = 1u << 4,
+    ixNonMaintained = 1u << 5,
+};
+using enum TIndexOption;
+using TIndexOptions = unsigned;  // bit set of TIndexOption
+constexpr TIndexOptions operator|(TIndexOption a, TIndexOption b) {
+    return static_cast<unsigned>(a) | static_cast<unsigned>(b);
+}
+constexpr bool HasOption(TIndexOptions set, TIndexOption option) {
+    return (set & static_cast<unsigned>(option)) != 0;
+}
+
+struct TIndexDef {
+    std::string Name;
+    std::string Fields;  // field names separated by ";"
+    TIndexOptions Options = 0;
+    std::string DescFields;
+    std::string CaseInsFields;
+};
+
+class TSQLMemTable : public TSQLMemDataSet {
+public:
+    // TableName defaults to "Table" + a random number in 0..2147483646.
+    explicit TSQLMemTable(std::string component_name = {});
+    ~TSQLMemTable() override;
+
+    const std::string& TableName() const;
+    void SetTableName(const std::string& name);  // only when closed
+    std::vector<TFieldDef>& FieldDefs();
+    std::vector<TIndexDef>& IndexDefs();
+    const std::string& IndexFieldNames() const;
+    void SetIndexFieldNames(const std::string& names);  // clears IndexName
+    const std::string& IndexName() const;
+    void SetIndexName(const std::string& name);  // clears IndexFieldNames
+    TDataSource* MasterSource() const;
+    void SetMasterSource(TDataSource* source);
+    const std::string& MasterFields() const;
+    void SetMasterFields(const std::string& fields);
+    bool Exclusive() const;
+    void SetExclusive(bool exclusive);
+    int MemoryTableAllocBy() const;
+    void SetMemoryTableAllocBy(int rows);
+    bool StoreDefs() const;
+    void SetStoreDefs(bool store);
+    // True when the in-memory database holds a table of this name.
+    bool Exists() const;
+
+    void CreateTable();  // only when closed
+    void EmptyTable();   // only when closed; rows go, definitions and sequences stay
+    void DeleteTable();  // only when closed
+};
+
+}  // namespace tapir::engine
