@@ -1,0 +1,251 @@
+#pragma once
+// TSQLMemCursor: one table component's view of a shared in-memory table. It holds the
+// component's position, current index, range and row filter, keeps the list of visible
+// rows in the cursor's order while the view is restricted, reads rows in that order, and
+// stores, updates and deletes rows after checking the table's constraints.
+// A cursor is used by one thread at a time; every call that touches the rows takes the
+// table's lock for its whole duration, so several cursors on one table may live on
+// different threads.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/table/navigation.h"
+#include "engine/table/record_buffer.h"
+#include "engine/table/table_definition.h"
+
+namespace tapir::engine {
+
+class TSQLMemTableData;
+class TSQLMemDatabaseData;
+class TSQLMemLocalSession;
+
+class TSQLMemCursor {
+public:
+    struct OpenParams {
+        std::string database_name = "MEMORY";
+        std::string session_name;  // empty: the default connection "Default"
+        // The table to open. When the database holds no table of this name (case
+        // ignored) it is created from these definitions; otherwise the stored definitions
+        // are in force and these are ignored (only the name's letter case is taken).
+        TableDefinition definition;
+        bool read_only = false;
+        bool exclusive = false;
+    };
+
+    // Result of a post or delete: code 0 on success; -8 a constraint check failed, -1
+    // the storage refused to add ("Error adding record"), -2 to update ("Error updating
+    // record"), -3 to delete ("Error deleting record"). `message` is the complete text
+    // the component raises as EDatabaseError, e.g. "Primary Key constraint 'Id' violated.
+    // Duplicate found. - Native error: 30319".
+    struct PostResult {
+        int code = 0;
+        std::string message;
+        bool Ok() const { return code == 0; }
+    };
+
+    // Saved position: row identifier and both flags.
+    struct Position {
+        TSQLMemRecordID record_id;
+        bool at_beginning = true;
+        bool at_end = false;
+    };
+
+    // A test on a stored row (null bitmap + field data, layout of FieldDefs()).
+    using RowPredicate = std::function<bool(const std::byte* row)>;
+
+    // Opens the table, creating it when absent; the cursor starts before the first row in
+    // natural order. Throws ESQLMemException: 11245 "Cannot open database '%s'" for an
+    // unknown database name, 10028 "Table not found, table name = %s" for a missing
+    // table of "TEMP", and the creation errors (10025, 11429, 11430, 11432, 11433, 11434,
+    // 11428, 11427, 30289, 30050, 30007, ...) when creating fails; nothing is created
+    // then.
+    explicit TSQLMemCursor(const OpenParams& params);
+    TSQLMemCursor(const TSQLMemCursor&) = delete;
+    TSQLMemCursor& operator=(const TSQLMemCursor&) = delete;
+    // Unregisters from the table; the rows stay.
+    ~TSQLMemCursor();
+
+    // --- Definitions in force (copies of the stored ones) ---
+    const std::string& TableName() const { return table_name_; }
+    const TSQLMemFieldDefs& FieldDefs() const { return field_defs_; }
+    const std::vector<TSQLMemIndexDef>& IndexDefs() const { return index_defs_; }
+    const std::vector<TSQLMemConstraintDef>& ConstraintDefs() const { return constraint_defs_; }
+    // The stored definitions in the component's terms: TFieldType through the type table,
+    // Required from the not-null constraints, index options from the index definitions.
+    TableDefinition StoredDefinition() const;
+    // Null bitmap + field data = offset of the row identifier in a dataset buffer.
+    int32_t DataSize() const { return field_defs_.DataSize(); }
+    int32_t KeyBufferSize() const { return field_defs_.KeyBufferSize(); }
+    // DataSize() + 7; the component adds its calculated-field area.
+    int32_t RecordSize() const { return field_defs_.RecordSize(); }
+    int32_t ConnectionID() const;
+    bool ReadOnly() const { return read_only_; }
+    bool Exclusive() const { return exclusive_; }
+
+    // --- Index ---
+    // Selects the index with this name (case ignored) among IndexDefs(); an empty or
+    // unknown name selects natural (slot) order. Returns whether an index was found.
+    // Deactivates the visible-row list; keeps the row identifier of the position.
+    bool SetIndexName(const std::string& name);
+    // Name of the index in force; empty in natural order.
+    std::string IndexName() const;
+    // ObjectID of the index in force; -1 in natural order.
+    int32_t IndexObjectID() const;
+    // Field numbers of the index columns in key order; empty in natural order.
+    std::vector<int32_t> IndexFieldNos() const;
+    // Compares two buffers (rows or keys) on the first `field_count` columns of the index
+    // in force (0 = all) with the index's column rules: nulls first, descending columns
+    // reversed, case-insensitive columns ignore letter case. Negative, 0 or positive.
+    // Requires: an index is in force.
+    int CompareByIndex(const std::byte* a, const std::byte* b, int32_t field_count = 0) const;
+
+    // --- Navigation ---
+    // Before the first / after the last row: the next grmNext / grmPrior read yields the
+    // first / last visible row.
+    void First();
+    void Last();
+    // Reads the current, next or previous visible row in the cursor's order into `buffer`
+    // (at least RecordSize() bytes): the stored row, the row identifier and the bookmark
+    // flag bfCurrent. grrOK moves the position onto the row and clears both flags.
+    // grrBOF / grrEOF leave the buffer untouched and set the at-beginning / at-end flag;
+    // grrError (the current row is gone or not visible) leaves buffer and position.
+    // An empty view answers grrEOF.
+    TSQLMemGetRecordResult GetRecord(TSQLMemGetRecordMode mode, std::byte* buffer);
+    bool AtBeginning() const { return position_.at_beginning; }
+    bool AtEnd() const { return position_.at_end; }
+    TSQLMemRecordID CurrentRecordID() const { return position_.record_id; }
+    Position SavePosition() const { return position_; }
+    void RestorePosition(const Position& position);
+    // Places the cursor on a stored row (for bookmarks); false when the identifier holds
+    // no visible row (position unchanged).
+    bool GotoRecordID(TSQLMemRecordID id);
+
+    // Rows visible through this cursor: the visible-row list's length while a range or a
+    // filter is in force, else every row of the table.
+    int64_t RecordCount();
+    // 1-based number of the current row in the cursor's order; -1 at the beginning, the
+    // end or on an empty view.
+    int64_t RecNo();
+    // Places the cursor on the rec_no-th visible row (1-based); false (position
+    // unchanged) when there is none. Throws ESQLMemException 10457 "Invalid bit no" only
+    // for a slot array out of step with its row count.
+    bool SetRecNo(int64_t rec_no);
+
+    // --- Range (a master-detail link is a range) ---
+    // Copies the keys (KeyBufferSize() bytes each, or nullptr for no bound). A row is in
+    // range when it compares (CompareByIndex over the bound's field count, 0 = all
+    // columns) >= start (> when start_exclusive) and <= end (< when end_exclusive).
+    // Deactivates the visible-row list; the position is kept (call First() to start at
+    // the first row of the range). With no index in force, a range admits every row.
+    void ApplyRange(const std::byte* start_key, const std::byte* end_key, bool start_exclusive,
+                    bool end_exclusive, int32_t start_count, int32_t end_count);
+    void ResetRange();
+    bool HasRange() const { return start_key_.has_value() || end_key_.has_value(); }
+    // True when these bounds equal the ones in force byte for byte (field data and flags).
+    bool IsSameRange(const std::byte* start_key, const std::byte* end_key, bool start_exclusive,
+                     bool end_exclusive, int32_t start_count, int32_t end_count) const;
+
+    // --- Row filter (the component's filter test) ---
+    // A row is visible when it is in range and the filter accepts it. Setting or clearing
+    // deactivates the visible-row list.
+    void SetRowFilter(RowPredicate filter);
+    void ClearRowFilter();
+
+    // Finds the first visible row, in the cursor's order, that `matches` accepts; on
+    // success the cursor is placed there and the row read into `buffer` (when given), on
+    // failure the position is restored.
+    bool Locate(const RowPredicate& matches, std::byte* buffer = nullptr);
+
+    // --- Row buffers ---
+    // A new row: every field null, defaults, each autoinc field the next number of its
+    // sequence; row identifier -1/-1 and bookmark flag bfInserted. Throws ESQLMemException
+    // 30009 "Sequence '%s' overflow" when a sequence passes its maximum (nothing else in
+    // the buffer is meaningful then).
+    void InitNewRecord(std::byte* buffer);
+    // A key buffer: zero bytes, then every field null.
+    void InitKeyBuffer(std::byte* key) const;
+    // Field access through the cursor's field list (the component's field numbers).
+    // Throw ESQLMemException 10005 / 10006 "Invalid field number - FieldNo = %d,
+    // FieldCount = %d" for a field number that is not a column.
+    bool GetFieldData(int32_t field_no, void* dest, const std::byte* buffer) const;
+    void SetFieldData(int32_t field_no, const void* source, std::byte* buffer) const;
+
+    // --- Changes ---
+    // Checks the constraints (not null and check per column in column order, then primary
+    // key and unique per index in index order), then stores the row and files it in every
+    // index. On success the buffer gets the new row identifier and bookmark flag
+    // bfInserted, and the cursor is on the new row, or, when the row is outside its view,
+    // back where it was. A failed check stores nothing (code -8).
+    PostResult InsertRecord(std::byte* buffer);
+    // Same checks with the old values (a row keeping its own key is no duplicate), then
+    // rewrites the row identified by new_buffer's row identifier and re-files it in the
+    // indexes. A row leaving the view is dropped from the visible-row list and the cursor
+    // moves to the next row, else the previous one.
+    PostResult UpdateRecord(const std::byte* old_buffer, std::byte* new_buffer);
+    // Deletes the row identified by buffer's row identifier. The cursor moves to the row
+    // that followed it in the cursor's order and view, else the one before it, else to
+    // the beginning.
+    PostResult DeleteRecord(const std::byte* buffer);
+
+    // --- Sequences ---
+    // The value this connection drew last for the autoinc column. Throws ESQLMemException
+    // 30012 "No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
+    // or 30335 "Field #%d not found".
+    int64_t LastAutoincValue(int32_t field_no) const;
+    // Sets the column's sequence value: the next new row gets value + Increment.
+    void SetAutoincValue(int32_t field_no, int64_t value);
+
+private:
+    friend class TSQLMemTableData;
+
+    bool Restricted() const;
+    bool IsVisible(const std::byte* row) const;
+    void DeactivateVisibleList();
+    void EnsureVisibleList();
+    TSQLMemGetRecordResult ReadRestricted(TSQLMemGetRecordMode mode, std::byte* buffer);
+    TSQLMemGetRecordResult ReadUnrestricted(TSQLMemGetRecordMode mode, std::byte* buffer);
+    void CopyOut(TSQLMemRecordID id, std::byte* buffer) const;
+    int64_t FindInVisibleList(TSQLMemRecordID id) const;
+    void AppendToVisibleList(TSQLMemRecordID id);
+    void InsertIntoVisibleList(TSQLMemRecordID id, const std::byte* row);
+    void RemoveFromVisibleList(TSQLMemRecordID id);
+    // Where a new row goes among the visible rows in key order.
+    size_t VisibleInsertPosition(const std::byte* row) const;
+    std::optional<TSQLMemRecordID> NeighbourInView(TSQLMemRecordID id);
+    // Called by the table when another cursor changed its rows: a built list may be stale.
+    void OnTableChangedElsewhere();
+
+    TSQLMemLocalSession* session_ = nullptr;
+    TSQLMemDatabaseData* database_ = nullptr;
+    TSQLMemTableData* table_ = nullptr;
+    std::string table_name_;
+    bool read_only_ = false;
+    bool exclusive_ = false;
+    TSQLMemFieldDefs field_defs_;
+    std::vector<TSQLMemIndexDef> index_defs_;
+    std::vector<TSQLMemConstraintDef> constraint_defs_;
+    int32_t index_no_ = -1;  // into index_defs_; -1 = natural order
+    Position position_;
+    std::optional<std::vector<std::byte>> start_key_;
+    std::optional<std::vector<std::byte>> end_key_;
+    bool start_exclusive_ = false;
+    bool end_exclusive_ = false;
+    int32_t start_count_ = 0;
+    int32_t end_count_ = 0;
+    RowPredicate filter_;
+    // Visible-row list: row identifiers in the cursor's order while active.
+    struct VisibleList {
+        bool active = false;
+        bool indexed = false;
+        bool sorted_by_id = true;
+        std::vector<TSQLMemRecordID> ids;
+    } visible_;
+    std::vector<std::byte> scratch_;
+};
+
+}  // namespace tapir::engine

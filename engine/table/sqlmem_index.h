@@ -1,0 +1,70 @@
+#pragma once
+// TSQLMemIndex: one index of an in-memory table, keeping the row identifiers in key order
+// by the index's column rules (nulls first, descending columns reversed, case-insensitive
+// text). Rows with equal keys keep the order in which they were filed. Guarded by the
+// owning table's lock.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/table/record_buffer.h"
+#include "engine/table/table_definition.h"
+
+namespace tapir::engine {
+
+class TSQLMemMemoryRecordManager;
+
+// One key column resolved against the table's columns.
+struct TSQLMemKeyPart {
+    int32_t FieldNo = 0;
+    int32_t RecordOffset = 0;
+    TSQLMemBaseFieldType DataType = bftUnknown;
+    bool Descending = false;
+    bool CaseInsensitive = false;
+};
+
+class TSQLMemIndex {
+public:
+    // Throws ESQLMemException 30024 "Field #%d not found"-style errors are not possible
+    // here: the table checks column names first; an unknown name raises 10031
+    // "Field '%s' not found in index '%s'".
+    TSQLMemIndex(const TSQLMemIndexDef& def, const TSQLMemFieldDefs& fields,
+                 const TSQLMemMemoryRecordManager& records);
+
+    const TSQLMemIndexDef& Def() const { return def_; }
+    const std::vector<TSQLMemKeyPart>& Parts() const { return parts_; }
+
+    // Compares two buffers (rows or key buffers) over the first part_count parts
+    // (0 or more than the parts: all). Negative, 0 or positive.
+    int CompareRecordBuffersByIndex(const std::byte* a, const std::byte* b,
+                                    int32_t part_count = 0) const;
+    // False when another row already holds the key of `row` (unique or primary only).
+    bool CanInsertRecord(const std::byte* row) const;
+    // False when a row other than `id` holds the key of new_row.
+    bool CanUpdateRecord(TSQLMemRecordID id, const std::byte* new_row) const;
+    void InsertRecord(TSQLMemRecordID id, const std::byte* row);
+    // `row` is the stored row (its key finds the entry).
+    void DeleteRecord(TSQLMemRecordID id, const std::byte* row);
+    void UpdateRecord(TSQLMemRecordID id, const std::byte* old_row, const std::byte* new_row);
+    void Empty() { order_.clear(); }
+
+    // Rows in key order.
+    int64_t Count() const { return static_cast<int64_t>(order_.size()); }
+    TSQLMemRecordID At(int64_t position) const;
+    // Position of the row in key order; -1 when the index does not hold it.
+    int64_t PositionOf(TSQLMemRecordID id, const std::byte* row) const;
+    // First position whose key is not less (upper: greater) than `key` over part_count.
+    int64_t LowerBound(const std::byte* key, int32_t part_count = 0) const;
+    int64_t UpperBound(const std::byte* key, int32_t part_count = 0) const;
+
+private:
+    const std::byte* Row(int32_t slot) const;
+
+    TSQLMemIndexDef def_;
+    std::vector<TSQLMemKeyPart> parts_;
+    const TSQLMemMemoryRecordManager& records_;
+    std::vector<int32_t> order_;  // slots in key order
+};
+
+}  // namespace tapir::engine

@@ -1,0 +1,69 @@
+#pragma once
+// TSQLMemMemoryRecordManager: the rows of one in-memory table in a single growable block
+// of fixed-size slots, with a free-slot bitmap. A row's identifier is its slot number.
+// New rows take the slot after the highest used one, so slots freed below it are not
+// reused until the table is emptied. Thread-safe (its own lock, rank 5).
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "engine/table/navigation.h"
+#include "engine/table/sqlmem_memory_manager.h"
+
+namespace tapir::engine {
+
+class TSQLMemMemoryRecordManager {
+public:
+    // Throws ESQLMemException 10017 "Invalid record size = 0" for row_size 0. A growth
+    // step below 1 counts as 1.
+    TSQLMemMemoryRecordManager(int32_t row_size, int32_t alloc_by);
+    TSQLMemMemoryRecordManager(const TSQLMemMemoryRecordManager&) = delete;
+    TSQLMemMemoryRecordManager& operator=(const TSQLMemMemoryRecordManager&) = delete;
+
+    // Stores a copy of `row` (RowSize() bytes) and returns its identifier.
+    TSQLMemRecordID AddRecord(const std::byte* row);
+    // False when the identifier is outside lowest..highest or free.
+    bool UpdateRecord(TSQLMemRecordID id, const std::byte* row);
+    bool DeleteRecord(TSQLMemRecordID id);
+    bool RecordExists(TSQLMemRecordID id) const;
+    // The stored row; nullptr when the identifier holds none. Valid until the next add or
+    // empty (the block may move).
+    const std::byte* RecordPointer(TSQLMemRecordID id) const;
+    // First, last, current, next or prior row in slot order (see TSQLMemNavigationInfo);
+    // copies the row into info.RecordBuffer when given.
+    void GetRecord(TSQLMemNavigationInfo& info) const;
+    // Frees every row: capacity 0, count 0, bounds 0; the dense flag stays.
+    void Empty();
+    // Slot of the n-th stored row (from 0). Throws ESQLMemException 10457 "Invalid bit no
+    // = %d, number of bits = %d" when the bitmap runs past the capacity.
+    int32_t SlotOfRow(int64_t row_no) const;
+    // Rows stored in slots up to and including `slot`.
+    int64_t RowsUpTo(int32_t slot) const;
+
+    int64_t RecordCount() const;
+    int32_t RowSize() const { return row_size_; }
+    int32_t Capacity() const;
+    int32_t LowestSlot() const;
+    int32_t HighestSlot() const;
+    bool Dense() const;
+
+private:
+    bool IsFree(int32_t slot) const;
+    int32_t NextUsed(int32_t slot) const;  // -1 when none
+    int32_t PriorUsed(int32_t slot) const;  // -1 when none
+
+    // Guards everything below; rank 5.
+    mutable std::recursive_mutex mutex_;
+    int32_t row_size_;
+    int32_t alloc_by_;
+    int32_t capacity_ = 0;
+    MemoryBlock slots_;
+    MemoryBlock free_bitmap_;
+    int64_t row_count_ = 0;
+    int32_t lowest_ = 0;
+    int32_t highest_ = 0;
+    bool dense_ = true;
+};
+
+}  // namespace tapir::engine

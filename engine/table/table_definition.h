@@ -1,0 +1,89 @@
+#pragma once
+// Definitions a table is created from and the engine-level definitions it keeps: columns,
+// indexes with their column rules, and constraints. The dataset layer describes a new
+// table with TableDefinition; the storage turns it into the stored definitions.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/table/db_types.h"
+
+namespace tapir::engine {
+
+// --- What a table is created from ---
+
+struct TableFieldSpec {
+    std::string name;
+    TFieldType data_type = ftUnknown;
+    int32_t size = 0;  // characters for text, 0 otherwise
+    bool required = false;
+    // Sequence settings of an autoinc column.
+    int64_t increment = 1;
+    int64_t initial_value = 0;
+    int64_t min_value = 0;
+    int64_t max_value = INT64_MAX;
+    bool cycled = false;
+    // Check constraint on a numeric column: a null value passes.
+    std::optional<double> check_min;
+    std::optional<double> check_max;
+};
+
+struct TableIndexSpec {
+    std::string name;
+    std::string fields;  // field names separated by ";"
+    bool primary = false;
+    bool unique = false;
+    // Descending / case-insensitive: every column when the matching list is empty, else
+    // only the columns named in it. A column named in a list is so even without the flag.
+    bool descending = false;
+    bool case_insensitive = false;
+    std::string desc_fields;      // ";"-list
+    std::string case_ins_fields;  // ";"-list
+};
+
+struct TableDefinition {
+    std::string name;
+    std::vector<TableFieldSpec> fields;
+    std::vector<TableIndexSpec> indexes;
+    int32_t alloc_by = 1000;  // slot array growth step; values below 1 count as 1
+};
+
+// --- Stored definitions ---
+
+struct TSQLMemIndexColumn {
+    std::string FieldName;
+    bool Descending = false;
+    bool CaseInsensitive = false;
+};
+
+struct TSQLMemIndexDef {
+    std::string Name;
+    int32_t ObjectID = -1;
+    bool Unique = false;
+    bool Primary = false;
+    std::vector<TSQLMemIndexColumn> Columns;
+};
+
+enum class ConstraintKind : int { PrimaryKey = 0, Unique, NotNull, Check, ForeignKey };
+
+struct TSQLMemConstraintDef {
+    std::string Name;
+    int32_t ObjectID = -1;
+    ConstraintKind Kind = ConstraintKind::NotNull;
+    std::string TableName;
+    int32_t FieldNo = -1;  // NotNull, Check
+    int32_t IndexNo = -1;  // PrimaryKey, Unique: position in the index definitions
+    std::optional<double> MinValue;  // Check
+    std::optional<double> MaxValue;  // Check
+};
+
+// Splits a ";"-separated list of names; blanks around names are dropped, empty names kept
+// out.
+std::vector<std::string> SplitFieldList(const std::string& list);
+// Upper case of ASCII letters; names compare without regard to case this way.
+std::string UpperName(const std::string& name);
+bool SameName(const std::string& a, const std::string& b);
+
+}  // namespace tapir::engine
