@@ -1,0 +1,421 @@
+#include "transfer/tcp_connection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "transfer/errors.h"
+#include "transfer/socket_error.h"
+
+namespace tapir::transfer {
+
+namespace {
+
+[[noreturn]] void ThrowErrno(int errno_value) {
+    throw EIdSocketError(SocketErrorFromErrno(errno_value));
+}
+
+bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
+    return left.size() == right.size() &&
+           std::equal(left.begin(), left.end(), right.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+std::string LookUpHostName(const std::string& host) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    if (rc != 0 || result == nullptr) {
+        const int error_number = SocketErrorFromResolver(rc == 0 ? EAI_NONAME : rc);
+        if (result != nullptr) {
+            ::freeaddrinfo(result);
+        }
+        throw EIdSocketError(error_number);
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+    ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
+    ::freeaddrinfo(result);
+    return text;
+}
+
+sockaddr_in MakeAddress(const std::string& dotted, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (::inet_pton(AF_INET, dotted.c_str(), &address.sin_addr) != 1) {
+        throw EIdSocketError(SocketErrorFromErrno(EADDRNOTAVAIL));
+    }
+    return address;
+}
+
+std::string AddressText(const sockaddr_in& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return text;
+}
+
+// Waits until `fd` is readable (or hung up); no time limit.
+void WaitReadable(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    while (::poll(&entry, 1, -1) < 0) {
+        if (errno != EINTR) {
+            ThrowErrno(errno);
+        }
+    }
+}
+
+}  // namespace
+
+SocketHandle& SocketHandle::operator=(SocketHandle&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        fd_ = other.Release();
+    }
+    return *this;
+}
+
+SocketHandle::~SocketHandle() { Reset(); }
+
+int SocketHandle::Release() noexcept {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void SocketHandle::Reset() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool IsDottedAddress(std::string_view text) {
+    int parts = 0;
+    std::size_t pos = 0;
+    while (true) {
+        std::size_t digits = 0;
+        int value = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
+            value = value * 10 + (text[pos] - '0');
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) {
+            return false;
+        }
+        ++parts;
+        if (pos == text.size()) {
+            return parts == 4;
+        }
+        if (text[pos] != '.' || parts == 4) {
+            return false;
+        }
+        ++pos;
+    }
+}
+
+std::string ResolveHost(const std::string& host, bool* looked_up) {
+    if (looked_up != nullptr) {
+        *looked_up = false;
+    }
+    if (EqualsIgnoringCase(host, "LOCALHOST")) {
+        return "127.0.0.1";
+    }
+    if (IsDottedAddress(host)) {
+        // inet_pton wants no leading zeros; normalise "010.0.0.1" to "10.0.0.1".
+        std::string normalised;
+        std::size_t start = 0;
+        while (start <= host.size()) {
+            const std::size_t dot = std::min(host.find('.', start), host.size());
+            normalised += std::to_string(std::stoi(host.substr(start, dot - start)));
+            if (dot < host.size()) {
+                normalised += '.';
+            }
+            start = dot + 1;
+        }
+        return normalised;
+    }
+    if (looked_up != nullptr) {
+        *looked_up = true;
+    }
+    return LookUpHostName(host);
+}
+
+void TcpConnection::DoStatus(ConnectionStatus kind, const std::string& text) {
+    if (OnStatus) {
+        OnStatus(kind, text);
+    }
+}
+
+void TcpConnection::ThrowLastError() { ThrowErrno(errno); }
+
+void TcpConnection::Connect() {
+    if (open_) {
+        throw EIdAlreadyConnected();
+    }
+    listener_.Reset();
+    socket_.Reset();
+    input_.clear();
+    closed_by_peer_ = false;
+    SocketHandle handle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!handle.Valid()) {
+        ThrowLastError();
+    }
+    const bool needs_lookup = !EqualsIgnoringCase(host_, "LOCALHOST") && !IsDottedAddress(host_);
+    if (needs_lookup) {
+        DoStatus(ConnectionStatus::Resolving, "Resolving hostname " + host_ + ".");
+    }
+    peer_address_ = ResolveHost(host_);
+    DoStatus(ConnectionStatus::Connecting, "Connecting to " + peer_address_ + ".");
+    const sockaddr_in address = MakeAddress(peer_address_, port_);
+    int rc;
+    do {
+        rc = ::connect(handle.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+        ThrowLastError();  // `handle` closes the socket on the way out.
+    }
+    ReadLocalAddress(handle.Get());
+    socket_ = std::move(handle);
+    open_ = true;
+    DoStatus(ConnectionStatus::Connected, "Connected.");
+    if (OnConnected) {
+        OnConnected();
+    }
+}
+
+void TcpConnection::ReadLocalAddress(int fd) {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+        local_address_ = AddressText(local);
+        local_port_ = ntohs(local.sin_port);
+    }
+}
+
+void TcpConnection::CloseSocket() noexcept {
+    if (open_.exchange(false) && socket_.Valid()) {
+        ::shutdown(socket_.Get(), SHUT_RDWR);
+    }
+}
+
+void TcpConnection::Shutdown() noexcept { CloseSocket(); }
+
+void TcpConnection::Disconnect() {
+    if (!open_) {
+        return;
+    }
+    DoStatus(ConnectionStatus::Disconnecting, "Disconnecting from " + peer_address_ + ".");
+    CloseSocket();
+    DoStatus(ConnectionStatus::Disconnected, "Not connected.");
+    if (OnDisconnected) {
+        OnDisconnected();
+    }
+}
+
+bool TcpConnection::Connected() {
+    if (closed_by_peer_) {
+        CloseSocket();
+    }
+    return open_;
+}
+
+void TcpConnection::CheckClosed(bool raise) {
+    if (closed_by_peer_) {
+        CloseSocket();
+    }
+    if (raise && !open_ && input_.empty()) {
+        throw EIdConnClosedGracefully();
+    }
+}
+
+void TcpConnection::Receive() {
+    if (!open_ || !socket_.Valid()) {
+        throw EIdSocketError(kWsaSocketShutDown);
+    }
+    WaitReadable(socket_.Get());
+    char buffer[kReceiveSize];
+    ssize_t received;
+    do {
+        received = ::recv(socket_.Get(), buffer, sizeof buffer, 0);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0) {
+        const int error_number = SocketErrorFromErrno(errno);
+        if (error_number == kWsaSocketShutDown) {
+            CloseSocket();
+            if (!input_.empty()) {
+                return;
+            }
+        }
+        throw EIdSocketError(error_number);
+    }
+    if (received == 0) {
+        closed_by_peer_ = true;
+        return;
+    }
+    input_.append(buffer, static_cast<std::size_t>(received));
+}
+
+void TcpConnection::Write(std::string_view bytes) {
+    if (bytes.empty()) {
+        return;
+    }
+    if (!open_ || !socket_.Valid()) {
+        throw EIdSocketError(kWsaSocketShutDown);
+    }
+    std::size_t sent_total = 0;
+    while (sent_total < bytes.size()) {
+        const ssize_t sent = ::send(socket_.Get(), bytes.data() + sent_total,
+                                    bytes.size() - sent_total, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int error_number = SocketErrorFromErrno(errno);
+            if (error_number == kWsaSocketShutDown) {
+                CloseSocket();
+            }
+            throw EIdSocketError(error_number);
+        }
+        if (sent == 0) {
+            closed_by_peer_ = true;
+            CloseSocket();
+            if (input_.empty()) {
+                throw EIdConnClosedGracefully();
+            }
+            return;
+        }
+        sent_total += static_cast<std::size_t>(sent);
+    }
+}
+
+std::string TcpConnection::ReadLn() {
+    std::size_t searched = 0;
+    std::size_t line_feed;
+    while ((line_feed = input_.find('\n', searched)) == std::string::npos) {
+        searched = input_.size();
+        if (searched > max_line_length_) {
+            throw EIdMaxLineLengthExceeded(max_line_length_);
+        }
+        if (closed_by_peer_) {
+            CloseSocket();
+            throw EIdConnClosedGracefully();
+        }
+        Receive();
+    }
+    std::size_t line_end = line_feed;
+    if (line_end > 0 && input_[line_end - 1] == '\r') {
+        --line_end;
+    }
+    if (line_end > max_line_length_) {
+        throw EIdMaxLineLengthExceeded(max_line_length_);
+    }
+    std::string line = input_.substr(0, line_end);
+    input_.erase(0, line_feed + 1);
+    return line;
+}
+
+std::string TcpConnection::ReadAvailable() {
+    if (open_ && !closed_by_peer_) {
+        Receive();
+    }
+    std::string taken;
+    taken.swap(input_);
+    return taken;
+}
+
+void TcpConnection::ReadUntilClose(const std::function<void(std::string_view)>& sink) {
+    while (true) {
+        if (!input_.empty()) {
+            std::string chunk;
+            chunk.swap(input_);
+            sink(chunk);
+        }
+        if (closed_by_peer_ || !open_) {
+            CloseSocket();
+            return;
+        }
+        Receive();
+    }
+}
+
+void TcpConnection::ReadUntilClose(std::string& dest) {
+    ReadUntilClose([&dest](std::string_view chunk) { dest.append(chunk); });
+}
+
+void TcpConnection::Listen(const std::string& local_address) {
+    if (open_) {
+        throw EIdAlreadyConnected();
+    }
+    socket_.Reset();
+    input_.clear();
+    closed_by_peer_ = false;
+    SocketHandle handle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!handle.Valid()) {
+        ThrowLastError();
+    }
+    const sockaddr_in address = MakeAddress(local_address, 0);
+    if (::bind(handle.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0 ||
+        ::listen(handle.Get(), 1) < 0) {
+        ThrowLastError();
+    }
+    ReadLocalAddress(handle.Get());
+    listener_ = std::move(handle);
+}
+
+bool TcpConnection::Accept(TcpConnection* watch) {
+    pollfd entries[2] = {{listener_.Get(), POLLIN, 0}, {-1, POLLIN, 0}};
+    nfds_t count = 1;
+    if (watch != nullptr && watch->open_ && watch->socket_.Valid()) {
+        if (watch->HasBufferedInput()) {
+            return false;
+        }
+        entries[1].fd = watch->socket_.Get();
+        count = 2;
+    }
+    while (true) {
+        const int rc = ::poll(entries, count, -1);
+        if (rc < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowLastError();
+        }
+        if (entries[0].revents != 0) {
+            break;
+        }
+        if (count == 2 && entries[1].revents != 0) {
+            return false;
+        }
+    }
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    int fd;
+    do {
+        fd = ::accept4(listener_.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        ThrowLastError();
+    }
+    listener_.Reset();
+    socket_ = SocketHandle(fd);
+    peer_address_ = AddressText(peer);
+    ReadLocalAddress(fd);
+    open_ = true;
+    return true;
+}
+
+}  // namespace tapir::transfer

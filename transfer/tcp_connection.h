@@ -1,0 +1,143 @@
+#pragma once
+// One IPv4 TCP connection as the FTP and telnet clients use it: blocking connect with status
+// reports, an input buffer from which lines or whatever has arrived are taken, writes that send
+// every byte, and a listening mode for FTP data connections.
+// Thread safety: one thread reads; Write(), Shutdown() and Connected() may be called from a
+// second thread meanwhile. Closing is a shutdown() plus a flag; the descriptor itself is only
+// released by Connect(), Listen() or the destructor, so a reader blocked on it never sees the
+// number reused.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tapir::transfer {
+
+enum class ConnectionStatus : int {
+    Resolving = 0,
+    Connecting = 1,
+    Connected = 2,
+    Disconnecting = 3,
+    Disconnected = 4,
+};
+
+// Move-only owner of a socket descriptor.
+class SocketHandle {
+public:
+    SocketHandle() = default;
+    explicit SocketHandle(int fd) : fd_(fd) {}
+    SocketHandle(const SocketHandle&) = delete;
+    SocketHandle& operator=(const SocketHandle&) = delete;
+    SocketHandle(SocketHandle&& other) noexcept : fd_(other.Release()) {}
+    SocketHandle& operator=(SocketHandle&& other) noexcept;
+    ~SocketHandle();
+
+    [[nodiscard]] int Get() const noexcept { return fd_; }
+    [[nodiscard]] bool Valid() const noexcept { return fd_ >= 0; }
+    int Release() noexcept;
+    void Reset() noexcept;
+
+private:
+    int fd_ = -1;
+};
+
+class TcpConnection {
+public:
+    using StatusHandler = std::function<void(ConnectionStatus kind, const std::string& text)>;
+    using NotifyHandler = std::function<void()>;
+
+    // At most this many bytes are taken from the socket per receive call.
+    static constexpr std::size_t kReceiveSize = 32768;
+    // ReadLn fails once this many bytes are buffered without a line end.
+    static constexpr std::size_t kDefaultMaxLineLength = 1024 * 1024;
+
+    TcpConnection() = default;
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
+    ~TcpConnection() = default;
+
+    // Optional handlers; each is skipped when empty.
+    StatusHandler OnStatus;
+    NotifyHandler OnConnected;
+    NotifyHandler OnDisconnected;
+
+    const std::string& Host() const { return host_; }
+    void SetHost(std::string host) { host_ = std::move(host); }
+    std::uint16_t Port() const { return port_; }
+    void SetPort(std::uint16_t port) { port_ = port; }
+    std::size_t MaxLineLength() const { return max_line_length_; }
+    void SetMaxLineLength(std::size_t length) { max_line_length_ = length; }
+
+    // Opens the connection to Host():Port(). Throws EIdAlreadyConnected when open,
+    // EIdSocketError when resolving or connecting fails (the connection stays closed).
+    void Connect();
+    // Closes the connection with the disconnecting/disconnected reports; nothing when closed.
+    void Disconnect();
+    // True while the connection is open. A connection whose peer has been seen to close is
+    // closed first; its buffered input stays readable.
+    [[nodiscard]] bool Connected();
+    // Closes the connection when the peer has been seen to close; then, if `raise` is true, the
+    // connection is closed and no input is buffered, throws EIdConnClosedGracefully.
+    void CheckClosed(bool raise);
+    // Thread-safe: shuts the socket down in both directions, which releases a read blocked in
+    // another thread, and marks the connection closed. No status is reported.
+    void Shutdown() noexcept;
+
+    // Sends every byte. Throws EIdSocketError (10058 once closed) or EIdConnClosedGracefully.
+    void Write(std::string_view bytes);
+    // Returns the next line without its LF and one CR before it. Throws EIdConnClosedGracefully
+    // when the peer closes before a line end, EIdMaxLineLengthExceeded past MaxLineLength().
+    [[nodiscard]] std::string ReadLn();
+    // If open, waits until readable and receives once; returns the whole input buffer, possibly
+    // empty. A close by the peer raises nothing here.
+    [[nodiscard]] std::string ReadAvailable();
+    // Hands the buffered input and then everything received to `sink` until the peer closes.
+    void ReadUntilClose(const std::function<void(std::string_view)>& sink);
+    void ReadUntilClose(std::string& dest);
+
+    // Binds a listening socket to `local_address` and a free port (backlog 1).
+    // Throws EIdAlreadyConnected when open, EIdSocketError on failure.
+    void Listen(const std::string& local_address);
+    // Waits without a time limit for one incoming connection, which becomes this open
+    // connection; the listening socket is closed. When `watch` is given and has input before a
+    // peer connects, returns false and stays unconnected. Requires: Listen() was called.
+    [[nodiscard]] bool Accept(TcpConnection* watch = nullptr);
+
+    [[nodiscard]] bool HasBufferedInput() const { return !input_.empty(); }
+    // Address and port of this end of the open socket (or of the listening socket).
+    const std::string& LocalAddress() const { return local_address_; }
+    std::uint16_t LocalPort() const { return local_port_; }
+    const std::string& PeerAddress() const { return peer_address_; }
+
+private:
+    void Receive();
+    void CloseSocket() noexcept;
+    void ReadLocalAddress(int fd);
+    void DoStatus(ConnectionStatus kind, const std::string& text);
+    [[noreturn]] void ThrowLastError();
+
+    std::string host_;
+    std::uint16_t port_ = 0;
+    std::size_t max_line_length_ = kDefaultMaxLineLength;
+    SocketHandle socket_;
+    SocketHandle listener_;
+    std::atomic<bool> open_{false};
+    std::atomic<bool> closed_by_peer_{false};
+    std::string input_;
+    std::string local_address_;
+    std::uint16_t local_port_ = 0;
+    std::string peer_address_;
+};
+
+// Resolves a host text the way connecting does: "LOCALHOST" in any case gives 127.0.0.1, a
+// dotted address of four numbers 0..255 is kept, anything else is looked up by name.
+// Sets `looked_up` when a name lookup was needed. Throws EIdSocketError when not found.
+[[nodiscard]] std::string ResolveHost(const std::string& host, bool* looked_up = nullptr);
+
+// True for four dot-separated decimal numbers from 0 to 255.
+[[nodiscard]] bool IsDottedAddress(std::string_view text);
+
+}  // namespace tapir::transfer
