@@ -16,8 +16,8 @@ constexpr int kDaysBefore[2][13] = {
     {0, 0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335},
 };
 
-// Day count of 0001-01-01 relative to 1899-12-30.
-constexpr int64_t kDaysFromYearOneToZeroPoint = 693594;
+// Days from 0001-01-01 (day 0) to 1899-12-30.
+constexpr int64_t kDaysFromYearOneToZeroPoint = 693593;
 
 FormatSettings& MutableSettings() {
     static FormatSettings settings;
