@@ -1,0 +1,109 @@
+#pragma once
+// A read-only grid over a dataset: the rows in the dataset's own order, one column per
+// listed field, check-box columns for flags, whole-row selection and a row indicator.
+// It follows the dataset through a data link (current row, row changes) and moves the
+// dataset when the user picks a row. UI thread only.
+
+#include <QAbstractTableModel>
+#include <QTableView>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/table/data_source.h"
+
+namespace tapir::engine {
+class TField;
+}
+
+namespace tapir::controls {
+
+// One grid column: the field it shows, its width in characters and its title (the
+// field's display label when empty). A check-box column ticks its box exactly when the
+// cell's text equals TickValue, letter case ignored, and shows no text.
+struct TDBGridColumn {
+    std::string FieldName;
+    int Width = 10;
+    std::string Title;
+    bool CheckBox = false;
+    std::string TickValue = "True";
+};
+
+// Table model over a data source. Rows are read through TSQLMemDataSet::ReadRowAt, so
+// showing a row never moves the dataset. The vertical header carries the row indicator
+// ("▶") on the dataset's current row.
+class TDBGridModel : public QAbstractTableModel, private tapir::engine::TDataLink {
+    Q_OBJECT
+
+public:
+    explicit TDBGridModel(QObject* parent = nullptr);
+    ~TDBGridModel() override;
+
+    // Requires: the source (and its dataset) outlive this model or are detached first.
+    void SetDataSource(tapir::engine::TDataSource* source);
+    tapir::engine::TDataSource* DataSource() const { return TDataLink::DataSource(); }
+    void SetColumns(std::vector<TDBGridColumn> columns);
+    const std::vector<TDBGridColumn>& Columns() const { return columns_; }
+    // How a non-check-box cell turns its field into text; the field's AsString when unset.
+    void SetCellText(std::function<std::string(const tapir::engine::TField&)> cell_text);
+
+    // The dataset's current row as a model row, -1 when there is none.
+    int CurrentRow() const;
+    // Moves the dataset to model row `row` (browse state only). Returns false when the
+    // dataset did not move there.
+    bool MoveTo(int row);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+signals:
+    // The dataset's current row changed (model row, -1 when none).
+    void CurrentRowChanged(int row);
+
+private:
+    void ActiveChanged() override;
+    void DataSetChanged() override;
+    void DataSetScrolled() override;
+    void RecordChanged(tapir::engine::TField* field) override;
+    void LayoutChanged() override;
+    void EditingChanged() override;
+
+    // Counts the rows again and resets the model when the row set may have changed.
+    void Reload();
+    void AnnounceCurrentRow();
+    int CountRows() const;
+    std::string CellText(const TDBGridColumn& column) const;
+
+    std::vector<TDBGridColumn> columns_;
+    std::function<std::string(const tapir::engine::TField&)> cell_text_;
+    int row_count_ = 0;
+    int current_row_ = -1;
+};
+
+// The grid control: a QTableView over a TDBGridModel, read-only, whole rows selected,
+// column widths in characters of the view's font.
+class TDBGrid : public QTableView {
+    Q_OBJECT
+
+public:
+    explicit TDBGrid(QWidget* parent = nullptr);
+
+    TDBGridModel& GridModel() { return model_; }
+    const TDBGridModel& GridModel() const { return model_; }
+    void SetDataSource(tapir::engine::TDataSource* source) { model_.SetDataSource(source); }
+    void SetColumns(std::vector<TDBGridColumn> columns);
+
+private:
+    void ApplyColumnWidths();
+    void FollowDataSet(int row);
+    void UserPickedRow(const QModelIndex& current);
+
+    TDBGridModel model_;
+    bool following_ = false;
+};
+
+}  // namespace tapir::controls
