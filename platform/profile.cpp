@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
+
+#include "platform/file_io.h"
 
 namespace tapir::platform {
 
@@ -52,22 +52,17 @@ struct ProfileText {
 
 // nullopt when the file exists but cannot be read; an empty text when it does not exist.
 std::optional<ProfileText> Load(const std::string& path, bool& exists) {
-    exists = false;
     ProfileText text;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0) {
-            exists = true;
-            return std::nullopt;
+    int error = 0;
+    const std::optional<std::string> contents = ReadWholeFile(path, &error);
+    exists = error != ENOENT;
+    if (!contents) {
+        if (!exists) {
+            return text;
         }
-        return text;
-    }
-    exists = true;
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
         return std::nullopt;
     }
+    const std::string& data = *contents;
     size_t start = 0;
     bool first_end = true;
     while (start < data.size()) {

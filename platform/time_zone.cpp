@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+
+#include "platform/file_io.h"
 
 namespace tapir::platform {
 
@@ -225,11 +225,11 @@ std::optional<TimeZoneInformation> ParsePosixTimeZone(std::string_view rule) {
 }
 
 std::optional<std::string> ReadTzifFooter(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const std::optional<std::string> contents = ReadWholeFile(path);
+    if (!contents) {
         return std::nullopt;
     }
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string& data = *contents;
     if (data.size() < 46 || data.compare(0, 4, "TZif") != 0 || data[4] < '2' ||
         data.back() != '\n') {
         return std::nullopt;

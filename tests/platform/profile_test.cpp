@@ -162,6 +162,12 @@ TEST_F(ProfileFileTest, RefusesWhatWouldNotReadBack) {
 
 TEST_F(ProfileFileTest, MissingDirectoryFails) {
     EXPECT_FALSE(WriteProfileString((dir_ / "missing_dir" / "x.ini").string(), "S", "A", "1"));
+    // A directory where the file should be: reads give defaults, writes fail.
+    fs::create_directory(dir_ / "is_a_dir");
+    const std::string dir_path = (dir_ / "is_a_dir").string();
+    EXPECT_EQ(ReadProfileString(dir_path, "S", "A", "d"), "d");
+    EXPECT_FALSE(WriteProfileString(dir_path, "S", "A", "1"));
+    EXPECT_TRUE(fs::is_directory(dir_path));
 }
 
 TEST_F(ProfileFileTest, ReadOnlyFileFailsAndStaysAsItWas) {

@@ -332,8 +332,9 @@ TEST(SystemTimeZone, FromEnvironment) {
         ScopedTz tz("");
         EXPECT_EQ(ReadSystemTimeZone(), TimeZoneInformation{});
     }
-    {
-        ScopedTz tz("no such zone");
+    for (const char* unusable : {"no such zone", ":/tmp", "../../etc/passwd", ":/etc/passwd"}) {
+        SCOPED_TRACE(unusable);
+        ScopedTz tz(unusable);
         EXPECT_EQ(ReadSystemTimeZone(), TimeZoneInformation{});
     }
     if (std::filesystem::exists("/usr/share/zoneinfo/Europe/Amsterdam")) {
