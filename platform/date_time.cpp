@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
 
 #include "platform/exception.h"
 
@@ -98,7 +97,7 @@ size_t RunLength(std::string_view format, size_t pos, char letter) {
 }
 
 class Formatter {
-public:
+  public:
     Formatter(const FormatSettings& settings, TDateTime value)
         : settings_(settings), parts_(DecodeDateTime(value)) {
         int64_t date = 0;
@@ -209,8 +208,8 @@ public:
                     i += run < 3 ? run : 3;
                     break;
                 case 't':
-                    Append(run == 1 ? settings_.short_time_format : settings_.long_time_format,
-                           out, depth + 1);
+                    Append(run == 1 ? settings_.short_time_format : settings_.long_time_format, out,
+                           depth + 1);
                     i += run <= 2 ? run : 2;
                     break;
                 case '/':
@@ -234,7 +233,7 @@ public:
         }
     }
 
-private:
+  private:
     static std::string CaseLike(std::string_view sample, std::string_view lower_text) {
         std::string out(lower_text);
         if (!sample.empty() && std::isupper(static_cast<unsigned char>(sample[0]))) {
@@ -295,8 +294,7 @@ private:
 
 // ---- Parsing ----
 
-bool ReadNumber(std::string_view text, size_t& pos, size_t max_digits, int& value,
-                size_t& digits) {
+bool ReadNumber(std::string_view text, size_t& pos, size_t max_digits, int& value, size_t& digits) {
     digits = 0;
     value = 0;
     while (pos < text.size() && digits < max_digits &&
@@ -340,8 +338,8 @@ TDateTime EncodeDate(int year, int month, int day) {
 }
 
 bool TryEncodeTime(int hour, int minute, int second, int ms, TDateTime& out) {
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
-        ms < 0 || ms > 999) {
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || ms < 0 ||
+        ms > 999) {
         return false;
     }
     const int64_t total = ((static_cast<int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + ms;
@@ -357,8 +355,7 @@ TDateTime EncodeTime(int hour, int minute, int second, int ms) {
     return out;
 }
 
-TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                         int ms) {
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int ms) {
     const TDateTime date = EncodeDate(year, month, day);
     const TDateTime time = EncodeTime(hour, minute, second, ms);
     return date >= 0 ? date + time : date - time;

@@ -91,9 +91,9 @@ struct FormatSettings {
                                               "Thursday", "Friday", "Saturday"};
     std::array<std::string, 12> short_month_names{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::array<std::string, 12> long_month_names{
-        "January", "February", "March",     "April",   "May",      "June",
-        "July",    "August",   "September", "October", "November", "December"};
+    std::array<std::string, 12> long_month_names{"January",   "February", "March",    "April",
+                                                 "May",       "June",     "July",     "August",
+                                                 "September", "October",  "November", "December"};
 };
 
 const FormatSettings& GetFormatSettings();
@@ -132,10 +132,10 @@ std::string DateTimeText(TDateTime value);
 // Reads `text` laid out as `format` (the numeric specifiers d dd m mm yy yyyy h hh n nn s
 // ss z zzz, day names ddd/dddd which are skipped, '/' and ':' as the separators, everything
 // else literal; a run of blanks in the format matches any run of blanks, at least one).
-// Numbers may have fewer digits than their specifier. A two-digit year reads into
-// 1950..2049. Parts missing from the format default to 1899-12-30 / 00:00. Returns false
-// on any mismatch, trailing text or impossible date/time; `out` is then unchanged.
-[[nodiscard]] bool TryParseDateTime(std::string_view text, std::string_view format,
-                                    TDateTime& out);
+// Numbers may have fewer digits than their specifier; a year field (yy or yyyy) takes up
+// to four digits, and a year of one or two digits reads into 1950..2049. Parts missing from the
+// format default to 1899-12-30 / 00:00. Returns false on any mismatch, trailing text or impossible
+// date/time; `out` is then unchanged.
+[[nodiscard]] bool TryParseDateTime(std::string_view text, std::string_view format, TDateTime& out);
 
 }  // namespace tapir::platform

@@ -170,9 +170,8 @@ std::string CutToLimit(std::string_view value) {
 
 // Text to write so that reading it back gives `value` exactly.
 std::string EncodeValue(std::string_view value) {
-    const bool needs_quotes =
-        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
-                           Unquote(value).size() != value.size());
+    const bool needs_quotes = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
+                                                 Unquote(value).size() != value.size());
     if (needs_quotes) {
         return "\"" + std::string(value) + "\"";
     }
@@ -184,7 +183,7 @@ bool HasLineBreak(std::string_view text) {
 }
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) {
@@ -200,7 +199,7 @@ public:
         return ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -349,8 +348,8 @@ int32_t ParseProfileInteger(std::string_view text, int32_t fallback) {
                     : static_cast<int32_t>(value);
 }
 
-int32_t ReadProfileInteger(const std::string& path, std::string_view section,
-                           std::string_view key, int32_t fallback) {
+int32_t ReadProfileInteger(const std::string& path, std::string_view section, std::string_view key,
+                           int32_t fallback) {
     const std::optional<std::string> value = Lookup(path, section, key);
     if (!value) {
         return fallback;
@@ -367,8 +366,8 @@ bool WriteProfileString(const std::string& path, std::string_view section, std::
                         std::string_view value) {
     const std::string_view clean_section = Trim(section);
     const std::string_view clean_key = Trim(key);
-    if (clean_section.empty() || clean_key.empty() || HasLineBreak(section) ||
-        HasLineBreak(key) || HasLineBreak(value) || clean_section.find(']') != std::string::npos ||
+    if (clean_section.empty() || clean_key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
+        HasLineBreak(value) || clean_section.find(']') != std::string::npos ||
         clean_key.find('=') != std::string::npos || clean_key.front() == ';' ||
         clean_key.front() == '[') {
         return false;

@@ -16,7 +16,7 @@ namespace tapir::platform {
 
 // Raised by users of the profile layer when a value cannot be stored.
 class EIniFileException : public tapir::Exception {
-public:
+  public:
     explicit EIniFileException(std::string message)
         : tapir::Exception("EIniFileException", std::move(message)) {}
 };
@@ -31,8 +31,8 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
 
 // The value read as above and parsed by ParseProfileInteger; `fallback` when missing or not
 // a number.
-int32_t ReadProfileInteger(const std::string& path, std::string_view section,
-                           std::string_view key, int32_t fallback);
+int32_t ReadProfileInteger(const std::string& path, std::string_view section, std::string_view key,
+                           int32_t fallback);
 
 // True exactly when ReadProfileInteger(path, section, key, fallback ? 1 : 0) is not 0.
 bool ReadProfileBool(const std::string& path, std::string_view section, std::string_view key,

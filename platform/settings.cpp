@@ -58,8 +58,6 @@ void WriteSettings(const std::string& config_path, const Settings& settings) {
     Write(config_path, "UTC_Auto", settings.UTC_Auto ? "1" : "0");
 }
 
-std::string MainCaption(const Settings& settings) {
-    return "Tapir  " + settings.Ip + ":   (v0.1)";
-}
+std::string MainCaption(const Settings& settings) { return "Tapir  " + settings.Ip + ":   (v0.1)"; }
 
 }  // namespace tapir::platform

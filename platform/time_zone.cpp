@@ -16,7 +16,7 @@ constexpr const char* kLocalTimeFile = "/etc/localtime";
 // Recursive-descent reader of a POSIX TZ rule (with the RFC 8536 extensions: hours up to
 // 167 and negative rule times).
 class PosixRuleReader {
-public:
+  public:
     explicit PosixRuleReader(std::string_view text) : text_(text) {}
 
     std::optional<TimeZoneInformation> Read() {
@@ -57,7 +57,7 @@ public:
         return zone;
     }
 
-private:
+  private:
     struct Rule {
         int month = 0;
         int week = 0;
@@ -109,7 +109,8 @@ private:
     bool ReadNumber(int& value, int max_digits) {
         int digits = 0;
         value = 0;
-        while (!AtEnd() && digits < max_digits && std::isdigit(static_cast<unsigned char>(Peek()))) {
+        while (!AtEnd() && digits < max_digits &&
+               std::isdigit(static_cast<unsigned char>(Peek()))) {
             value = value * 10 + (Peek() - '0');
             ++pos_;
             ++digits;
@@ -150,9 +151,9 @@ private:
     bool ReadRule(Rule& rule) {
         int value = 0;
         if (Accept('M')) {
-            if (!ReadNumber(rule.month, 2) || rule.month < 1 || rule.month > 12 ||
-                !Accept('.') || !ReadNumber(rule.week, 1) || rule.week < 1 || rule.week > 5 ||
-                !Accept('.') || !ReadNumber(rule.weekday, 1) || rule.weekday > 6) {
+            if (!ReadNumber(rule.month, 2) || rule.month < 1 || rule.month > 12 || !Accept('.') ||
+                !ReadNumber(rule.week, 1) || rule.week < 1 || rule.week > 5 || !Accept('.') ||
+                !ReadNumber(rule.weekday, 1) || rule.weekday > 6) {
                 return false;
             }
         } else {

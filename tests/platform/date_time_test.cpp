@@ -9,7 +9,7 @@ namespace tapir::platform {
 namespace {
 
 class DateTimeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetFormatSettings(); }
     void TearDown() override { ResetFormatSettings(); }
 };
@@ -175,6 +175,8 @@ TEST_F(DateTimeTest, ParsesPickerText) {
     EXPECT_EQ(out, EncodeDate(2049, 2, 1));
     ASSERT_TRUE(TryParseDateTime("01-02-50 0:00", "dd-mm-yy hh:nn", out));
     EXPECT_EQ(out, EncodeDate(1950, 2, 1));
+    ASSERT_TRUE(TryParseDateTime("28-01-2007 16:05", "dd-mm-yy hh:nn", out));
+    EXPECT_EQ(out, EncodeDateTime(2007, 1, 28, 16, 5));
     ASSERT_TRUE(TryParseDateTime("5-3-2006", "dd/mm/yyyy", out));
     EXPECT_EQ(out, EncodeDate(2006, 3, 5));
     ASSERT_TRUE(TryParseDateTime("02:00:05", "hh:nn:ss", out));

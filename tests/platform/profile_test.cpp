@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class ProfileFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("tapir_profile_" + std::to_string(::getpid()) + "_" +
@@ -81,12 +81,27 @@ TEST_F(ProfileFileTest, IntegerText) {
         int32_t expected;
     };
     const Case cases[] = {
-        {"0x10", 16},  {"0X1f", 31},    {"$10", 16},          {"-$10", -16},
-        {"-2", -2},    {"+7", 7},       {"abc", 99},          {"", 99},
-        {"0x", 99},    {"0", 0},        {"12abc", 99},        {"1 2", 99},
-        {"0xFFFFFFFF", -1},             {"2147483647", 2147483647},
-        {"-2147483648", INT32_MIN},     {"2147483648", 99},   {"0x100000000", 99},
-        {"0xg", 99},   {"-0x10", 99},   {"$", 99},            {"-", 99},
+        {"0x10", 16},
+        {"0X1f", 31},
+        {"$10", 16},
+        {"-$10", -16},
+        {"-2", -2},
+        {"+7", 7},
+        {"abc", 99},
+        {"", 99},
+        {"0x", 99},
+        {"0", 0},
+        {"12abc", 99},
+        {"1 2", 99},
+        {"0xFFFFFFFF", -1},
+        {"2147483647", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"2147483648", 99},
+        {"0x100000000", 99},
+        {"0xg", 99},
+        {"-0x10", 99},
+        {"$", 99},
+        {"-", 99},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -248,9 +263,12 @@ TEST_F(SettingsFileTest, ReadingEdgeCases) {
         bool automatic;
     };
     const Case cases[] = {
-        {"UTC_Auto=0\n", 0, false},       {"UTC_Auto=2\n", 0, true},
-        {"UTC_Auto=yes\n", 0, true},      {"UTC_Offset=0x10\n", 16, true},
-        {"UTC_Offset=abc\n", 0, true},    {"UTC_Offset=-2\n", -2, true},
+        {"UTC_Auto=0\n", 0, false},
+        {"UTC_Auto=2\n", 0, true},
+        {"UTC_Auto=yes\n", 0, true},
+        {"UTC_Offset=0x10\n", 16, true},
+        {"UTC_Offset=abc\n", 0, true},
+        {"UTC_Offset=-2\n", -2, true},
         {"UTC_Auto=\nUTC_Offset=\n", 0, true},
     };
     for (const Case& c : cases) {

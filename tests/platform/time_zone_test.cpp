@@ -38,7 +38,7 @@ TimeZoneInformation CentralEurope() {
 TDateTime At(int y, int mo, int d, int h, int mi) { return EncodeDateTime(y, mo, d, h, mi); }
 
 class TimeZoneTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetFormatSettings();
         settings_.UTC_Auto = true;
@@ -47,10 +47,12 @@ protected:
     void TearDown() override { ResetFormatSettings(); }
 
     TDateTime ToLocal(TDateTime utc) {
-        return UtcToLocal(utc, settings_, [this](const std::string& line) { log_.push_back(line); });
+        return UtcToLocal(utc, settings_,
+                          [this](const std::string& line) { log_.push_back(line); });
     }
     TDateTime ToUtc(TDateTime local) {
-        return LocalToUtc(local, settings_, [this](const std::string& line) { log_.push_back(line); });
+        return LocalToUtc(local, settings_,
+                          [this](const std::string& line) { log_.push_back(line); });
     }
 
     TimeConversionSettings settings_;
@@ -146,7 +148,8 @@ TEST_F(TimeZoneTest, ZoneSpanningTheTurnOfTheYearAppliesStandardBias) {
     settings_.TimeZoneInfo.Bias = -600;
     settings_.TimeZoneInfo.DaylightDate = Rule(10, 1, 2);
     settings_.TimeZoneInfo.StandardDate = Rule(3, 5, 3);
-    for (const TDateTime utc : {At(2006, 1, 15, 0, 0), At(2006, 7, 1, 0, 0), At(2006, 12, 1, 0, 0)}) {
+    for (const TDateTime utc :
+         {At(2006, 1, 15, 0, 0), At(2006, 7, 1, 0, 0), At(2006, 12, 1, 0, 0)}) {
         SCOPED_TRACE(DateTimeText(utc));
         EXPECT_TRUE(SameMillisecond(ToLocal(utc), IncMinute(utc, 600)));
     }
@@ -263,14 +266,15 @@ TEST(PosixTimeZone, RejectsMalformedRules) {
 }
 
 TEST(PosixTimeZone, RuleTimeBeyondADayRunsIntoTheNextDays) {
-    const std::optional<TimeZoneInformation> zone = ParsePosixTimeZone("IST-2IDT,M3.4.4/26,M10.5.0");
+    const std::optional<TimeZoneInformation> zone =
+        ParsePosixTimeZone("IST-2IDT,M3.4.4/26,M10.5.0");
     ASSERT_TRUE(zone.has_value());
     // Fourth Sunday of March 2006 (26th) plus 26 hours.
     EXPECT_EQ(DstChangeDate(2006, zone->DaylightDate), EncodeDateTime(2006, 3, 27, 2, 0));
 }
 
 class ScopedTz {
-public:
+  public:
     explicit ScopedTz(const char* value) {
         if (const char* old = std::getenv("TZ")) {
             saved_ = old;
@@ -289,7 +293,7 @@ public:
         }
     }
 
-private:
+  private:
     std::optional<std::string> saved_;
 };
 
