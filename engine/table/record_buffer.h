@@ -223,8 +223,8 @@ void SetKeyTrailer(std::byte* key, int32_t data_size, const KeyTrailer& trailer)
 // ftTimeStamp 8, ftString and ftFixedChar size + 1, ftWideString (size + 1) * 2.
 int32_t NativeDataSize(TFieldType type, int32_t size);
 // Offsets inside a dataset buffer of the calculated fields, in field order, and the
-// buffer size. Throws ESQLMemException 10001 "Record size too large" (kind: range error)
-// when DataSize + 7 reaches 65536.
+// buffer size. Throws tapir::Exception of kind "ERangeError" ("Range check error") when
+// DataSize + 7 reaches 65536.
 struct CalcFieldSpec {
     TFieldType type = ftUnknown;
     int32_t size = 0;

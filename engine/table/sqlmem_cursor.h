@@ -207,8 +207,8 @@ private:
     bool IsVisible(const std::byte* row) const;
     void DeactivateVisibleList();
     void EnsureVisibleList();
-    TSQLMemGetRecordResult ReadRestricted(TSQLMemGetRecordMode mode, std::byte* buffer);
-    TSQLMemGetRecordResult ReadUnrestricted(TSQLMemGetRecordMode mode, std::byte* buffer);
+    TSQLMemGetRecordResult ReadRestricted(TSQLMemGetRecordMode mode, TSQLMemRecordID& found);
+    TSQLMemGetRecordResult ReadUnrestricted(TSQLMemGetRecordMode mode, TSQLMemRecordID& found);
     void CopyOut(TSQLMemRecordID id, std::byte* buffer) const;
     int64_t FindInVisibleList(TSQLMemRecordID id) const;
     void AppendToVisibleList(TSQLMemRecordID id);

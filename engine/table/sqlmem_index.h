@@ -26,9 +26,9 @@ struct TSQLMemKeyPart {
 
 class TSQLMemIndex {
 public:
-    // Throws ESQLMemException 30024 "Field #%d not found"-style errors are not possible
-    // here: the table checks column names first; an unknown name raises 10031
-    // "Field '%s' not found in index '%s'".
+    // Resolves the columns by name; ESQLMemException 11435 "Cannot create table '%s'.
+    // Field '%s' of index '%s' not found" is raised by the table before this is reached.
+    // Requires: `records` outlives the index.
     TSQLMemIndex(const TSQLMemIndexDef& def, const TSQLMemFieldDefs& fields,
                  const TSQLMemMemoryRecordManager& records);
 

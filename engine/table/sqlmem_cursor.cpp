@@ -1,0 +1,774 @@
+#include "engine/table/sqlmem_cursor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/table/sqlmem_database.h"
+#include "engine/table/sqlmem_table_data.h"
+
+namespace tapir::engine {
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+std::vector<std::byte> CopyKey(const std::byte* key, int32_t size) {
+    return std::vector<std::byte>(key, key + size);
+}
+
+[[noreturn]] void ThrowInvalidFieldNo(int code, int32_t field_no, int32_t count) {
+    throw ESQLMemException::Formatted(code, "Invalid field number - FieldNo = " +
+                                                std::to_string(field_no) +
+                                                ", FieldCount = " + std::to_string(count));
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const std::string& name : names) {
+        if (!joined.empty()) {
+            joined += ';';
+        }
+        joined += name;
+    }
+    return joined;
+}
+
+}  // namespace
+
+TSQLMemCursor::TSQLMemCursor(const OpenParams& params)
+    : read_only_(params.read_only), exclusive_(params.exclusive) {
+    TSQLMemEngine& engine = TSQLMemEngine::Instance();
+    database_ = engine.FindDatabase(params.database_name);
+    if (database_ == nullptr) {
+        throw ESQLMemException::Formatted(11245,
+                                          "Cannot open database '" + params.database_name + "'");
+    }
+    session_ = &engine.Session(params.session_name).Handle(*database_);
+    Lock database_lock(database_->Mutex());
+    table_ = &database_->FindOrCreateTable(params.definition);
+    Lock table_lock(table_->Mutex());
+    table_->RegisterCursor(this);
+    table_name_ = table_->Name();
+    field_defs_ = table_->FieldDefs();
+    index_defs_ = table_->IndexDefs();
+    constraint_defs_ = table_->ConstraintDefs();
+    scratch_.resize(static_cast<size_t>(field_defs_.RecordSize()));
+}
+
+TSQLMemCursor::~TSQLMemCursor() {
+    Lock lock(table_->Mutex());
+    table_->UnregisterCursor(this);
+}
+
+int32_t TSQLMemCursor::ConnectionID() const { return session_->ConnectionID(); }
+
+TableDefinition TSQLMemCursor::StoredDefinition() const {
+    Lock lock(table_->Mutex());
+    TableDefinition definition;
+    definition.name = table_->Name();
+    definition.alloc_by = table_->AllocBy();
+    for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
+        const TSQLMemFieldDef& def = field_defs_[field_no];
+        TableFieldSpec spec;
+        spec.name = def.Name;
+        spec.data_type = AdvancedToFieldType(def.AdvancedType);
+        spec.size = def.Size;
+        spec.increment = def.Increment;
+        spec.initial_value = def.InitialValue;
+        spec.min_value = def.MinValue;
+        spec.max_value = def.MaxValue;
+        spec.cycled = def.Cycled;
+        for (const TSQLMemConstraintDef& constraint : constraint_defs_) {
+            if (constraint.FieldNo != field_no) {
+                continue;
+            }
+            if (constraint.Kind == ConstraintKind::NotNull) {
+                spec.required = true;
+            } else if (constraint.Kind == ConstraintKind::Check) {
+                spec.check_min = constraint.MinValue;
+                spec.check_max = constraint.MaxValue;
+            }
+        }
+        definition.fields.push_back(std::move(spec));
+    }
+    for (const TSQLMemIndexDef& def : index_defs_) {
+        TableIndexSpec spec;
+        spec.name = def.Name;
+        spec.primary = def.Primary;
+        spec.unique = def.Unique && !def.Primary;
+        std::vector<std::string> names, desc, case_ins;
+        for (const TSQLMemIndexColumn& column : def.Columns) {
+            names.push_back(column.FieldName);
+            if (column.Descending) {
+                desc.push_back(column.FieldName);
+            }
+            if (column.CaseInsensitive) {
+                case_ins.push_back(column.FieldName);
+            }
+        }
+        spec.fields = JoinNames(names);
+        if (!desc.empty() && desc.size() == names.size()) {
+            spec.descending = true;
+        } else {
+            spec.desc_fields = JoinNames(desc);
+        }
+        if (!case_ins.empty() && case_ins.size() == names.size()) {
+            spec.case_insensitive = true;
+        } else {
+            spec.case_ins_fields = JoinNames(case_ins);
+        }
+        definition.indexes.push_back(std::move(spec));
+    }
+    return definition;
+}
+
+// --- Index ---
+
+bool TSQLMemCursor::SetIndexName(const std::string& name) {
+    Lock lock(table_->Mutex());
+    index_no_ = -1;
+    for (int32_t i = 0; i < static_cast<int32_t>(index_defs_.size()); ++i) {
+        if (!name.empty() && SameName(index_defs_[i].Name, name)) {
+            index_no_ = i;
+            break;
+        }
+    }
+    DeactivateVisibleList();
+    return index_no_ >= 0;
+}
+
+std::string TSQLMemCursor::IndexName() const {
+    return index_no_ >= 0 ? index_defs_[index_no_].Name : std::string();
+}
+
+int32_t TSQLMemCursor::IndexObjectID() const {
+    return index_no_ >= 0 ? index_defs_[index_no_].ObjectID : -1;
+}
+
+std::vector<int32_t> TSQLMemCursor::IndexFieldNos() const {
+    std::vector<int32_t> field_nos;
+    if (index_no_ >= 0) {
+        for (const TSQLMemIndexColumn& column : index_defs_[index_no_].Columns) {
+            field_nos.push_back(field_defs_.IndexOf(column.FieldName));
+        }
+    }
+    return field_nos;
+}
+
+int TSQLMemCursor::CompareByIndex(const std::byte* a, const std::byte* b,
+                                  int32_t field_count) const {
+    Lock lock(table_->Mutex());
+    return table_->Index(index_no_).CompareRecordBuffersByIndex(a, b, field_count);
+}
+
+// --- Visibility ---
+
+bool TSQLMemCursor::Restricted() const { return HasRange() || static_cast<bool>(filter_); }
+
+bool TSQLMemCursor::IsVisible(const std::byte* row) const {
+    if (index_no_ >= 0) {
+        const TSQLMemIndex& index = table_->Index(index_no_);
+        if (start_key_) {
+            const int compared =
+                index.CompareRecordBuffersByIndex(row, start_key_->data(), start_count_);
+            if (compared < 0 || (compared == 0 && start_exclusive_)) {
+                return false;
+            }
+        }
+        if (end_key_) {
+            const int compared =
+                index.CompareRecordBuffersByIndex(row, end_key_->data(), end_count_);
+            if (compared > 0 || (compared == 0 && end_exclusive_)) {
+                return false;
+            }
+        }
+    }
+    return !filter_ || filter_(row);
+}
+
+void TSQLMemCursor::DeactivateVisibleList() {
+    visible_.active = false;
+    visible_.ids.clear();
+    visible_.sorted_by_id = true;
+}
+
+void TSQLMemCursor::OnTableChangedElsewhere() { DeactivateVisibleList(); }
+
+void TSQLMemCursor::AppendToVisibleList(TSQLMemRecordID id) {
+    if (!visible_.ids.empty() && visible_.sorted_by_id) {
+        const TSQLMemRecordID last = visible_.ids.back();
+        if (id.PageNo == last.PageNo) {
+            throw ESQLMemException::Formatted(
+                11328, "Error adding record to record map - duplicate record ID = " +
+                           std::to_string(id.PageNo) + " " + std::to_string(id.PageItemNo));
+        }
+        if (id.PageNo < last.PageNo) {
+            visible_.sorted_by_id = false;
+        }
+    }
+    visible_.ids.push_back(id);
+}
+
+void TSQLMemCursor::EnsureVisibleList() {
+    if (!Restricted() || visible_.active) {
+        return;
+    }
+    DeactivateVisibleList();
+    visible_.indexed = index_no_ >= 0;
+    const TSQLMemMemoryRecordManager& records = table_->Records();
+    if (index_no_ >= 0) {
+        const TSQLMemIndex& index = table_->Index(index_no_);
+        // Rows in range are contiguous in key order: start at the lower bound and stop
+        // at the first row past the end key.
+        int64_t position = start_key_ ? index.LowerBound(start_key_->data(), start_count_) : 0;
+        for (; position < index.Count(); ++position) {
+            const TSQLMemRecordID id = index.At(position);
+            const std::byte* row = records.RecordPointer(id);
+            if (end_key_ &&
+                index.CompareRecordBuffersByIndex(row, end_key_->data(), end_count_) > 0) {
+                break;
+            }
+            if (IsVisible(row)) {
+                AppendToVisibleList(id);
+            }
+        }
+    } else if (records.RecordCount() > 0) {
+        for (int32_t slot = records.LowestSlot(); slot <= records.HighestSlot(); ++slot) {
+            const std::byte* row = records.RecordPointer({slot, 0});
+            if (row != nullptr && IsVisible(row)) {
+                AppendToVisibleList({slot, 0});
+            }
+        }
+    }
+    visible_.active = true;
+}
+
+int64_t TSQLMemCursor::FindInVisibleList(TSQLMemRecordID id) const {
+    const std::vector<TSQLMemRecordID>& ids = visible_.ids;
+    if (visible_.sorted_by_id) {
+        const auto it = std::lower_bound(
+            ids.begin(), ids.end(), id,
+            [](const TSQLMemRecordID& a, const TSQLMemRecordID& b) { return a.PageNo < b.PageNo; });
+        return it != ids.end() && it->PageNo == id.PageNo ? it - ids.begin() : -1;
+    }
+    const auto it = std::find(ids.begin(), ids.end(), id);
+    return it == ids.end() ? -1 : it - ids.begin();
+}
+
+size_t TSQLMemCursor::VisibleInsertPosition(const std::byte* row) const {
+    if (index_no_ < 0) {
+        return visible_.ids.size();
+    }
+    // Step back through the index from the new row to the nearest row that is in the
+    // list; the new row goes right after it.
+    const TSQLMemIndex& index = table_->Index(index_no_);
+    const TSQLMemRecordID id = GetRecordID(row, field_defs_.DataSize());
+    const int64_t position = index.PositionOf(id, row);
+    for (int64_t before = position - 1; before >= 0; --before) {
+        const int64_t found = FindInVisibleList(index.At(before));
+        if (found >= 0) {
+            return static_cast<size_t>(found + 1);
+        }
+    }
+    return 0;
+}
+
+void TSQLMemCursor::InsertIntoVisibleList(TSQLMemRecordID id, const std::byte* row) {
+    std::vector<std::byte> with_id(row, row + field_defs_.RecordSize());
+    SetRecordID(with_id.data(), field_defs_.DataSize(), id);
+    const size_t at = VisibleInsertPosition(with_id.data());
+    std::vector<TSQLMemRecordID>& ids = visible_.ids;
+    if (visible_.sorted_by_id) {
+        const bool after_previous = at == 0 || ids[at - 1].PageNo < id.PageNo;
+        const bool before_next = at == ids.size() || id.PageNo < ids[at].PageNo;
+        visible_.sorted_by_id = after_previous && before_next;
+    }
+    ids.insert(ids.begin() + static_cast<std::ptrdiff_t>(at), id);
+}
+
+void TSQLMemCursor::RemoveFromVisibleList(TSQLMemRecordID id) {
+    const int64_t found = FindInVisibleList(id);
+    if (found < 0) {
+        throw ESQLMemException::Formatted(11327, "Record does not exist, ID = " +
+                                                     std::to_string(id.PageNo) + ", " +
+                                                     std::to_string(id.PageItemNo));
+    }
+    visible_.ids.erase(visible_.ids.begin() + found);
+}
+
+// --- Navigation ---
+
+void TSQLMemCursor::First() {
+    Lock lock(table_->Mutex());
+    position_ = {TSQLMemRecordID{}, true, false};
+}
+
+void TSQLMemCursor::Last() {
+    Lock lock(table_->Mutex());
+    position_ = {TSQLMemRecordID{}, false, true};
+}
+
+void TSQLMemCursor::RestorePosition(const Position& position) {
+    Lock lock(table_->Mutex());
+    position_ = position;
+}
+
+void TSQLMemCursor::CopyOut(TSQLMemRecordID id, std::byte* buffer) const {
+    const std::byte* row = table_->Records().RecordPointer(id);
+    std::memcpy(buffer, row, static_cast<size_t>(field_defs_.DataSize()));
+    SetRecordID(buffer, field_defs_.DataSize(), id);
+    SetBookmarkFlag(buffer, field_defs_.DataSize(), bfCurrent);
+}
+
+TSQLMemGetRecordResult TSQLMemCursor::ReadRestricted(TSQLMemGetRecordMode mode,
+                                                     TSQLMemRecordID& found) {
+    EnsureVisibleList();
+    const std::vector<TSQLMemRecordID>& ids = visible_.ids;
+    if (ids.empty()) {
+        return grrEOF;
+    }
+    if (position_.at_beginning) {
+        if (mode != grmNext) {
+            return grrBOF;
+        }
+        found = ids.front();
+        return grrOK;
+    }
+    if (position_.at_end) {
+        if (mode != grmPrior) {
+            return grrEOF;
+        }
+        found = ids.back();
+        return grrOK;
+    }
+    const int64_t at = FindInVisibleList(position_.record_id);
+    if (at < 0) {
+        return grrError;
+    }
+    switch (mode) {
+        case grmCurrent:
+            found = ids[static_cast<size_t>(at)];
+            return grrOK;
+        case grmNext:
+            if (static_cast<size_t>(at) + 1 >= ids.size()) {
+                return grrEOF;
+            }
+            found = ids[static_cast<size_t>(at) + 1];
+            return grrOK;
+        case grmPrior:
+            if (at == 0) {
+                return grrBOF;
+            }
+            found = ids[static_cast<size_t>(at) - 1];
+            return grrOK;
+    }
+    return grrError;
+}
+
+TSQLMemGetRecordResult TSQLMemCursor::ReadUnrestricted(TSQLMemGetRecordMode mode,
+                                                       TSQLMemRecordID& found) {
+    const TSQLMemMemoryRecordManager& records = table_->Records();
+    if (mode == grmCurrent) {
+        if (position_.at_beginning) {
+            return grrBOF;
+        }
+        if (position_.at_end) {
+            return grrEOF;
+        }
+        if (!records.RecordExists(position_.record_id)) {
+            return grrError;
+        }
+        found = position_.record_id;
+        return grrOK;
+    }
+    if (index_no_ >= 0) {
+        const TSQLMemIndex& index = table_->Index(index_no_);
+        int64_t target = 0;
+        if (position_.at_beginning) {
+            if (mode == grmPrior) {
+                return grrBOF;
+            }
+            target = 0;
+        } else if (position_.at_end) {
+            if (mode == grmNext) {
+                return grrEOF;
+            }
+            target = index.Count() - 1;
+        } else {
+            const std::byte* row = records.RecordPointer(position_.record_id);
+            const int64_t at = row == nullptr ? -1 : index.PositionOf(position_.record_id, row);
+            if (at < 0) {
+                return grrError;
+            }
+            target = mode == grmNext ? at + 1 : at - 1;
+        }
+        if (target < 0) {
+            return grrBOF;
+        }
+        if (target >= index.Count()) {
+            return grrEOF;
+        }
+        found = index.At(target);
+        return grrOK;
+    }
+    TSQLMemNavigationInfo info;
+    info.ConnectionID = session_->ConnectionID();
+    info.GetRecordMode = mode;
+    info.RecordID = position_.record_id;
+    info.AtBeginning = position_.at_beginning;
+    info.AtEnd = position_.at_end;
+    records.GetRecord(info);
+    if (info.GetRecordResult == grrOK) {
+        found = info.RecordID;
+    }
+    return info.GetRecordResult;
+}
+
+TSQLMemGetRecordResult TSQLMemCursor::GetRecord(TSQLMemGetRecordMode mode, std::byte* buffer) {
+    Lock lock(table_->Mutex());
+    TSQLMemGetRecordResult result = grrEOF;
+    TSQLMemRecordID found;
+    if (table_->RecordCount() > 0) {
+        result = Restricted() ? ReadRestricted(mode, found) : ReadUnrestricted(mode, found);
+    }
+    switch (result) {
+        case grrOK:
+            if (buffer != nullptr) {
+                CopyOut(found, buffer);
+            }
+            position_ = {found, false, false};
+            break;
+        case grrBOF:
+            position_.at_beginning = true;
+            position_.at_end = false;
+            break;
+        case grrEOF:
+            position_.at_beginning = false;
+            position_.at_end = true;
+            break;
+        case grrError:
+            break;
+    }
+    return result;
+}
+
+bool TSQLMemCursor::GotoRecordID(TSQLMemRecordID id) {
+    Lock lock(table_->Mutex());
+    const std::byte* row = table_->Records().RecordPointer(id);
+    if (row == nullptr) {
+        return false;
+    }
+    if (Restricted()) {
+        EnsureVisibleList();
+        if (FindInVisibleList(id) < 0) {
+            return false;
+        }
+    }
+    position_ = {id, false, false};
+    return true;
+}
+
+int64_t TSQLMemCursor::RecordCount() {
+    Lock lock(table_->Mutex());
+    if (Restricted()) {
+        EnsureVisibleList();
+        return static_cast<int64_t>(visible_.ids.size());
+    }
+    return table_->RecordCount();
+}
+
+int64_t TSQLMemCursor::RecNo() {
+    Lock lock(table_->Mutex());
+    if (position_.at_beginning || position_.at_end || table_->RecordCount() == 0) {
+        return -1;
+    }
+    if (Restricted()) {
+        EnsureVisibleList();
+        const int64_t at = FindInVisibleList(position_.record_id);
+        return at < 0 ? -1 : at + 1;
+    }
+    const std::byte* row = table_->Records().RecordPointer(position_.record_id);
+    if (row == nullptr) {
+        return -1;
+    }
+    if (index_no_ >= 0) {
+        const int64_t at = table_->Index(index_no_).PositionOf(position_.record_id, row);
+        return at < 0 ? -1 : at + 1;
+    }
+    return table_->Records().RowsUpTo(position_.record_id.PageNo);
+}
+
+bool TSQLMemCursor::SetRecNo(int64_t rec_no) {
+    Lock lock(table_->Mutex());
+    if (rec_no < 1) {
+        return false;
+    }
+    TSQLMemRecordID id;
+    if (Restricted()) {
+        EnsureVisibleList();
+        if (rec_no > static_cast<int64_t>(visible_.ids.size())) {
+            return false;
+        }
+        id = visible_.ids[static_cast<size_t>(rec_no - 1)];
+    } else if (index_no_ >= 0) {
+        const TSQLMemIndex& index = table_->Index(index_no_);
+        if (rec_no > index.Count()) {
+            return false;
+        }
+        id = index.At(rec_no - 1);
+    } else {
+        if (rec_no > table_->RecordCount()) {
+            return false;
+        }
+        id = {table_->Records().SlotOfRow(rec_no - 1), 0};
+    }
+    position_ = {id, false, false};
+    return true;
+}
+
+// --- Range and filter ---
+
+void TSQLMemCursor::ApplyRange(const std::byte* start_key, const std::byte* end_key,
+                               bool start_exclusive, bool end_exclusive, int32_t start_count,
+                               int32_t end_count) {
+    Lock lock(table_->Mutex());
+    const int32_t size = field_defs_.KeyBufferSize();
+    start_key_.reset();
+    end_key_.reset();
+    if (start_key != nullptr) {
+        start_key_ = CopyKey(start_key, size);
+    }
+    if (end_key != nullptr) {
+        end_key_ = CopyKey(end_key, size);
+    }
+    start_exclusive_ = start_exclusive;
+    end_exclusive_ = end_exclusive;
+    start_count_ = start_count;
+    end_count_ = end_count;
+    DeactivateVisibleList();
+}
+
+void TSQLMemCursor::ResetRange() {
+    Lock lock(table_->Mutex());
+    start_key_.reset();
+    end_key_.reset();
+    start_exclusive_ = false;
+    end_exclusive_ = false;
+    start_count_ = 0;
+    end_count_ = 0;
+    DeactivateVisibleList();
+}
+
+bool TSQLMemCursor::IsSameRange(const std::byte* start_key, const std::byte* end_key,
+                                bool start_exclusive, bool end_exclusive, int32_t start_count,
+                                int32_t end_count) const {
+    const auto same_key = [&](const std::optional<std::vector<std::byte>>& held,
+                              const std::byte* key) {
+        if (!held.has_value() || key == nullptr) {
+            return !held.has_value() && key == nullptr;
+        }
+        // The field data decides; the trailer's modified byte is bookkeeping.
+        return std::memcmp(held->data(), key, static_cast<size_t>(field_defs_.DataSize())) == 0;
+    };
+    return same_key(start_key_, start_key) && same_key(end_key_, end_key) &&
+           start_exclusive_ == start_exclusive && end_exclusive_ == end_exclusive &&
+           start_count_ == start_count && end_count_ == end_count;
+}
+
+void TSQLMemCursor::SetRowFilter(RowPredicate filter) {
+    Lock lock(table_->Mutex());
+    filter_ = std::move(filter);
+    DeactivateVisibleList();
+}
+
+void TSQLMemCursor::ClearRowFilter() { SetRowFilter(nullptr); }
+
+bool TSQLMemCursor::Locate(const RowPredicate& matches, std::byte* buffer) {
+    Lock lock(table_->Mutex());
+    const Position saved = position_;
+    position_ = {TSQLMemRecordID{}, true, false};
+    while (GetRecord(grmNext, scratch_.data()) == grrOK) {
+        if (matches(scratch_.data())) {
+            if (buffer != nullptr) {
+                std::memcpy(buffer, scratch_.data(), scratch_.size());
+            }
+            return true;
+        }
+    }
+    position_ = saved;
+    return false;
+}
+
+// --- Row buffers ---
+
+void TSQLMemCursor::InitNewRecord(std::byte* buffer) {
+    Lock lock(table_->Mutex());
+    SetRecordID(buffer, field_defs_.DataSize(), TSQLMemRecordID{});
+    SetBookmarkFlag(buffer, field_defs_.DataSize(), bfInserted);
+    table_->InitNewRow(buffer, *session_);
+}
+
+void TSQLMemCursor::InitKeyBuffer(std::byte* key) const {
+    tapir::engine::InitKeyBuffer(key, field_defs_.DataSize(), field_defs_.Count());
+}
+
+bool TSQLMemCursor::GetFieldData(int32_t field_no, void* dest, const std::byte* buffer) const {
+    if (field_no < 0 || field_no >= field_defs_.Count()) {
+        ThrowInvalidFieldNo(10005, field_no, field_defs_.Count());
+    }
+    return tapir::engine::GetFieldData(field_defs_, field_no, dest, buffer);
+}
+
+void TSQLMemCursor::SetFieldData(int32_t field_no, const void* source, std::byte* buffer) const {
+    if (field_no < 0 || field_no >= field_defs_.Count()) {
+        ThrowInvalidFieldNo(10006, field_no, field_defs_.Count());
+    }
+    tapir::engine::SetFieldData(field_defs_, field_no, source, buffer);
+}
+
+// --- Changes ---
+
+TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer) {
+    Lock lock(table_->Mutex());
+    std::string failure = table_->CheckConstraints(buffer, nullptr, TSQLMemRecordID{});
+    if (!failure.empty()) {
+        return {-8, std::move(failure)};
+    }
+    const bool restricted = Restricted();
+    if (restricted) {
+        EnsureVisibleList();
+    }
+    const TSQLMemRecordID id = table_->InsertRow(buffer, this);
+    SetRecordID(buffer, field_defs_.DataSize(), id);
+    SetBookmarkFlag(buffer, field_defs_.DataSize(), bfInserted);
+    if (!restricted) {
+        position_ = {id, false, false};
+    } else if (IsVisible(buffer)) {
+        InsertIntoVisibleList(id, buffer);
+        position_ = {id, false, false};
+    }
+    return {};
+}
+
+std::optional<TSQLMemRecordID> TSQLMemCursor::NeighbourInView(TSQLMemRecordID id) {
+    if (Restricted()) {
+        EnsureVisibleList();
+        const int64_t at = FindInVisibleList(id);
+        const auto size = static_cast<int64_t>(visible_.ids.size());
+        if (at < 0) {
+            return std::nullopt;
+        }
+        if (at + 1 < size) {
+            return visible_.ids[static_cast<size_t>(at + 1)];
+        }
+        if (at > 0) {
+            return visible_.ids[static_cast<size_t>(at - 1)];
+        }
+        return std::nullopt;
+    }
+    const TSQLMemMemoryRecordManager& records = table_->Records();
+    const std::byte* row = records.RecordPointer(id);
+    if (row == nullptr) {
+        return std::nullopt;
+    }
+    if (index_no_ >= 0) {
+        const TSQLMemIndex& index = table_->Index(index_no_);
+        const int64_t at = index.PositionOf(id, row);
+        if (at < 0) {
+            return std::nullopt;
+        }
+        if (at + 1 < index.Count()) {
+            return index.At(at + 1);
+        }
+        if (at > 0) {
+            return index.At(at - 1);
+        }
+        return std::nullopt;
+    }
+    for (TSQLMemGetRecordMode mode : {grmNext, grmPrior}) {
+        TSQLMemNavigationInfo info;
+        info.GetRecordMode = mode;
+        info.RecordID = id;
+        records.GetRecord(info);
+        if (info.GetRecordResult == grrOK) {
+            return info.RecordID;
+        }
+    }
+    return std::nullopt;
+}
+
+TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffer,
+                                                      std::byte* new_buffer) {
+    Lock lock(table_->Mutex());
+    const TSQLMemRecordID id = GetRecordID(new_buffer, field_defs_.DataSize());
+    std::string failure = table_->CheckConstraints(new_buffer, old_buffer, id);
+    if (!failure.empty()) {
+        return {-8, std::move(failure)};
+    }
+    const bool restricted = Restricted();
+    std::optional<TSQLMemRecordID> neighbour;
+    bool was_listed = false;
+    if (restricted) {
+        EnsureVisibleList();
+        was_listed = FindInVisibleList(id) >= 0;
+        neighbour = NeighbourInView(id);
+    }
+    if (!table_->UpdateRow(id, new_buffer, this)) {
+        return {-2, "Error updating record"};
+    }
+    if (!restricted) {
+        position_ = {id, false, false};
+        return {};
+    }
+    const bool visible = IsVisible(new_buffer);
+    const bool key_changed =
+        index_no_ >= 0 &&
+        table_->Index(index_no_).CompareRecordBuffersByIndex(old_buffer, new_buffer) != 0;
+    if (visible) {
+        if (was_listed && key_changed) {
+            RemoveFromVisibleList(id);
+            was_listed = false;
+        }
+        if (!was_listed) {
+            InsertIntoVisibleList(id, new_buffer);
+        }
+        position_ = {id, false, false};
+    } else {
+        if (was_listed) {
+            RemoveFromVisibleList(id);
+        }
+        position_ = neighbour ? Position{*neighbour, false, false}
+                              : Position{TSQLMemRecordID{}, true, false};
+    }
+    return {};
+}
+
+TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer) {
+    Lock lock(table_->Mutex());
+    const TSQLMemRecordID id = GetRecordID(buffer, field_defs_.DataSize());
+    const std::optional<TSQLMemRecordID> neighbour = NeighbourInView(id);
+    const bool listed = visible_.active && FindInVisibleList(id) >= 0;
+    if (!table_->DeleteRow(id, this)) {
+        return {-3, "Error deleting record"};
+    }
+    if (listed) {
+        RemoveFromVisibleList(id);
+    }
+    position_ = neighbour ? Position{*neighbour, false, false}
+                          : Position{TSQLMemRecordID{}, true, false};
+    return {};
+}
+
+// --- Sequences ---
+
+int64_t TSQLMemCursor::LastAutoincValue(int32_t field_no) const {
+    Lock lock(table_->Mutex());
+    return table_->LastAutoincValue(field_no, *session_);
+}
+
+void TSQLMemCursor::SetAutoincValue(int32_t field_no, int64_t value) {
+    Lock lock(table_->Mutex());
+    table_->SetAutoincValue(field_no, value);
+}
+
+}  // namespace tapir::engine

@@ -1,0 +1,489 @@
+#include "engine/table/sqlmem_table_data.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "engine/table/sqlmem_cursor.h"
+#include "engine/table/sqlmem_database.h"
+
+namespace tapir::engine {
+
+namespace {
+
+[[noreturn]] void CreationError(int code, const std::string& text) {
+    throw ESQLMemException::Formatted(code, text);
+}
+
+int RandomSuffix() {
+    static std::mt19937 generator{std::random_device{}()};
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    return std::uniform_int_distribution<int>(0, 65534)(generator);
+}
+
+// `base`, or `base` followed by random numbers until no name in `taken` equals it (case
+// ignored).
+template <typename Taken>
+std::string FreeName(const std::string& base, const Taken& taken) {
+    std::string name = base;
+    while (taken(name)) {
+        name = base + std::to_string(RandomSuffix());
+    }
+    return name;
+}
+
+std::string FormatLimit(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
+bool InList(const std::vector<std::string>& names, const std::string& name) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& listed) { return SameName(listed, name); });
+}
+
+}  // namespace
+
+TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database,
+                                   const TableDefinition& definition)
+    : database_(database), name_(definition.name),
+      alloc_by_(definition.alloc_by < 1 ? 1 : definition.alloc_by) {
+    const std::string& table = definition.name;
+    // 1-2. Columns.
+    if (definition.fields.empty()) {
+        CreationError(10025, "Error creating table - no fields were specified");
+    }
+    for (size_t i = 0; i < definition.fields.size(); ++i) {
+        const std::string& name = definition.fields[i].name;
+        if (name.empty()) {
+            CreationError(11432, "Cannot create table '" + table + "'. Unnamed fields are not allowed");
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (SameName(definition.fields[j].name, name)) {
+                CreationError(11430, "Cannot create table '" + table +
+                                         "'. Duplicate field name '" + UpperName(name) + "'");
+            }
+        }
+    }
+    // 3. Indexes.
+    int primaries = 0;
+    for (size_t i = 0; i < definition.indexes.size(); ++i) {
+        const TableIndexSpec& index = definition.indexes[i];
+        if (index.name.empty()) {
+            CreationError(11433, "Cannot create table '" + table + "'. Unnamed indexes are not allowed");
+        }
+        if (SplitFieldList(index.fields).empty()) {
+            CreationError(11434, "Cannot create table '" + table +
+                                     "'. No fields defined in index '" + index.name + "'");
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (SameName(definition.indexes[j].name, index.name)) {
+                CreationError(11428, "Cannot create table '" + table +
+                                         "'. Duplicate index name '" + index.name + "'");
+            }
+        }
+        primaries += index.primary ? 1 : 0;
+        if (primaries > 1) {
+            CreationError(11427, "Cannot create table '" + table +
+                                     "'. Error in indexes definition - multiple primary "
+                                     "indexes are not allowed");
+        }
+        for (const std::string& field : SplitFieldList(index.fields)) {
+            const bool known = std::any_of(
+                definition.fields.begin(), definition.fields.end(),
+                [&](const TableFieldSpec& spec) { return SameName(spec.name, field); });
+            if (!known) {
+                CreationError(11435, "Cannot create table '" + table + "'. Field '" + field +
+                                         "' of index '" + index.name + "' not found");
+            }
+        }
+    }
+    // 4. Constraint names: primary and unique constraints are named as their index; the
+    // generated names below are made free of those.
+    std::vector<std::string> constraint_names;
+    for (const TableIndexSpec& index : definition.indexes) {
+        if (index.primary || index.unique) {
+            if (InList(constraint_names, index.name)) {
+                CreationError(11431, "Cannot create table '" + table +
+                                         "'. Duplicate constraint name '" + index.name + "'");
+            }
+            constraint_names.push_back(index.name);
+        }
+    }
+
+    // 5. Columns with object identifiers and offsets.
+    std::vector<TSQLMemFieldDef> defs;
+    for (const TableFieldSpec& spec : definition.fields) {
+        TSQLMemFieldDef def;
+        def.Name = spec.name.substr(0, 255);
+        def.SetAdvancedType(FieldTypeToAdvancedType(spec.data_type), spec.size);
+        def.ObjectID = database_.NextObjectID();
+        def.Increment = spec.increment;
+        def.InitialValue = spec.initial_value;
+        def.MinValue = spec.min_value;
+        def.MaxValue = spec.max_value;
+        def.Cycled = spec.cycled;
+        defs.push_back(std::move(def));
+    }
+    field_defs_ = TSQLMemFieldDefs(std::move(defs));
+
+    for (const TableIndexSpec& spec : definition.indexes) {
+        TSQLMemIndexDef def;
+        def.Name = spec.name;
+        def.ObjectID = database_.NextObjectID();
+        def.Primary = spec.primary;
+        def.Unique = spec.unique || spec.primary;
+        const std::vector<std::string> desc = SplitFieldList(spec.desc_fields);
+        const std::vector<std::string> case_ins = SplitFieldList(spec.case_ins_fields);
+        for (const std::string& field : SplitFieldList(spec.fields)) {
+            TSQLMemIndexColumn column;
+            column.FieldName = field_defs_[field_defs_.IndexOf(field)].Name;
+            column.Descending = InList(desc, field) || (spec.descending && desc.empty());
+            column.CaseInsensitive =
+                InList(case_ins, field) || (spec.case_insensitive && case_ins.empty());
+            def.Columns.push_back(std::move(column));
+        }
+        index_defs_.push_back(std::move(def));
+    }
+
+    // Constraints in definition order: per column its not-null and check constraint, then
+    // per index its primary-key or unique constraint.
+    auto taken = [&](const std::string& name) { return InList(constraint_names, name); };
+    for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
+        const TableFieldSpec& spec = definition.fields[field_no];
+        if (spec.required) {
+            TSQLMemConstraintDef constraint;
+            constraint.Kind = ConstraintKind::NotNull;
+            constraint.Name = FreeName("$C_NotNull$" + table + "$" + spec.name, taken);
+            constraint.ObjectID = database_.NextObjectID();
+            constraint.TableName = table;
+            constraint.FieldNo = field_no;
+            constraint_names.push_back(constraint.Name);
+            constraints_.push_back(std::move(constraint));
+        }
+        if (spec.check_min || spec.check_max) {
+            TSQLMemConstraintDef constraint;
+            constraint.Kind = ConstraintKind::Check;
+            constraint.Name = FreeName("$C_Check$" + table + "$" + spec.name, taken);
+            constraint.ObjectID = database_.NextObjectID();
+            constraint.TableName = table;
+            constraint.FieldNo = field_no;
+            constraint.MinValue = spec.check_min;
+            constraint.MaxValue = spec.check_max;
+            constraint_names.push_back(constraint.Name);
+            constraints_.push_back(std::move(constraint));
+        }
+    }
+    for (int32_t index_no = 0; index_no < static_cast<int32_t>(index_defs_.size()); ++index_no) {
+        const TSQLMemIndexDef& index = index_defs_[index_no];
+        if (!index.Primary && !index.Unique) {
+            continue;
+        }
+        TSQLMemConstraintDef constraint;
+        constraint.Kind = index.Primary ? ConstraintKind::PrimaryKey : ConstraintKind::Unique;
+        constraint.Name = index.Name;
+        constraint.ObjectID = database_.NextObjectID();
+        constraint.TableName = table;
+        constraint.IndexNo = index_no;
+        constraints_.push_back(std::move(constraint));
+    }
+
+    // 6. One sequence per autoinc column.
+    for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
+        TSQLMemFieldDef& field = field_defs_[field_no];
+        if (!IsAutoIncType(field.AdvancedType)) {
+            continue;
+        }
+        TSQLMemSequenceDef sequence;
+        sequence.Name = FreeName("$S_Autoinc$" + table + "$" + field.Name,
+                                 [&](const std::string& name) {
+                                     return std::any_of(sequences_.begin(), sequences_.end(),
+                                                        [&](const TSQLMemSequenceDef& s) {
+                                                            return SameName(s.Name, name);
+                                                        });
+                                 })
+                            .substr(0, 255);
+        sequence.ObjectID = database_.NextObjectID();
+        sequence.BaseType = field.BaseType;
+        sequence.MinValue = field.MinValue;
+        sequence.MaxValue = field.MaxValue;
+        sequence.LastValue = field.InitialValue;
+        sequence.Increment = field.Increment;
+        sequence.Cycled = field.Cycled;
+        field.SequenceObjectID = sequence.ObjectID;
+        sequences_.push_back(std::move(sequence));
+    }
+
+    // 8. Rows, then the index objects over them.
+    records_ = std::make_unique<TSQLMemMemoryRecordManager>(field_defs_.DataSize(), alloc_by_);
+    for (const TSQLMemIndexDef& def : index_defs_) {
+        indexes_.push_back(std::make_unique<TSQLMemIndex>(def, field_defs_, *records_));
+    }
+}
+
+TSQLMemTableData::~TSQLMemTableData() = default;
+
+std::string TSQLMemTableData::Name() const {
+    std::lock_guard lock(mutex_);
+    return name_;
+}
+
+void TSQLMemTableData::SetName(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    name_ = name;
+}
+
+void TSQLMemTableData::RegisterCursor(TSQLMemCursor* cursor) {
+    std::lock_guard lock(mutex_);
+    cursors_.push_back(cursor);
+}
+
+void TSQLMemTableData::UnregisterCursor(TSQLMemCursor* cursor) {
+    std::lock_guard lock(mutex_);
+    std::erase(cursors_, cursor);
+}
+
+size_t TSQLMemTableData::OpenCursorCount() const {
+    std::lock_guard lock(mutex_);
+    return cursors_.size();
+}
+
+int64_t TSQLMemTableData::RecordCount() const {
+    std::lock_guard lock(mutex_);
+    return records_->RecordCount();
+}
+
+void TSQLMemTableData::InitNewRow(std::byte* row, TSQLMemLocalSession& session) {
+    std::lock_guard lock(mutex_);
+    std::memset(row, 0, static_cast<size_t>(field_defs_.DataSize()));
+    SetAllNull(row, field_defs_.Count());
+    if (!field_defs_.HasDefaults() && !field_defs_.HasAutoInc()) {
+        return;
+    }
+    for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
+        const TSQLMemFieldDef& field = field_defs_[field_no];
+        if (field.DefaultValue) {
+            SetFieldData(field_defs_, field_no, field.DefaultValue->data(), row);
+        }
+        if (IsAutoIncType(field.AdvancedType) && field.SequenceObjectID >= 0) {
+            const int64_t value = NextSequenceValue(field.SequenceObjectID);
+            session.SetLastValue(SequenceByObjectID(field.SequenceObjectID).Name, value);
+            SetInteger(field_defs_, field_no, value, row);
+        }
+    }
+}
+
+TSQLMemSequenceDef& TSQLMemTableData::SequenceByObjectID(int32_t object_id) {
+    for (TSQLMemSequenceDef& sequence : sequences_) {
+        if (sequence.ObjectID == object_id) {
+            return sequence;
+        }
+    }
+    throw ESQLMemException::Formatted(30010,
+                                      "Sequence #" + std::to_string(object_id) + " not found");
+}
+
+int64_t TSQLMemTableData::NextSequenceValue(int32_t sequence_object_id) {
+    std::lock_guard lock(mutex_);
+    TSQLMemSequenceDef& sequence = SequenceByObjectID(sequence_object_id);
+    int64_t next = 0;
+    if (__builtin_add_overflow(sequence.LastValue, sequence.Increment, &next)) {
+        if (!sequence.Cycled) {
+            throw ESQLMemException::Formatted(30009,
+                                              "Sequence '" + sequence.Name + "' overflow");
+        }
+        next = sequence.Increment >= 0 ? sequence.MinValue : sequence.MaxValue;
+    } else if (next > sequence.MaxValue || next < sequence.MinValue) {
+        if (!sequence.Cycled) {
+            throw ESQLMemException::Formatted(30009,
+                                              "Sequence '" + sequence.Name + "' overflow");
+        }
+        next = next > sequence.MaxValue ? sequence.MinValue : sequence.MaxValue;
+    }
+    sequence.LastValue = next;
+    return next;
+}
+
+int64_t TSQLMemTableData::LastAutoincValue(int32_t field_no,
+                                           const TSQLMemLocalSession& session) const {
+    std::lock_guard lock(mutex_);
+    if (field_no < 0 || field_no >= field_defs_.Count()) {
+        throw ESQLMemException::Formatted(30335,
+                                          "Field #" + std::to_string(field_no) + " not found");
+    }
+    const int32_t object_id = field_defs_[field_no].SequenceObjectID;
+    for (const TSQLMemSequenceDef& sequence : sequences_) {
+        if (sequence.ObjectID == object_id) {
+            int64_t value = 0;
+            if (!session.LastValue(sequence.Name, value)) {
+                throw ESQLMemException::Formatted(
+                    30012, "No SequenceLastValue in session for sequence '" + sequence.Name +
+                               "'. Call GetNextVal first");
+            }
+            return value;
+        }
+    }
+    throw ESQLMemException::Formatted(30011,
+                                      "Sequence #" + std::to_string(object_id) + " not found");
+}
+
+void TSQLMemTableData::SetAutoincValue(int32_t field_no, int64_t value) {
+    std::lock_guard lock(mutex_);
+    if (field_no < 0 || field_no >= field_defs_.Count()) {
+        throw ESQLMemException::Formatted(10575,
+                                          "Field #" + std::to_string(field_no) + " not found");
+    }
+    SequenceByObjectID(field_defs_[field_no].SequenceObjectID).LastValue = value;
+}
+
+std::string TSQLMemTableData::CheckConstraints(const std::byte* new_row, const std::byte* old_row,
+                                               TSQLMemRecordID id) const {
+    std::lock_guard lock(mutex_);
+    const bool has_rows = records_->RecordCount() > 0;
+    for (const TSQLMemConstraintDef& constraint : constraints_) {
+        switch (constraint.Kind) {
+            case ConstraintKind::PrimaryKey:
+            case ConstraintKind::Unique: {
+                const TSQLMemIndex& index = *indexes_[constraint.IndexNo];
+                const bool primary = constraint.Kind == ConstraintKind::PrimaryKey;
+                if (primary) {
+                    for (const TSQLMemKeyPart& part : index.Parts()) {
+                        if (IsFieldNull(new_row, part.FieldNo)) {
+                            return ESQLMemException::Formatted(
+                                       30330, "Constraint '" + constraint.Name +
+                                                  "' violated. Value in field '" +
+                                                  field_defs_[part.FieldNo].Name +
+                                                  "' cannot be null")
+                                .Message();
+                        }
+                    }
+                }
+                if (!has_rows) {
+                    break;
+                }
+                const bool free = old_row == nullptr ? index.CanInsertRecord(new_row)
+                                                     : index.CanUpdateRecord(id, new_row);
+                if (!free) {
+                    return primary ? ESQLMemException::Formatted(
+                                         30319, "Primary Key constraint '" + constraint.Name +
+                                                    "' violated. Duplicate found.")
+                                         .Message()
+                                   : ESQLMemException::Formatted(
+                                         30320, "Constraint unique '" + constraint.Name +
+                                                    "' violated. Duplicate found.")
+                                         .Message();
+                }
+                break;
+            }
+            case ConstraintKind::NotNull:
+                if (IsFieldNull(new_row, constraint.FieldNo)) {
+                    return ESQLMemException::Formatted(
+                               30026, "Constraint '" + constraint.Name +
+                                          "' violated. Value in field '" +
+                                          field_defs_[constraint.FieldNo].Name +
+                                          "' cannot be null")
+                        .Message();
+                }
+                break;
+            case ConstraintKind::Check: {
+                if (constraint.FieldNo < 0 || constraint.FieldNo >= field_defs_.Count()) {
+                    return ESQLMemException::Formatted(
+                               30024, "Field #" + std::to_string(constraint.FieldNo) +
+                                          " not found")
+                        .Message();
+                }
+                const std::optional<double> value =
+                    GetFloat(field_defs_, constraint.FieldNo, new_row);
+                if (!value) {
+                    break;
+                }
+                const std::string& field = field_defs_[constraint.FieldNo].Name;
+                if (constraint.MinValue && *value < *constraint.MinValue) {
+                    return ESQLMemException::Formatted(
+                               30029, "Constraint '" + constraint.Name +
+                                          "' violated. Value in field '" + field +
+                                          "' cannot be lower then '" +
+                                          FormatLimit(*constraint.MinValue) + "'")
+                        .Message();
+                }
+                if (constraint.MaxValue && *value > *constraint.MaxValue) {
+                    return ESQLMemException::Formatted(
+                               30030, "Constraint '" + constraint.Name +
+                                          "' violated. Value in field '" + field +
+                                          "' cannot be greater then '" +
+                                          FormatLimit(*constraint.MaxValue) + "'")
+                        .Message();
+                }
+                break;
+            }
+            case ConstraintKind::ForeignKey:
+                break;
+        }
+    }
+    return {};
+}
+
+void TSQLMemTableData::NotifyOtherCursors(const TSQLMemCursor* by) {
+    for (TSQLMemCursor* cursor : cursors_) {
+        if (cursor != by) {
+            cursor->OnTableChangedElsewhere();
+        }
+    }
+}
+
+TSQLMemRecordID TSQLMemTableData::InsertRow(const std::byte* row, const TSQLMemCursor* by) {
+    std::lock_guard lock(mutex_);
+    const TSQLMemRecordID id = records_->AddRecord(row);
+    for (auto& index : indexes_) {
+        index->InsertRecord(id, row);
+    }
+    NotifyOtherCursors(by);
+    return id;
+}
+
+bool TSQLMemTableData::UpdateRow(TSQLMemRecordID id, const std::byte* new_row,
+                                 const TSQLMemCursor* by) {
+    std::lock_guard lock(mutex_);
+    const std::byte* stored = records_->RecordPointer(id);
+    if (stored == nullptr) {
+        return false;
+    }
+    const std::vector<std::byte> old_row(stored, stored + records_->RowSize());
+    for (auto& index : indexes_) {
+        index->UpdateRecord(id, old_row.data(), new_row);
+    }
+    const bool updated = records_->UpdateRecord(id, new_row);
+    NotifyOtherCursors(by);
+    return updated;
+}
+
+bool TSQLMemTableData::DeleteRow(TSQLMemRecordID id, const TSQLMemCursor* by) {
+    std::lock_guard lock(mutex_);
+    const std::byte* stored = records_->RecordPointer(id);
+    if (stored == nullptr) {
+        return false;
+    }
+    for (auto& index : indexes_) {
+        index->DeleteRecord(id, stored);
+    }
+    const bool deleted = records_->DeleteRecord(id);
+    NotifyOtherCursors(by);
+    return deleted;
+}
+
+void TSQLMemTableData::Empty() {
+    std::lock_guard lock(mutex_);
+    if (!cursors_.empty()) {
+        throw ESQLMemException::Formatted(
+            10072, "Cannot delete table '" + name_ + "'. Table is open by another dataset");
+    }
+    for (auto& index : indexes_) {
+        index->Empty();
+    }
+    records_->Empty();
+}
+
+}  // namespace tapir::engine
