@@ -17,7 +17,7 @@ void ResetClockForTesting();
 
 // Pins Now() to a fixed value for the lifetime of the object; restores the real clock.
 class ScopedClockPin {
-  public:
+public:
     explicit ScopedClockPin(TDateTime fixed);
     ~ScopedClockPin();
     ScopedClockPin(const ScopedClockPin&) = delete;
@@ -25,7 +25,7 @@ class ScopedClockPin {
 
     void Set(TDateTime fixed);  // moves the pinned reading
 
-  private:
+private:
     TDateTime value_;
 };
 

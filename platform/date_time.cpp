@@ -97,7 +97,7 @@ size_t RunLength(std::string_view format, size_t pos, char letter) {
 }
 
 class Formatter {
-  public:
+public:
     Formatter(const FormatSettings& settings, TDateTime value)
         : settings_(settings), parts_(DecodeDateTime(value)) {
         int64_t date = 0;
@@ -233,7 +233,7 @@ class Formatter {
         }
     }
 
-  private:
+private:
     static std::string CaseLike(std::string_view sample, std::string_view lower_text) {
         std::string out(lower_text);
         if (!sample.empty() && std::isupper(static_cast<unsigned char>(sample[0]))) {

@@ -183,7 +183,7 @@ bool HasLineBreak(std::string_view text) {
 }
 
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) {
@@ -199,7 +199,7 @@ class FileDescriptor {
         return ::close(fd) == 0;
     }
 
-  private:
+private:
     int fd_;
 };
 

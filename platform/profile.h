@@ -16,7 +16,7 @@ namespace tapir::platform {
 
 // Raised by users of the profile layer when a value cannot be stored.
 class EIniFileException : public tapir::Exception {
-  public:
+public:
     explicit EIniFileException(std::string message)
         : tapir::Exception("EIniFileException", std::move(message)) {}
 };

@@ -16,7 +16,7 @@ constexpr const char* kLocalTimeFile = "/etc/localtime";
 // Recursive-descent reader of a POSIX TZ rule (with the RFC 8536 extensions: hours up to
 // 167 and negative rule times).
 class PosixRuleReader {
-  public:
+public:
     explicit PosixRuleReader(std::string_view text) : text_(text) {}
 
     std::optional<TimeZoneInformation> Read() {
@@ -57,7 +57,7 @@ class PosixRuleReader {
         return zone;
     }
 
-  private:
+private:
     struct Rule {
         int month = 0;
         int week = 0;

@@ -9,7 +9,7 @@ namespace tapir::platform {
 namespace {
 
 class DateTimeTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { ResetFormatSettings(); }
     void TearDown() override { ResetFormatSettings(); }
 };

@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class ProfileFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("tapir_profile_" + std::to_string(::getpid()) + "_" +

@@ -38,7 +38,7 @@ TimeZoneInformation CentralEurope() {
 TDateTime At(int y, int mo, int d, int h, int mi) { return EncodeDateTime(y, mo, d, h, mi); }
 
 class TimeZoneTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ResetFormatSettings();
         settings_.UTC_Auto = true;
@@ -274,7 +274,7 @@ TEST(PosixTimeZone, RuleTimeBeyondADayRunsIntoTheNextDays) {
 }
 
 class ScopedTz {
-  public:
+public:
     explicit ScopedTz(const char* value) {
         if (const char* old = std::getenv("TZ")) {
             saved_ = old;
@@ -293,7 +293,7 @@ class ScopedTz {
         }
     }
 
-  private:
+private:
     std::optional<std::string> saved_;
 };
 
