@@ -44,10 +44,14 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// The file as lines without their line ends; remembers the line-end style to write back.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// The file as lines without their line ends; remembers the line-end style and a leading
+// byte-order mark (editors on other systems write one) to write back.
 struct ProfileText {
     std::vector<std::string> lines;
     bool crlf = false;
+    bool bom = false;
 };
 
 // nullopt when the file exists but cannot be read; an empty text when it does not exist.
@@ -64,6 +68,10 @@ std::optional<ProfileText> Load(const std::string& path, bool& exists) {
     }
     const std::string& data = *contents;
     size_t start = 0;
+    if (std::string_view(data).substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+        text.bom = true;
+        start = kUtf8Bom.size();
+    }
     bool first_end = true;
     while (start < data.size()) {
         size_t end = data.find('\n', start);
@@ -239,7 +247,7 @@ bool Store(const std::string& path, bool exists, const ProfileText& text) {
         }
     }
     const std::string eol = text.crlf ? "\r\n" : "\n";
-    std::string data;
+    std::string data(text.bom ? kUtf8Bom : std::string_view());
     for (const std::string& line : text.lines) {
         data += line;
         data += eol;

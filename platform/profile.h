@@ -2,7 +2,8 @@
 // Private-profile (INI) files: "[section]" header lines followed by "key=value" lines.
 // Section and key names match without regard to ASCII letter case; values are trimmed of
 // blanks and one pair of enclosing quotes; other sections, keys, comments and blank lines
-// are kept as they are when a value is written. Each call reads (and a write rewrites) the
+// are kept as they are when a value is written, as are the line-end style and a leading
+// UTF-8 byte-order mark. Each call reads (and a write rewrites) the
 // whole file; no state is kept between calls. Not synchronised between processes.
 
 #include <cstdint>

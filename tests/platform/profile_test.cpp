@@ -157,6 +157,13 @@ TEST_F(ProfileFileTest, WriteKeepsCrLfFiles) {
     EXPECT_EQ(ReadFile(), "[S]\r\nA=1\r\nB=2\r\n");
 }
 
+TEST_F(ProfileFileTest, ByteOrderMarkIsSkippedAndKept) {
+    WriteFile("\xEF\xBB\xBF[DU7025]\r\nIp=10.0.0.1\r\n");
+    EXPECT_EQ(ReadProfileString(path_, "DU7025", "Ip", ""), "10.0.0.1");
+    ASSERT_TRUE(WriteProfileString(path_, "DU7025", "Ip", "10.0.0.2"));
+    EXPECT_EQ(ReadFile(), "\xEF\xBB\xBF[DU7025]\r\nIp=10.0.0.2\r\n");
+}
+
 TEST_F(ProfileFileTest, ValuesRoundTripExactly) {
     for (const std::string value : {"plain", " padded ", "\"quoted\"", "'single'", "", "a=b;c"}) {
         SCOPED_TRACE(value);
