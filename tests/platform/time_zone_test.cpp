@@ -178,7 +178,13 @@ TEST_F(TimeZoneTest, MonthZeroAppliesStandardBiasAllYear) {
         EXPECT_TRUE(SameMillisecond(ToUtc(IncMinute(utc, 180)), utc));
     }
     EXPECT_FALSE(HasDaylightRules(zone));
-    EXPECT_EQ(TimeZoneStartupLines(zone).size(), 7u);
+    // Start-up still writes its seven lines; a change date without a month is the zero point.
+    const std::vector<std::string> lines = TimeZoneStartupLines(zone);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[0], "TimeZoneInformation.Bias: -180");
+    EXPECT_EQ(lines[3], "00:00:00");
+    EXPECT_EQ(lines[4], "00:00:00");
+    EXPECT_EQ(lines[5], "StandardDate: 0  00-00-0000  0  00:00");
 }
 
 TEST_F(TimeZoneTest, OneLogLinePerConversion) {
