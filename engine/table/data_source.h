@@ -15,9 +15,28 @@ class TDataSource;
 class TField;
 class TSQLMemDataSet;
 
+// What a dataset tells its data sources. Each reaches every link of every data source of
+// the dataset; see TDataLink for the notification each one becomes.
+enum class TDataEvent : int {
+    FieldChange = 0,   // a field of the active row was set      -> RecordChanged(field)
+    RecordChange,      // the whole row changed (Edit)           -> RecordChanged(nullptr)
+    DataSetChange,     // rows added/removed/re-read             -> DataSetChanged()
+    DataSetScroll,     // the current row moved by Next/Prior    -> DataSetScrolled()
+    LayoutChange,      // fields changed                         -> LayoutChanged()
+    UpdateRecord,      // take pending control input             -> UpdateData()
+    UpdateState,       // the state changed                      -> ActiveChanged(),
+                       //   EditingChanged() when those changed, then StateChanged()
+    CheckBrowseMode,   // about to leave edit mode or move       -> CheckBrowseMode()
+};
+
 // Observer of one data source. Controls and master-detail links derive from it.
+// Notifications are independent: the default implementations do nothing and do not call
+// one another, so a control overrides every one it needs (a grid typically
+// DataSetChanged, DataSetScrolled, RecordChanged and StateChanged). Handlers may run
+// dataset operations; a link may be removed from its data source inside a notification.
 // Requires: a link is removed from its data source (SetDataSource(nullptr) or destruction)
-// before the data source goes away.
+// before the data source goes away; a data source may be destroyed with links still
+// attached (they are detached first).
 class TDataLink {
 public:
     TDataLink() = default;
@@ -43,9 +62,18 @@ public:
     virtual void UpdateData() {}                  // take pending control input into the row
     virtual void CheckBrowseMode() {}             // the dataset is about to leave edit mode
 
+    // True while the observed dataset is in edit or insert state.
+    bool Editing() const { return editing_; }
+
 private:
     friend class TDataSource;
+    // Re-evaluates Active()/Editing() and fires ActiveChanged/EditingChanged on a change.
+    void UpdateState();
+    void Dispatch(TDataEvent event, TField* field);
+
     TDataSource* data_source_ = nullptr;
+    bool active_ = false;
+    bool editing_ = false;
 };
 
 class TDataSource {
@@ -71,6 +99,8 @@ private:
     friend class TSQLMemDataSet;
     void AddLink(TDataLink* link);
     void RemoveLink(TDataLink* link);
+    // Passes a dataset event to every link (a link removed meanwhile is skipped).
+    void DataEvent(TDataEvent event, TField* field);
 
     std::string name_;
     TSQLMemDataSet* dataset_ = nullptr;

@@ -1,16 +1,22 @@
 #pragma once
 // A field object of a dataset: one column (data or calculated) with typed accessors that
 // read and write the dataset's active row. Display properties are carried for controls;
-// the table itself ignores them.
+// the table itself ignores them. The subclasses give each field type its conversions.
 
 #include <cstdint>
 #include <string>
+#include <variant>
 
 #include "engine/table/db_types.h"
 
 namespace tapir::engine {
 
 class TSQLMemDataSet;
+
+// A value as it passes between field objects and row buffers: null, an integer (all
+// integer and autoinc types), a floating value (floats and date-times, in days since
+// 30 December 1899), a boolean or a text.
+using FieldValue = std::variant<std::monostate, int64_t, double, bool, std::string>;
 
 class TField {
 public:
@@ -27,6 +33,8 @@ public:
     bool Required() const { return required_; }
     void SetRequired(bool required) { required_ = required; }
     TSQLMemDataSet& DataSet() const { return dataset_; }
+    // True for calculated and lookup fields (values kept beside the row, not stored).
+    bool Calculated() const { return kind_ == fkCalculated || kind_ == fkLookup; }
 
     // Display properties (used by controls only).
     const std::string& DisplayLabel() const;  // the field name when never set
@@ -41,7 +49,11 @@ public:
     // Typed access to the dataset's active row. Reading a null field gives "", 0, 0.0 or
     // false. Writing is allowed in edit, insert, set-key, calculating-fields and filtering
     // states; otherwise ESQLMemException 10007 "Dataset not in edit or insert mode".
-    // Conversion errors raise EDatabaseError with the texts of the field classes.
+    // Conversion errors raise EDatabaseError with the texts of the field classes (no
+    // component prefix). A conversion the field type does not offer raises
+    // EDatabaseError "Cannot access field '%s' as type %s".
+    // Requires (all accessors): the dataset is open, else EDatabaseError "Cannot perform
+    // this operation on a closed dataset".
     virtual std::string AsString() const;
     virtual void SetAsString(const std::string& value);
     virtual int32_t AsInteger() const;
@@ -57,7 +69,19 @@ public:
     bool IsNull() const;
     void Clear();
 
+    // The raw value of the active row (std::monostate when null), and writing one with
+    // the same state rules as the typed setters but no conversion.
+    FieldValue Value() const;
+    void SetValue(const FieldValue& value);
+
+protected:
+    [[noreturn]] void AccessError(const char* type_name) const;
+    [[noreturn]] void InvalidInteger(const std::string& text) const;
+    [[noreturn]] void RangeError(double value, double min, double max) const;
+
 private:
+    friend class TSQLMemDataSet;
+
     TSQLMemDataSet& dataset_;
     std::string field_name_;
     TFieldType data_type_;
@@ -68,6 +92,107 @@ private:
     int display_width_ = 0;
     bool visible_ = true;
     std::string display_format_;
+    // Where the value lives while the dataset is open: the column number of a data field,
+    // or the slot of a calculated field in the calculated-field area; -1 when unbound.
+    int binding_ = -1;
+    // Created by the dataset at open (no declared fields) and freed at close.
+    bool created_at_open_ = false;
+};
+
+// ftString (and ftFixedChar, ftWideString): text of at most Size bytes; whole UTF-8
+// characters are kept when a text is cut.
+class TStringField : public TField {
+public:
+    using TField::TField;
+    std::string AsString() const override;
+    void SetAsString(const std::string& value) override;
+    int32_t AsInteger() const override;
+    void SetAsInteger(int32_t value) override;
+    int64_t AsLargeint() const override;
+    void SetAsLargeint(int64_t value) override;
+    double AsFloat() const override;
+    void SetAsFloat(double value) override;
+    bool AsBoolean() const override;
+    void SetAsBoolean(bool value) override;
+};
+
+// Integer fields of at most 32 bits; the range depends on the type.
+class TIntegerField : public TField {
+public:
+    using TField::TField;
+    std::string AsString() const override;
+    void SetAsString(const std::string& value) override;
+    int32_t AsInteger() const override;
+    void SetAsInteger(int32_t value) override;
+    int64_t AsLargeint() const override;
+    void SetAsLargeint(int64_t value) override;
+    double AsFloat() const override;
+    void SetAsFloat(double value) override;
+    int64_t MinValue() const;
+    int64_t MaxValue() const;
+};
+
+class TSmallintField : public TIntegerField {
+public:
+    using TIntegerField::TIntegerField;
+};
+
+class TWordField : public TIntegerField {
+public:
+    using TIntegerField::TIntegerField;
+};
+
+class TAutoIncField : public TIntegerField {
+public:
+    using TIntegerField::TIntegerField;
+};
+
+class TLargeintField : public TField {
+public:
+    using TField::TField;
+    std::string AsString() const override;
+    void SetAsString(const std::string& value) override;
+    int32_t AsInteger() const override;  // the low 32 bits
+    void SetAsInteger(int32_t value) override;
+    int64_t AsLargeint() const override;
+    void SetAsLargeint(int64_t value) override;
+    double AsFloat() const override;
+    void SetAsFloat(double value) override;
+};
+
+class TFloatField : public TField {
+public:
+    using TField::TField;
+    std::string AsString() const override;
+    void SetAsString(const std::string& value) override;
+    int32_t AsInteger() const override;
+    void SetAsInteger(int32_t value) override;
+    int64_t AsLargeint() const override;
+    void SetAsLargeint(int64_t value) override;
+    double AsFloat() const override;
+    void SetAsFloat(double value) override;
+};
+
+// ftDateTime, ftDate, ftTime, ftTimeStamp: days since 30 December 1899 with the time of
+// day as fraction. AsString gives "dd-mm-yyyy hh:nn:ss" (the time left out at midnight).
+class TDateTimeField : public TField {
+public:
+    using TField::TField;
+    std::string AsString() const override;
+    double AsDateTime() const override;
+    void SetAsDateTime(double value) override;
+    double AsFloat() const override;
+    void SetAsFloat(double value) override;
+};
+
+class TBooleanField : public TField {
+public:
+    using TField::TField;
+    std::string AsString() const override;  // "True" / "False"; "" when null
+    void SetAsString(const std::string& value) override;
+    bool AsBoolean() const override;
+    void SetAsBoolean(bool value) override;
+    int32_t AsInteger() const override;  // 1 / 0
 };
 
 }  // namespace tapir::engine

@@ -7,16 +7,19 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/table/data_source.h"
 #include "engine/table/db_types.h"
 #include "engine/table/field.h"
 
 namespace tapir::engine {
 
 class TDataSource;
+class TSQLMemCursor;
 
 class TSQLMemDataSet {
 public:
@@ -40,8 +43,16 @@ public:
     bool Active() const;
     void SetActive(bool active);
     TDataSetState State() const;
+    // The state as last relayed to the data sources: temporary states (set-key,
+    // calculating fields, filtering) are entered and left without telling them.
+    TDataSetState VisibleState() const { return relayed_state_; }
 
     // --- Row operations (order of events as documented in the .cpp) ---
+    // Post and Cancel may be called from inside AfterInsert/AfterEdit handlers.
+    // Leave-edit step (run first by navigation, Append, Insert, Edit and a master change):
+    // linked details leave edit mode, then a pending insert/edit is posted when Modified,
+    // else cancelled; a set-key state posts its key.
+    void CheckBrowseMode();
     void Append();
     void Insert();
     void Edit();
@@ -81,19 +92,30 @@ public:
     // such row. Used by grids.
     bool ReadRowAt(int rec_no, const std::function<void()>& visit);
 
+    // Writes the dataset's state into the data sources' links that take pending control
+    // input (UpdateData); Post does this itself.
+    void UpdateRecord();
+
     // Locate: options.
     struct LocateOptions {
         bool case_insensitive = false;
         bool partial_key = false;
     };
     // Finds the first visible row whose fields (";"-separated names) equal the texts.
+    // Text values compare as texts (options apply), numbers by value; a null field
+    // matches the empty text. Fires BeforeScroll, and AfterScroll when found.
     bool Locate(const std::string& field_names, const std::vector<std::string>& values,
-                LocateOptions options = {});
+                LocateOptions options);
+    bool Locate(const std::string& field_names, const std::vector<std::string>& values) {
+        return Locate(field_names, values, LocateOptions{});
+    }
 
     bool AutoCalcFields() const { return auto_calc_fields_; }
     void SetAutoCalcFields(bool value) { auto_calc_fields_ = value; }
     bool ReadOnly() const { return read_only_; }
     void SetReadOnly(bool value) { read_only_ = value; }
+    // The data source this dataset depends on (a table's master source), or nullptr.
+    virtual TDataSource* GetDataSource() const { return nullptr; }
 
     // --- Events: replaceable handlers; an empty handler is skipped ---
     TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
@@ -105,15 +127,97 @@ public:
     TDataSetErrorEvent OnDeleteError, OnEditError, OnPostError;
 
 protected:
-    // Implementation detail hooks for TSQLMemTable live in the .cpp/private section.
+    // A dataset buffer: the stored row (null bitmap + field data), row identifier and
+    // bookmark flag as the cursor lays them out, and the calculated-field values beside
+    // it (std::monostate = null).
+    struct RowBuffer {
+        std::vector<std::byte> bytes;
+        std::vector<FieldValue> calc;
+    };
+
+    // Opens the engine cursor (cursor_), builds and binds the fields, selects the index
+    // and applies a range. Throws on failure; the caller releases what was opened.
+    virtual void OpenCursor();
+    // Releases the cursor; field objects created at open are freed by the caller.
+    virtual void CloseCursor();
+    // Fills a new row after the autoinc numbers: the base runs OnNewRecord.
+    virtual void DoOnNewRecord();
+    // Releases everything without events (destruction).
+    void CloseQuietly();
+    // The active row's bytes (the new row while inserting).
+    std::byte* CurrentRowBytes() { return current_.bytes.data(); }
+
+    // Raises EDatabaseError "<Name>: <message>" (the message alone without a name).
+    [[noreturn]] void ComponentError(const std::string& message) const;
+    void CheckActive() const;    // "Cannot perform this operation on a closed dataset"
+    void CheckInactive() const;  // "Cannot perform this operation on an open dataset"
+    // Sends an event to every data source (held back during temporary states).
+    void NotifyDataSources(TDataEvent event, TField* field = nullptr);
+    // Creates field objects for the cursor's columns when none are declared, and binds
+    // every field to its column or calculated slot. "Field '%s' not found" for a declared
+    // data field with no column.
+    void BindFields();
+    // Reads the row at the cursor's position again (or its neighbour, or the first row)
+    // into the active buffer; sets Eof and Bof as after Post/Cancel/Delete.
+    void Resync();
+    // Replaces the range of the cursor (nullopt: no range) and records it; false when
+    // `values` equal the range in force. Values pair with the leading index columns.
+    bool SetRangeValues(const std::optional<std::vector<FieldValue>>& values);
+    const std::optional<std::vector<FieldValue>>& RangeValues() const { return range_values_; }
+    // The active buffer's value of a field, independent of accessors.
+    FieldValue ReadFieldValue(const TField& field) const;
+    void WriteFieldValue(TField& field, const FieldValue& value);
+    // Writes a value into a column of a row or key buffer, converting to the column type.
+    void WriteColumn(int column, const FieldValue& value, std::byte* buffer) const;
+    FieldValue ReadColumn(int column, const std::byte* buffer) const;
+    // The buffer that field objects of data fields write into (key buffer in set-key).
+    RowBuffer& ActiveBuffer();
+
+    std::unique_ptr<TSQLMemCursor> cursor_;
     bool auto_calc_fields_ = true;
     bool read_only_ = false;
 
 private:
     friend class TDataSource;
     friend class TField;
+
+    void SetState(TDataSetState state);
+    // Enters a temporary state without telling the data sources; restores on scope exit.
+    class TempState;
+    void FireEvent(const TDataSetNotifyEvent& event);
+    // Runs a storing step, consulting an error handler: true when done, false when the
+    // handler chose to abort silently.
+    bool CheckOperation(const std::function<void()>& operation, const TDataSetErrorEvent& handler);
+    void CheckCanModify() const;
+    void DoOpen();
+    void DoClose();
+    void BeginInsertAppend(bool append);
+    void InitRowBuffer(RowBuffer& row) const;
+    bool ReadRow(int mode, RowBuffer& row);  // mode: TSQLMemGetRecordMode
+    void CalculateFields(RowBuffer& row);
+    void ClearCalcFields(RowBuffer& row) const;
+    bool HasCalcFields() const { return calc_field_count_ > 0; }
+    void AddDataSource(TDataSource* source);
+    void RemoveDataSource(TDataSource* source);
+    void FreeOpenFields();
+
     std::string component_name_;
-    // The implementation adds its private state below (rows, buffers, cursor, links...).
+    TDataSetState state_ = dsInactive;
+    TDataSetState relayed_state_ = dsInactive;
+    bool modified_ = false;
+    bool eof_ = true;
+    bool bof_ = true;
+    bool has_row_ = false;  // the active buffer holds a row (stored or being inserted)
+    RowBuffer current_;
+    RowBuffer old_;          // the row's values when Edit began
+    RowBuffer key_;          // range key being built in set-key state
+    RowBuffer* read_override_ = nullptr;  // a row other than current_ (calc, ReadRowAt)
+    std::vector<std::unique_ptr<TField>> owned_fields_;
+    std::vector<TField*> fields_;
+    int calc_field_count_ = 0;
+    std::vector<TDataSource*> data_sources_;
+    std::optional<std::vector<FieldValue>> range_values_;
+    int range_field_count_ = 0;
 };
 
 }  // namespace tapir::engine

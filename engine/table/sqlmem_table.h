@@ -4,10 +4,13 @@
 // IndexFieldNames, the master-detail link, and the table-level operations.
 // Components with the same TableName (case ignored) share one stored table.
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/table/sqlmem_dataset.h"
+#include "engine/table/table_definition.h"
 
 namespace tapir::engine {
 
@@ -72,9 +75,48 @@ public:
     // True when the in-memory database holds a table of this name.
     bool Exists() const;
 
+    // Each raises EDatabaseError "Cannot perform this operation on an open dataset"
+    // (prefixed) on an open component, and the engine's ESQLMemException otherwise (e.g.
+    // 10072 "Cannot delete table '%s'. Table is open by another dataset" from EmptyTable,
+    // 10027 "Table '%s' already exists" from CreateTable).
     void CreateTable();  // only when closed
     void EmptyTable();   // only when closed; rows go, definitions and sequences stay
     void DeleteTable();  // only when closed
+
+    TDataSource* GetDataSource() const override { return master_source_; }
+
+protected:
+    void OpenCursor() override;
+    void CloseCursor() override;
+    void DoOnNewRecord() override;
+
+private:
+    class MasterLink;
+    friend class MasterLink;
+
+    // The definition a new table is created from: FieldDefs plus declared data fields
+    // missing from them, IndexDefs.
+    TableDefinition BuildDefinition() const;
+    // Picks the index for IndexName / IndexFieldNames on the open cursor.
+    void SelectIndex();
+    // Leave-edit step, then the range for the master's current values (or none when the
+    // link is inactive); moves to the first row of a new range.
+    void MasterChanged();
+    bool MasterLinkActive() const;
+    std::vector<FieldValue> MasterValues() const;
+    bool IsMasterField(const TField* field) const;
+
+    std::string table_name_;
+    std::vector<TFieldDef> field_defs_;
+    std::vector<TIndexDef> index_defs_;
+    std::string index_field_names_;
+    std::string index_name_;
+    TDataSource* master_source_ = nullptr;
+    std::string master_fields_;
+    bool exclusive_ = false;
+    int memory_table_alloc_by_ = 1000;
+    bool store_defs_ = false;
+    std::unique_ptr<MasterLink> master_link_;
 };
 
 }  // namespace tapir::engine

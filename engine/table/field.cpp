@@ -1,0 +1,446 @@
+#include "engine/table/field.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "engine/table/sqlmem_dataset.h"
+
+namespace tapir::engine {
+
+namespace {
+
+std::string FormatG(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
+// A decimal integer with an optional sign and leading blanks; nothing else.
+std::optional<int64_t> ParseInteger(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size() && text[start] == ' ') {
+        ++start;
+    }
+    const char* first = text.data() + start;
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+') {
+        ++first;
+        if (first != last && *first == '-') {
+            return std::nullopt;
+        }
+    }
+    int64_t value = 0;
+    auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last || first == last) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> ParseFloat(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size() && text[start] == ' ') {
+        ++start;
+    }
+    const char* first = text.data() + start;
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+') {
+        ++first;
+    }
+    double value = 0;
+    auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last || first == last) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Text up to the first zero character, cut to `size` bytes without splitting a UTF-8
+// character.
+std::string CutText(const std::string& value, int size) {
+    std::string text = value.substr(0, value.find('\0'));
+    if (size >= 0 && text.size() > static_cast<size_t>(size)) {
+        size_t cut = static_cast<size_t>(size);
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        text.resize(cut);
+    }
+    return text;
+}
+
+int64_t AsInt64(const FieldValue& value) {
+    if (const auto* i = std::get_if<int64_t>(&value)) {
+        return *i;
+    }
+    if (const auto* d = std::get_if<double>(&value)) {
+        return static_cast<int64_t>(std::llround(*d));
+    }
+    if (const auto* b = std::get_if<bool>(&value)) {
+        return *b ? 1 : 0;
+    }
+    return 0;
+}
+
+double AsDouble(const FieldValue& value) {
+    if (const auto* d = std::get_if<double>(&value)) {
+        return *d;
+    }
+    if (const auto* i = std::get_if<int64_t>(&value)) {
+        return static_cast<double>(*i);
+    }
+    return 0.0;
+}
+
+std::string AsText(const FieldValue& value) {
+    if (const auto* s = std::get_if<std::string>(&value)) {
+        return *s;
+    }
+    return {};
+}
+
+// Civil date from a day count since 30 December 1899.
+void DayToDate(int64_t day, int& year, int& month, int& dom) {
+    // Days since 1970-01-01, then the usual civil-from-days conversion.
+    int64_t z = day - 25569 + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    dom = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+}  // namespace
+
+// --- TField -------------------------------------------------------------------------------
+
+TField::TField(TSQLMemDataSet& dataset, std::string field_name, TFieldType data_type, int size,
+               TFieldKind kind)
+    : dataset_(dataset),
+      field_name_(std::move(field_name)),
+      data_type_(data_type),
+      size_(size),
+      kind_(kind) {}
+
+TField::~TField() = default;
+
+const std::string& TField::DisplayLabel() const {
+    return display_label_.empty() ? field_name_ : display_label_;
+}
+
+FieldValue TField::Value() const { return dataset_.ReadFieldValue(*this); }
+
+void TField::SetValue(const FieldValue& value) { dataset_.WriteFieldValue(*this, value); }
+
+bool TField::IsNull() const { return std::holds_alternative<std::monostate>(Value()); }
+
+void TField::Clear() { SetValue(std::monostate{}); }
+
+void TField::AccessError(const char* type_name) const {
+    throw EDatabaseError("Cannot access field '" + field_name_ + "' as type " + type_name);
+}
+
+void TField::InvalidInteger(const std::string& text) const {
+    throw EDatabaseError("'" + text + "' is not a valid integer value for field '" +
+                         field_name_ + "'");
+}
+
+void TField::RangeError(double value, double min, double max) const {
+    throw EDatabaseError(FormatG(value) + " is not a valid value for field '" + field_name_ +
+                         "'. The allowed range is " + FormatG(min) + " to " + FormatG(max));
+}
+
+std::string TField::AsString() const { AccessError("String"); }
+void TField::SetAsString(const std::string&) { AccessError("String"); }
+int32_t TField::AsInteger() const { AccessError("Integer"); }
+void TField::SetAsInteger(int32_t) { AccessError("Integer"); }
+int64_t TField::AsLargeint() const { AccessError("Largeint"); }
+void TField::SetAsLargeint(int64_t) { AccessError("Largeint"); }
+double TField::AsDateTime() const { AccessError("DateTime"); }
+void TField::SetAsDateTime(double) { AccessError("DateTime"); }
+bool TField::AsBoolean() const { AccessError("Boolean"); }
+void TField::SetAsBoolean(bool) { AccessError("Boolean"); }
+double TField::AsFloat() const { AccessError("Float"); }
+void TField::SetAsFloat(double) { AccessError("Float"); }
+
+// --- TStringField -------------------------------------------------------------------------
+
+std::string TStringField::AsString() const { return AsText(Value()); }
+
+void TStringField::SetAsString(const std::string& value) {
+    std::string text = CutText(value, Size());
+    if (text.empty()) {
+        SetValue(std::monostate{});
+    } else {
+        SetValue(std::move(text));
+    }
+}
+
+int32_t TStringField::AsInteger() const { return static_cast<int32_t>(AsLargeint()); }
+
+void TStringField::SetAsInteger(int32_t value) { SetAsString(std::to_string(value)); }
+
+int64_t TStringField::AsLargeint() const {
+    const std::string text = AsString();
+    if (text.empty()) {
+        return 0;
+    }
+    const auto parsed = ParseInteger(text);
+    if (!parsed) {
+        InvalidInteger(text);
+    }
+    return *parsed;
+}
+
+void TStringField::SetAsLargeint(int64_t value) { SetAsString(std::to_string(value)); }
+
+double TStringField::AsFloat() const {
+    const std::string text = AsString();
+    if (text.empty()) {
+        return 0.0;
+    }
+    const auto parsed = ParseFloat(text);
+    if (!parsed) {
+        throw EDatabaseError("'" + text + "' is not a valid floating point value for field '" +
+                             FieldName() + "'");
+    }
+    return *parsed;
+}
+
+void TStringField::SetAsFloat(double value) { SetAsString(FormatG(value)); }
+
+bool TStringField::AsBoolean() const {
+    const std::string text = AsString();
+    return !text.empty() && (text[0] == 'T' || text[0] == 't' || text[0] == 'Y' || text[0] == 'y');
+}
+
+void TStringField::SetAsBoolean(bool value) { SetAsString(value ? "T" : "F"); }
+
+// --- TIntegerField ------------------------------------------------------------------------
+
+int64_t TIntegerField::MinValue() const {
+    switch (DataType()) {
+        case ftSmallint:
+            return -32768;
+        case ftWord:
+            return 0;
+        default:
+            return std::numeric_limits<int32_t>::min();
+    }
+}
+
+int64_t TIntegerField::MaxValue() const {
+    switch (DataType()) {
+        case ftSmallint:
+            return 32767;
+        case ftWord:
+            return 65535;
+        default:
+            return std::numeric_limits<int32_t>::max();
+    }
+}
+
+std::string TIntegerField::AsString() const {
+    const FieldValue value = Value();
+    if (std::holds_alternative<std::monostate>(value)) {
+        return {};
+    }
+    return std::to_string(AsInt64(value));
+}
+
+void TIntegerField::SetAsString(const std::string& value) {
+    if (value.empty()) {
+        SetValue(std::monostate{});
+        return;
+    }
+    const auto parsed = ParseInteger(value);
+    if (!parsed) {
+        InvalidInteger(value);
+    }
+    SetAsLargeint(*parsed);
+}
+
+int32_t TIntegerField::AsInteger() const { return static_cast<int32_t>(AsInt64(Value())); }
+
+void TIntegerField::SetAsInteger(int32_t value) { SetAsLargeint(value); }
+
+int64_t TIntegerField::AsLargeint() const { return AsInt64(Value()); }
+
+void TIntegerField::SetAsLargeint(int64_t value) {
+    if (value < MinValue() || value > MaxValue()) {
+        RangeError(static_cast<double>(value), static_cast<double>(MinValue()),
+                   static_cast<double>(MaxValue()));
+    }
+    SetValue(value);
+}
+
+double TIntegerField::AsFloat() const { return static_cast<double>(AsInt64(Value())); }
+
+void TIntegerField::SetAsFloat(double value) {
+    const double rounded = std::nearbyint(value);
+    if (!(rounded >= static_cast<double>(MinValue()) &&
+          rounded <= static_cast<double>(MaxValue()))) {
+        RangeError(value, static_cast<double>(MinValue()), static_cast<double>(MaxValue()));
+    }
+    SetValue(static_cast<int64_t>(rounded));
+}
+
+// --- TLargeintField -----------------------------------------------------------------------
+
+std::string TLargeintField::AsString() const {
+    const FieldValue value = Value();
+    if (std::holds_alternative<std::monostate>(value)) {
+        return {};
+    }
+    return std::to_string(AsInt64(value));
+}
+
+void TLargeintField::SetAsString(const std::string& value) {
+    if (value.empty()) {
+        SetValue(std::monostate{});
+        return;
+    }
+    const auto parsed = ParseInteger(value);
+    if (!parsed) {
+        InvalidInteger(value);
+    }
+    SetValue(*parsed);
+}
+
+int32_t TLargeintField::AsInteger() const {
+    return static_cast<int32_t>(static_cast<uint32_t>(AsInt64(Value())));
+}
+
+void TLargeintField::SetAsInteger(int32_t value) { SetValue(static_cast<int64_t>(value)); }
+
+int64_t TLargeintField::AsLargeint() const { return AsInt64(Value()); }
+
+void TLargeintField::SetAsLargeint(int64_t value) { SetValue(value); }
+
+double TLargeintField::AsFloat() const { return static_cast<double>(AsInt64(Value())); }
+
+void TLargeintField::SetAsFloat(double value) {
+    constexpr double kLow = -9223372036854775808.0;
+    const double rounded = std::nearbyint(value);
+    if (!(rounded >= kLow && rounded < -kLow)) {
+        RangeError(value, kLow, -kLow);
+    }
+    SetValue(static_cast<int64_t>(rounded));
+}
+
+// --- TFloatField --------------------------------------------------------------------------
+
+std::string TFloatField::AsString() const {
+    const FieldValue value = Value();
+    if (std::holds_alternative<std::monostate>(value)) {
+        return {};
+    }
+    return FormatG(AsDouble(value));
+}
+
+void TFloatField::SetAsString(const std::string& value) {
+    if (value.empty()) {
+        SetValue(std::monostate{});
+        return;
+    }
+    const auto parsed = ParseFloat(value);
+    if (!parsed) {
+        throw EDatabaseError("'" + value + "' is not a valid floating point value for field '" +
+                             FieldName() + "'");
+    }
+    SetValue(*parsed);
+}
+
+int32_t TFloatField::AsInteger() const {
+    return static_cast<int32_t>(std::llround(AsDouble(Value())));
+}
+
+void TFloatField::SetAsInteger(int32_t value) { SetValue(static_cast<double>(value)); }
+
+int64_t TFloatField::AsLargeint() const { return std::llround(AsDouble(Value())); }
+
+void TFloatField::SetAsLargeint(int64_t value) { SetValue(static_cast<double>(value)); }
+
+double TFloatField::AsFloat() const { return AsDouble(Value()); }
+
+void TFloatField::SetAsFloat(double value) { SetValue(value); }
+
+// --- TDateTimeField -----------------------------------------------------------------------
+
+std::string TDateTimeField::AsString() const {
+    const FieldValue value = Value();
+    if (std::holds_alternative<std::monostate>(value)) {
+        return {};
+    }
+    const double date_time = AsDouble(value);
+    const double whole = std::trunc(date_time);
+    int64_t millis = std::llround(std::fabs(date_time - whole) * 86400000.0);
+    int64_t day = static_cast<int64_t>(whole);
+    if (millis >= 86400000) {
+        millis -= 86400000;
+        day += date_time < 0 ? -1 : 1;
+    }
+    int year = 0;
+    int month = 0;
+    int dom = 0;
+    DayToDate(day, year, month, dom);
+    char text[64];
+    const int seconds = static_cast<int>(millis / 1000);
+    if (seconds == 0) {
+        std::snprintf(text, sizeof text, "%02d-%02d-%04d", dom, month, year);
+    } else {
+        std::snprintf(text, sizeof text, "%02d-%02d-%04d %02d:%02d:%02d", dom, month, year,
+                      seconds / 3600, seconds / 60 % 60, seconds % 60);
+    }
+    return text;
+}
+
+double TDateTimeField::AsDateTime() const { return AsDouble(Value()); }
+
+void TDateTimeField::SetAsDateTime(double value) { SetValue(value); }
+
+double TDateTimeField::AsFloat() const { return AsDouble(Value()); }
+
+void TDateTimeField::SetAsFloat(double value) { SetValue(value); }
+
+// --- TBooleanField ------------------------------------------------------------------------
+
+std::string TBooleanField::AsString() const {
+    const FieldValue value = Value();
+    if (std::holds_alternative<std::monostate>(value)) {
+        return {};
+    }
+    return AsInt64(value) != 0 ? "True" : "False";
+}
+
+void TBooleanField::SetAsString(const std::string& value) {
+    if (value.empty()) {
+        SetValue(std::monostate{});
+        return;
+    }
+    std::string lower;
+    for (char c : value) {
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    if (lower == "true" || lower == "t" || lower == "yes" || lower == "y") {
+        SetValue(true);
+    } else if (lower == "false" || lower == "f" || lower == "no" || lower == "n") {
+        SetValue(false);
+    } else {
+        throw EDatabaseError("'" + value + "' is not a valid boolean value for field '" +
+                             FieldName() + "'");
+    }
+}
+
+bool TBooleanField::AsBoolean() const { return AsInt64(Value()) != 0; }
+
+void TBooleanField::SetAsBoolean(bool value) { SetValue(value); }
+
+int32_t TBooleanField::AsInteger() const { return AsInt64(Value()) != 0 ? 1 : 0; }
+
+}  // namespace tapir::engine

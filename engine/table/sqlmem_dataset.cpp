@@ -1,0 +1,1038 @@
+#include "engine/table/sqlmem_dataset.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "engine/table/data_source.h"
+#include "engine/table/field_types.h"
+#include "engine/table/record_buffer.h"
+#include "engine/table/sqlmem_cursor.h"
+#include "engine/table/table_definition.h"
+
+namespace tapir::engine {
+
+namespace {
+
+constexpr const char* kNotEditing = "Dataset not in edit or insert mode";
+
+bool IsTextColumn(TSQLMemBaseFieldType type) {
+    return type == bftChar || type == bftVarchar || type == bftClob;
+}
+
+bool IsDateTimeColumn(TSQLMemBaseFieldType type) {
+    return type == bftDate || type == bftTime || type == bftDateTime;
+}
+
+bool IsFloatColumn(TSQLMemBaseFieldType type) {
+    return type == bftSingle || type == bftDouble || type == bftExtended ||
+           type == bftCurrency;
+}
+
+std::string ValueToText(const FieldValue& value) {
+    if (const auto* s = std::get_if<std::string>(&value)) {
+        return *s;
+    }
+    if (const auto* i = std::get_if<int64_t>(&value)) {
+        return std::to_string(*i);
+    }
+    if (const auto* d = std::get_if<double>(&value)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.15g", *d);
+        return text;
+    }
+    if (const auto* b = std::get_if<bool>(&value)) {
+        return *b ? "True" : "False";
+    }
+    return {};
+}
+
+double ValueToDouble(const FieldValue& value) {
+    if (const auto* d = std::get_if<double>(&value)) {
+        return *d;
+    }
+    if (const auto* i = std::get_if<int64_t>(&value)) {
+        return static_cast<double>(*i);
+    }
+    if (const auto* b = std::get_if<bool>(&value)) {
+        return *b ? 1.0 : 0.0;
+    }
+    if (const auto* s = std::get_if<std::string>(&value)) {
+        return std::strtod(s->c_str(), nullptr);
+    }
+    return 0.0;
+}
+
+int64_t ValueToInteger(const FieldValue& value) {
+    if (const auto* i = std::get_if<int64_t>(&value)) {
+        return *i;
+    }
+    if (const auto* d = std::get_if<double>(&value)) {
+        return static_cast<int64_t>(std::llround(*d));
+    }
+    if (const auto* b = std::get_if<bool>(&value)) {
+        return *b ? 1 : 0;
+    }
+    if (const auto* s = std::get_if<std::string>(&value)) {
+        return std::strtoll(s->c_str(), nullptr, 10);
+    }
+    return 0;
+}
+
+std::string Lower(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return result;
+}
+
+std::unique_ptr<TField> MakeField(TSQLMemDataSet& dataset, const std::string& name,
+                                  TFieldType type, int size, TFieldKind kind) {
+    switch (type) {
+        case ftString:
+        case ftFixedChar:
+        case ftWideString:
+            return std::make_unique<TStringField>(dataset, name, type, size, kind);
+        case ftSmallint:
+            return std::make_unique<TSmallintField>(dataset, name, type, 0, kind);
+        case ftInteger:
+            return std::make_unique<TIntegerField>(dataset, name, type, 0, kind);
+        case ftWord:
+            return std::make_unique<TWordField>(dataset, name, type, 0, kind);
+        case ftAutoInc:
+            return std::make_unique<TAutoIncField>(dataset, name, type, 0, kind);
+        case ftLargeint:
+            return std::make_unique<TLargeintField>(dataset, name, type, 0, kind);
+        case ftFloat:
+        case ftCurrency:
+        case ftBCD:
+        case ftFMTBcd:
+            return std::make_unique<TFloatField>(dataset, name, type, 0, kind);
+        case ftDate:
+        case ftTime:
+        case ftDateTime:
+        case ftTimeStamp:
+            return std::make_unique<TDateTimeField>(dataset, name, type, 0, kind);
+        case ftBoolean:
+            return std::make_unique<TBooleanField>(dataset, name, type, 0, kind);
+        default:
+            return std::make_unique<TField>(dataset, name, type, size, kind);
+    }
+}
+
+}  // namespace
+
+// Sets a temporary state for the lifetime of the guard; the data sources are not told.
+class TSQLMemDataSet::TempState {
+public:
+    TempState(TSQLMemDataSet& dataset, TDataSetState state)
+        : dataset_(dataset), saved_(dataset.state_) {
+        dataset_.state_ = state;
+    }
+    TempState(const TempState&) = delete;
+    TempState& operator=(const TempState&) = delete;
+    ~TempState() { dataset_.state_ = saved_; }
+
+private:
+    TSQLMemDataSet& dataset_;
+    TDataSetState saved_;
+};
+
+namespace {
+
+// Points the field accessors at another row for the guard's lifetime.
+template <typename Row>
+class ReadOverride {
+public:
+    ReadOverride(Row*& slot, Row* row) : slot_(slot), saved_(slot) { slot = row; }
+    ReadOverride(const ReadOverride&) = delete;
+    ReadOverride& operator=(const ReadOverride&) = delete;
+    ~ReadOverride() { slot_ = saved_; }
+
+private:
+    Row*& slot_;
+    Row* saved_;
+};
+
+}  // namespace
+
+TSQLMemDataSet::TSQLMemDataSet(std::string component_name)
+    : component_name_(std::move(component_name)) {}
+
+TSQLMemDataSet::~TSQLMemDataSet() {
+    CloseQuietly();
+    const std::vector<TDataSource*> sources = data_sources_;
+    for (TDataSource* source : sources) {
+        source->dataset_ = nullptr;
+        source->DataEvent(TDataEvent::UpdateState, nullptr);
+    }
+}
+
+std::string TSQLMemDataSet::CurrentVersion() const {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.2f ", 3.06);
+    return text;
+}
+
+// --- Errors and checks ----------------------------------------------------------------------
+
+void TSQLMemDataSet::ComponentError(const std::string& message) const {
+    throw EDatabaseError::ForComponent(component_name_, message);
+}
+
+void TSQLMemDataSet::CheckActive() const {
+    if (state_ == dsInactive || !cursor_) {
+        ComponentError("Cannot perform this operation on a closed dataset");
+    }
+}
+
+void TSQLMemDataSet::CheckInactive() const {
+    if (state_ != dsInactive) {
+        ComponentError("Cannot perform this operation on an open dataset");
+    }
+}
+
+void TSQLMemDataSet::CheckCanModify() const {
+    if (read_only_ || (cursor_ && cursor_->ReadOnly())) {
+        ComponentError("Cannot modify a read-only dataset");
+    }
+}
+
+bool TSQLMemDataSet::CheckOperation(const std::function<void()>& operation,
+                                    const TDataSetErrorEvent& handler) {
+    for (;;) {
+        try {
+            operation();
+            return true;
+        } catch (const EDatabaseError& error) {
+            if (!handler) {
+                throw;
+            }
+            TDataAction action = daFail;
+            const TDataSetErrorEvent call = handler;
+            call(*this, error, action);
+            if (action == daFail) {
+                throw;
+            }
+            if (action == daAbort) {
+                return false;
+            }
+        }
+    }
+}
+
+// --- State and notification -----------------------------------------------------------------
+
+TDataSetState TSQLMemDataSet::State() const { return state_; }
+
+bool TSQLMemDataSet::Active() const { return state_ != dsInactive; }
+
+void TSQLMemDataSet::SetState(TDataSetState state) {
+    if (state_ == state) {
+        return;
+    }
+    state_ = state;
+    relayed_state_ = state;
+    modified_ = false;
+    NotifyDataSources(TDataEvent::UpdateState);
+}
+
+void TSQLMemDataSet::NotifyDataSources(TDataEvent event, TField* field) {
+    if (state_ == dsSetKey || state_ == dsCalcFields || state_ == dsFilter) {
+        return;
+    }
+    const std::vector<TDataSource*> sources = data_sources_;
+    for (TDataSource* source : sources) {
+        if (std::find(data_sources_.begin(), data_sources_.end(), source) !=
+            data_sources_.end()) {
+            source->DataEvent(event, field);
+        }
+    }
+}
+
+void TSQLMemDataSet::FireEvent(const TDataSetNotifyEvent& event) {
+    if (event) {
+        // A handler may replace or clear itself while it runs: call a copy.
+        const TDataSetNotifyEvent call = event;
+        call(*this);
+    }
+}
+
+void TSQLMemDataSet::AddDataSource(TDataSource* source) { data_sources_.push_back(source); }
+
+void TSQLMemDataSet::RemoveDataSource(TDataSource* source) {
+    data_sources_.erase(std::remove(data_sources_.begin(), data_sources_.end(), source),
+                        data_sources_.end());
+}
+
+// --- Open and close -------------------------------------------------------------------------
+
+void TSQLMemDataSet::Open() { SetActive(true); }
+
+void TSQLMemDataSet::Close() { SetActive(false); }
+
+void TSQLMemDataSet::SetActive(bool active) {
+    if (active == Active()) {
+        return;
+    }
+    if (active) {
+        DoOpen();
+    } else {
+        DoClose();
+    }
+}
+
+void TSQLMemDataSet::OpenCursor() {
+    if (!cursor_) {
+        ComponentError("Cannot perform this operation on a closed dataset");
+    }
+    BindFields();
+}
+
+void TSQLMemDataSet::CloseCursor() { cursor_.reset(); }
+
+void TSQLMemDataSet::DoOpen() {
+    FireEvent(BeforeOpen);
+    try {
+        OpenCursor();
+        InitRowBuffer(current_);
+        cursor_->First();
+        RowBuffer row;
+        InitRowBuffer(row);
+        has_row_ = ReadRow(static_cast<int>(grmNext), row);
+        if (has_row_) {
+            current_ = std::move(row);
+        }
+    } catch (...) {
+        CloseCursor();
+        cursor_.reset();
+        FreeOpenFields();
+        range_values_.reset();
+        has_row_ = false;
+        state_ = dsInactive;
+        throw;
+    }
+    bof_ = true;
+    eof_ = !has_row_;
+    SetState(dsBrowse);
+    modified_ = false;
+    FireEvent(AfterOpen);
+}
+
+void TSQLMemDataSet::DoClose() {
+    FireEvent(BeforeClose);
+    SetState(dsInactive);
+    CloseCursor();
+    cursor_.reset();
+    FreeOpenFields();
+    range_values_.reset();
+    has_row_ = false;
+    eof_ = bof_ = true;
+    modified_ = false;
+    FireEvent(AfterClose);
+}
+
+void TSQLMemDataSet::CloseQuietly() {
+    if (state_ == dsInactive && !cursor_) {
+        return;
+    }
+    SetState(dsInactive);
+    cursor_.reset();
+    FreeOpenFields();
+    range_values_.reset();
+    has_row_ = false;
+    eof_ = bof_ = true;
+}
+
+void TSQLMemDataSet::FreeOpenFields() {
+    std::erase_if(fields_, [](TField* field) { return field->created_at_open_; });
+    std::erase_if(owned_fields_,
+                  [](const std::unique_ptr<TField>& field) { return field->created_at_open_; });
+    for (TField* field : fields_) {
+        field->binding_ = -1;
+    }
+    calc_field_count_ = 0;
+}
+
+// --- Fields ---------------------------------------------------------------------------------
+
+TField& TSQLMemDataSet::DeclareField(const std::string& name, TFieldType type, int size,
+                                     TFieldKind kind) {
+    CheckInactive();
+    if (FindField(name) != nullptr) {
+        ComponentError("Duplicate field name '" + name + "'");
+    }
+    owned_fields_.push_back(MakeField(*this, name, type, size, kind));
+    fields_.push_back(owned_fields_.back().get());
+    return *owned_fields_.back();
+}
+
+TField* TSQLMemDataSet::FindField(std::string_view name) const {
+    const std::string wanted = Lower(name);
+    for (TField* field : fields_) {
+        if (Lower(field->FieldName()) == wanted) {
+            return field;
+        }
+    }
+    return nullptr;
+}
+
+TField& TSQLMemDataSet::FieldByName(std::string_view name) const {
+    TField* field = FindField(name);
+    if (field == nullptr) {
+        ComponentError("Field '" + std::string(name) + "' not found");
+    }
+    return *field;
+}
+
+const std::vector<TField*>& TSQLMemDataSet::Fields() const { return fields_; }
+
+int TSQLMemDataSet::FieldCount() const { return static_cast<int>(fields_.size()); }
+
+void TSQLMemDataSet::BindFields() {
+    const TSQLMemFieldDefs& defs = cursor_->FieldDefs();
+    if (fields_.empty()) {
+        const TableDefinition stored = cursor_->StoredDefinition();
+        for (int32_t column = 0; column < defs.Count(); ++column) {
+            const TSQLMemFieldDef& def = defs[column];
+            auto field = MakeField(*this, def.Name, AdvancedToFieldType(def.AdvancedType),
+                                   def.Size, fkData);
+            field->created_at_open_ = true;
+            if (static_cast<size_t>(column) < stored.fields.size()) {
+                field->SetRequired(stored.fields[column].required);
+            }
+            fields_.push_back(field.get());
+            owned_fields_.push_back(std::move(field));
+        }
+    }
+    int calc_slot = 0;
+    for (TField* field : fields_) {
+        if (field->Calculated() || field->FieldKind() == fkAggregate) {
+            field->binding_ = calc_slot++;
+            continue;
+        }
+        const int32_t column = defs.IndexOf(field->FieldName());
+        if (column < 0) {
+            ComponentError("Field '" + field->FieldName() + "' not found");
+        }
+        field->binding_ = column;
+    }
+    calc_field_count_ = calc_slot;
+}
+
+TSQLMemDataSet::RowBuffer& TSQLMemDataSet::ActiveBuffer() {
+    if (read_override_ != nullptr) {
+        return *read_override_;
+    }
+    return state_ == dsSetKey ? key_ : current_;
+}
+
+FieldValue TSQLMemDataSet::ReadColumn(int column, const std::byte* buffer) const {
+    const TSQLMemFieldDefs& defs = cursor_->FieldDefs();
+    const TSQLMemBaseFieldType type = defs[column].BaseType;
+    if (IsFieldNull(buffer, column)) {
+        return std::monostate{};
+    }
+    if (IsTextColumn(type)) {
+        auto text = GetText(defs, column, buffer);
+        return text ? FieldValue(std::move(*text)) : FieldValue(std::monostate{});
+    }
+    if (IsDateTimeColumn(type)) {
+        auto value = GetDateTime(defs, column, buffer);
+        return value ? FieldValue(*value) : FieldValue(std::monostate{});
+    }
+    if (IsFloatColumn(type)) {
+        auto value = GetFloat(defs, column, buffer);
+        return value ? FieldValue(*value) : FieldValue(std::monostate{});
+    }
+    if (type == bftLogical) {
+        auto value = GetInteger(defs, column, buffer);
+        return value ? FieldValue(*value != 0) : FieldValue(std::monostate{});
+    }
+    if (IsNumericType(type)) {
+        auto value = GetInteger(defs, column, buffer);
+        return value ? FieldValue(*value) : FieldValue(std::monostate{});
+    }
+    // Types without a value form here (BLOBs, bytes, wide text) read as null.
+    return std::monostate{};
+}
+
+void TSQLMemDataSet::WriteColumn(int column, const FieldValue& value, std::byte* buffer) const {
+    const TSQLMemFieldDefs& defs = cursor_->FieldDefs();
+    if (std::holds_alternative<std::monostate>(value)) {
+        cursor_->SetFieldData(column, nullptr, buffer);
+        return;
+    }
+    const TSQLMemBaseFieldType type = defs[column].BaseType;
+    if (IsTextColumn(type)) {
+        SetText(defs, column, ValueToText(value), buffer);
+    } else if (IsDateTimeColumn(type)) {
+        SetDateTime(defs, column, ValueToDouble(value), buffer);
+    } else if (IsFloatColumn(type)) {
+        SetFloat(defs, column, ValueToDouble(value), buffer);
+    } else if (type == bftLogical) {
+        SetInteger(defs, column, ValueToInteger(value) != 0 ? 1 : 0, buffer);
+    } else if (IsNumericType(type)) {
+        SetInteger(defs, column, ValueToInteger(value), buffer);
+    } else {
+        throw ESQLMemException::Formatted(
+            30047, "Unknown DataType: '" + std::string(BaseTypeName(type)) + "'");
+    }
+}
+
+FieldValue TSQLMemDataSet::ReadFieldValue(const TField& field) const {
+    if (field.binding_ < 0 || !cursor_) {
+        ComponentError("Cannot perform this operation on a closed dataset");
+    }
+    const RowBuffer& row = const_cast<TSQLMemDataSet*>(this)->ActiveBuffer();
+    if (field.Calculated() || field.FieldKind() == fkAggregate) {
+        if (static_cast<size_t>(field.binding_) >= row.calc.size()) {
+            return std::monostate{};
+        }
+        return row.calc[field.binding_];
+    }
+    if (row.bytes.empty()) {
+        return std::monostate{};
+    }
+    return ReadColumn(field.binding_, row.bytes.data());
+}
+
+void TSQLMemDataSet::WriteFieldValue(TField& field, const FieldValue& value) {
+    if (field.binding_ < 0 || !cursor_) {
+        ComponentError("Cannot perform this operation on a closed dataset");
+    }
+    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey &&
+        state_ != dsCalcFields && state_ != dsFilter) {
+        throw ESQLMemException(10007, kNotEditing);
+    }
+    RowBuffer& row = ActiveBuffer();
+    if (field.Calculated() || field.FieldKind() == fkAggregate) {
+        if (static_cast<size_t>(field.binding_) < row.calc.size()) {
+            row.calc[field.binding_] = value;
+        }
+        NotifyDataSources(TDataEvent::FieldChange, &field);
+        return;
+    }
+    if (state_ == dsSetKey) {
+        WriteColumn(field.binding_, value, row.bytes.data());
+        KeyTrailer trailer = GetKeyTrailer(row.bytes.data(), cursor_->DataSize());
+        trailer.modified = true;
+        SetKeyTrailer(row.bytes.data(), cursor_->DataSize(), trailer);
+        return;
+    }
+    WriteColumn(field.binding_, value, row.bytes.data());
+    if (state_ == dsEdit || state_ == dsInsert) {
+        modified_ = true;
+        if (HasCalcFields() && auto_calc_fields_) {
+            CalculateFields(current_);
+        }
+        NotifyDataSources(TDataEvent::FieldChange, &field);
+    }
+}
+
+// --- Row buffers ----------------------------------------------------------------------------
+
+void TSQLMemDataSet::InitRowBuffer(RowBuffer& row) const {
+    row.bytes.assign(static_cast<size_t>(cursor_->RecordSize()), std::byte{0});
+    SetAllNull(row.bytes.data(), cursor_->FieldDefs().Count());
+    SetRecordID(row.bytes.data(), cursor_->DataSize(), TSQLMemRecordID{});
+    SetBookmarkFlag(row.bytes.data(), cursor_->DataSize(), bfCurrent);
+    row.calc.assign(static_cast<size_t>(calc_field_count_), std::monostate{});
+}
+
+void TSQLMemDataSet::ClearCalcFields(RowBuffer& row) const {
+    row.calc.assign(static_cast<size_t>(calc_field_count_), std::monostate{});
+}
+
+bool TSQLMemDataSet::ReadRow(int mode, RowBuffer& row) {
+    const TSQLMemGetRecordResult result =
+        cursor_->GetRecord(static_cast<TSQLMemGetRecordMode>(mode), row.bytes.data());
+    if (result != grrOK) {
+        return false;
+    }
+    CalculateFields(row);
+    return true;
+}
+
+void TSQLMemDataSet::CalculateFields(RowBuffer& row) {
+    if (!HasCalcFields()) {
+        return;
+    }
+    TempState temp(*this, dsCalcFields);
+    ReadOverride over(read_override_, &row);
+    ClearCalcFields(row);
+    FireEvent(OnCalcFields);
+}
+
+void TSQLMemDataSet::Resync() {
+    RowBuffer row;
+    InitRowBuffer(row);
+    has_row_ = ReadRow(static_cast<int>(grmCurrent), row);
+    if (!has_row_) {
+        has_row_ = ReadRow(static_cast<int>(grmNext), row);
+    }
+    if (!has_row_) {
+        has_row_ = ReadRow(static_cast<int>(grmPrior), row);
+    }
+    if (!has_row_) {
+        cursor_->First();
+        has_row_ = ReadRow(static_cast<int>(grmNext), row);
+    }
+    if (has_row_) {
+        current_ = std::move(row);
+    } else {
+        InitRowBuffer(current_);
+    }
+    eof_ = bof_ = !has_row_;
+    NotifyDataSources(TDataEvent::DataSetChange);
+}
+
+bool TSQLMemDataSet::SetRangeValues(const std::optional<std::vector<FieldValue>>& values) {
+    if (values == range_values_) {
+        return false;
+    }
+    if (!values) {
+        cursor_->ResetRange();
+        range_values_.reset();
+        return true;
+    }
+    const std::vector<int32_t> index_fields = cursor_->IndexFieldNos();
+    const size_t count = std::min(values->size(), index_fields.size());
+    key_.bytes.assign(static_cast<size_t>(cursor_->KeyBufferSize()), std::byte{0});
+    key_.calc.assign(static_cast<size_t>(calc_field_count_), std::monostate{});
+    cursor_->InitKeyBuffer(key_.bytes.data());
+    {
+        TempState temp(*this, dsSetKey);
+        for (size_t i = 0; i < count; ++i) {
+            WriteColumn(index_fields[i], (*values)[i], key_.bytes.data());
+        }
+        SetKeyTrailer(key_.bytes.data(), cursor_->DataSize(),
+                      KeyTrailer{true, false, static_cast<int32_t>(count)});
+    }
+    cursor_->ApplyRange(key_.bytes.data(), key_.bytes.data(), false, false,
+                        static_cast<int32_t>(count), static_cast<int32_t>(count));
+    range_values_ = values;
+    return true;
+}
+
+// --- Editing --------------------------------------------------------------------------------
+
+void TSQLMemDataSet::CheckBrowseMode() {
+    CheckActive();
+    NotifyDataSources(TDataEvent::CheckBrowseMode);
+    switch (state_) {
+        case dsEdit:
+        case dsInsert:
+            UpdateRecord();
+            if (modified_) {
+                Post();
+            } else {
+                Cancel();
+            }
+            break;
+        case dsSetKey:
+            Post();
+            break;
+        default:
+            break;
+    }
+}
+
+void TSQLMemDataSet::UpdateRecord() {
+    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey &&
+        state_ != dsCalcFields && state_ != dsFilter) {
+        ComponentError(kNotEditing);
+    }
+    NotifyDataSources(TDataEvent::UpdateRecord);
+}
+
+void TSQLMemDataSet::Append() { BeginInsertAppend(true); }
+
+void TSQLMemDataSet::Insert() { BeginInsertAppend(false); }
+
+void TSQLMemDataSet::BeginInsertAppend(bool append) {
+    CheckActive();
+    CheckBrowseMode();
+    CheckCanModify();
+    FireEvent(BeforeInsert);
+    FireEvent(BeforeScroll);
+    if (append) {
+        // A cancelled append comes back to the last row.
+        cursor_->Last();
+        RowBuffer last;
+        InitRowBuffer(last);
+        if (cursor_->GetRecord(grmPrior, last.bytes.data()) != grrOK) {
+            cursor_->First();
+        }
+    }
+    RowBuffer fresh;
+    InitRowBuffer(fresh);
+    cursor_->InitNewRecord(fresh.bytes.data());
+    current_ = std::move(fresh);
+    has_row_ = true;
+    if (append) {
+        eof_ = true;
+        bof_ = false;
+    }
+    SetState(dsInsert);
+    try {
+        DoOnNewRecord();
+    } catch (...) {
+        SetState(dsBrowse);
+        Resync();
+        throw;
+    }
+    modified_ = false;
+    NotifyDataSources(TDataEvent::DataSetChange);
+    FireEvent(AfterInsert);
+    FireEvent(AfterScroll);
+}
+
+void TSQLMemDataSet::DoOnNewRecord() { FireEvent(OnNewRecord); }
+
+void TSQLMemDataSet::Edit() {
+    CheckActive();
+    if (state_ == dsEdit || state_ == dsInsert) {
+        return;
+    }
+    if (!has_row_) {
+        Insert();
+        return;
+    }
+    CheckBrowseMode();
+    CheckCanModify();
+    FireEvent(BeforeEdit);
+    const bool done = CheckOperation(
+        [this] {
+            // Take the stored values again: another component may have changed the row.
+            RowBuffer row;
+            InitRowBuffer(row);
+            if (cursor_->GetRecord(grmCurrent, row.bytes.data()) == grrOK) {
+                row.calc = current_.calc;
+                current_ = std::move(row);
+            }
+            old_ = current_;
+        },
+        OnEditError);
+    if (!done) {
+        return;
+    }
+    CalculateFields(current_);
+    SetState(dsEdit);
+    NotifyDataSources(TDataEvent::RecordChange);
+    FireEvent(AfterEdit);
+}
+
+void TSQLMemDataSet::Post() {
+    CheckActive();
+    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey) {
+        ComponentError(kNotEditing);
+    }
+    UpdateRecord();
+    if (state_ == dsSetKey) {
+        SetState(dsBrowse);
+        return;
+    }
+    NotifyDataSources(TDataEvent::CheckBrowseMode);
+    FireEvent(BeforePost);
+    const bool done = CheckOperation(
+        [this] {
+            if (!cursor_) {
+                throw ESQLMemException(10029, "Dataset is not opened");
+            }
+            if (state_ != dsEdit && state_ != dsInsert) {
+                throw ESQLMemException(10030, "Dataset is not in insert or edit mode");
+            }
+            if (read_only_ || cursor_->ReadOnly()) {
+                throw ESQLMemException(10032, "Dataset is in read only mode");
+            }
+            TSQLMemCursor::PostResult result;
+            if (state_ == dsInsert) {
+                result = cursor_->InsertRecord(current_.bytes.data());
+                if (!result.Ok() && result.message.empty()) {
+                    result.message = "Error adding record";
+                }
+            } else {
+                result = cursor_->UpdateRecord(old_.bytes.data(), current_.bytes.data());
+                if (!result.Ok() && result.message.empty()) {
+                    result.message = "Error updating record";
+                }
+            }
+            if (!result.Ok()) {
+                throw EDatabaseError(result.message);
+            }
+        },
+        OnPostError);
+    if (!done) {
+        return;
+    }
+    SetState(dsBrowse);
+    Resync();
+    FireEvent(AfterPost);
+}
+
+void TSQLMemDataSet::Cancel() {
+    CheckActive();
+    if (state_ == dsSetKey) {
+        SetState(dsBrowse);
+        return;
+    }
+    if (state_ != dsEdit && state_ != dsInsert) {
+        return;
+    }
+    NotifyDataSources(TDataEvent::CheckBrowseMode);
+    FireEvent(BeforeCancel);
+    const bool was_insert = state_ == dsInsert;
+    if (was_insert) {
+        FireEvent(BeforeScroll);
+    } else if (!old_.bytes.empty()) {
+        current_ = old_;
+    }
+    SetState(dsBrowse);
+    Resync();
+    FireEvent(AfterCancel);
+    if (was_insert) {
+        FireEvent(AfterScroll);
+    }
+}
+
+void TSQLMemDataSet::Delete() {
+    CheckActive();
+    if (state_ == dsInsert || state_ == dsSetKey) {
+        Cancel();
+        return;
+    }
+    if (!has_row_) {
+        ComponentError("Cannot perform this operation on an empty dataset");
+    }
+    NotifyDataSources(TDataEvent::CheckBrowseMode);
+    FireEvent(BeforeDelete);
+    FireEvent(BeforeScroll);
+    const bool done = CheckOperation(
+        [this] {
+            if (read_only_ || cursor_->ReadOnly()) {
+                throw ESQLMemException(10032, "Dataset is in read only mode");
+            }
+            TSQLMemCursor::PostResult result = cursor_->DeleteRecord(current_.bytes.data());
+            if (!result.Ok()) {
+                throw EDatabaseError(result.message.empty() ? "Error deleting record"
+                                                            : result.message);
+            }
+        },
+        OnDeleteError);
+    if (!done) {
+        return;
+    }
+    SetState(dsBrowse);
+    Resync();
+    FireEvent(AfterDelete);
+    FireEvent(AfterScroll);
+}
+
+// --- Navigation -----------------------------------------------------------------------------
+
+void TSQLMemDataSet::First() {
+    CheckActive();
+    CheckBrowseMode();
+    FireEvent(BeforeScroll);
+    cursor_->First();
+    RowBuffer row;
+    InitRowBuffer(row);
+    has_row_ = ReadRow(static_cast<int>(grmNext), row);
+    if (has_row_) {
+        current_ = std::move(row);
+    } else {
+        InitRowBuffer(current_);
+    }
+    bof_ = true;
+    eof_ = !has_row_;
+    NotifyDataSources(TDataEvent::DataSetChange);
+    FireEvent(AfterScroll);
+}
+
+void TSQLMemDataSet::Last() {
+    CheckActive();
+    CheckBrowseMode();
+    FireEvent(BeforeScroll);
+    cursor_->Last();
+    RowBuffer row;
+    InitRowBuffer(row);
+    has_row_ = ReadRow(static_cast<int>(grmPrior), row);
+    if (has_row_) {
+        current_ = std::move(row);
+    } else {
+        InitRowBuffer(current_);
+    }
+    eof_ = true;
+    bof_ = !has_row_;
+    NotifyDataSources(TDataEvent::DataSetChange);
+    FireEvent(AfterScroll);
+}
+
+void TSQLMemDataSet::Next() { MoveBy(1); }
+
+void TSQLMemDataSet::Prior() { MoveBy(-1); }
+
+int TSQLMemDataSet::MoveBy(int distance) {
+    CheckActive();
+    CheckBrowseMode();
+    FireEvent(BeforeScroll);
+    int moved = 0;
+    if ((distance > 0 && !eof_) || (distance < 0 && !bof_)) {
+        eof_ = false;
+        bof_ = false;
+        const int step = distance > 0 ? 1 : -1;
+        while (distance != 0) {
+            if (!has_row_) {
+                eof_ = bof_ = true;
+                break;
+            }
+            const TSQLMemCursor::Position position = cursor_->SavePosition();
+            RowBuffer row;
+            InitRowBuffer(row);
+            if (ReadRow(static_cast<int>(step > 0 ? grmNext : grmPrior), row)) {
+                current_ = std::move(row);
+                moved += step;
+                distance -= step;
+            } else {
+                // Stay on the last (first) row; the cursor goes back onto it.
+                cursor_->RestorePosition(position);
+                (step > 0 ? eof_ : bof_) = true;
+                break;
+            }
+        }
+        if (moved != 0) {
+            NotifyDataSources(TDataEvent::DataSetScroll);
+        }
+        FireEvent(AfterScroll);
+    }
+    return moved;
+}
+
+bool TSQLMemDataSet::Eof() const { return eof_; }
+
+bool TSQLMemDataSet::Bof() const { return bof_; }
+
+bool TSQLMemDataSet::IsEmpty() const { return !Active() || !has_row_; }
+
+bool TSQLMemDataSet::Modified() const { return modified_; }
+
+int TSQLMemDataSet::RecordCount() const {
+    if (!Active() || !cursor_) {
+        return 0;
+    }
+    return static_cast<int>(cursor_->RecordCount());
+}
+
+int TSQLMemDataSet::RecNo() const {
+    if (!Active() || !cursor_ || state_ == dsInsert || !has_row_) {
+        return 0;
+    }
+    const int64_t rec_no = cursor_->RecNo();
+    return rec_no < 0 ? 0 : static_cast<int>(rec_no);
+}
+
+void TSQLMemDataSet::SetRecNo(int rec_no) {
+    CheckActive();
+    CheckBrowseMode();
+    if (rec_no == RecNo()) {
+        return;
+    }
+    FireEvent(BeforeScroll);
+    if (cursor_->SetRecNo(rec_no)) {
+        Resync();
+        FireEvent(AfterScroll);
+    }
+}
+
+bool TSQLMemDataSet::ReadRowAt(int rec_no, const std::function<void()>& visit) {
+    if (!Active() || !cursor_ || rec_no < 1) {
+        return false;
+    }
+    RowBuffer row;
+    InitRowBuffer(row);
+    {
+        const TSQLMemCursor::Position position = cursor_->SavePosition();
+        bool found = false;
+        try {
+            found = cursor_->SetRecNo(rec_no) &&
+                    cursor_->GetRecord(grmCurrent, row.bytes.data()) == grrOK;
+        } catch (...) {
+            cursor_->RestorePosition(position);
+            throw;
+        }
+        cursor_->RestorePosition(position);
+        if (!found) {
+            return false;
+        }
+    }
+    CalculateFields(row);
+    ReadOverride over(read_override_, &row);
+    visit();
+    return true;
+}
+
+bool TSQLMemDataSet::Locate(const std::string& field_names,
+                            const std::vector<std::string>& values, LocateOptions options) {
+    CheckActive();
+    CheckBrowseMode();
+    std::vector<int> columns;
+    for (const std::string& name : SplitFieldList(field_names)) {
+        const TField& field = FieldByName(name);
+        if (field.Calculated()) {
+            ComponentError("Field '" + name + "' not found");
+        }
+        columns.push_back(field.binding_);
+    }
+    if (columns.size() != values.size()) {
+        return false;
+    }
+    auto matches = [&](const std::byte* stored) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            const FieldValue value = ReadColumn(columns[i], stored);
+            std::string text = ValueToText(value);
+            std::string wanted = values[i];
+            if (std::holds_alternative<std::string>(value) ||
+                std::holds_alternative<std::monostate>(value)) {
+                if (options.case_insensitive) {
+                    text = Lower(text);
+                    wanted = Lower(wanted);
+                }
+                if (options.partial_key) {
+                    if (text.compare(0, wanted.size(), wanted) != 0) {
+                        return false;
+                    }
+                } else if (text != wanted) {
+                    return false;
+                }
+            } else if (std::holds_alternative<double>(value)) {
+                char* end = nullptr;
+                const double number = std::strtod(wanted.c_str(), &end);
+                if (end == wanted.c_str() || *end != '\0' || number != std::get<double>(value)) {
+                    return false;
+                }
+            } else if (text != wanted) {
+                return false;
+            }
+        }
+        return true;
+    };
+    FireEvent(BeforeScroll);
+    RowBuffer row;
+    InitRowBuffer(row);
+    bool found = false;
+    {
+        TempState temp(*this, dsFilter);
+        found = cursor_->Locate(matches, row.bytes.data());
+    }
+    if (found) {
+        Resync();
+        FireEvent(AfterScroll);
+    }
+    return found;
+}
+
+}  // namespace tapir::engine

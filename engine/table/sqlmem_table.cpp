@@ -1,0 +1,376 @@
+#include "engine/table/sqlmem_table.h"
+
+#include <random>
+
+#include "engine/table/data_source.h"
+#include "engine/table/sqlmem_cursor.h"
+#include "engine/table/sqlmem_database.h"
+
+namespace tapir::engine {
+
+namespace {
+
+constexpr const char* kDatabaseName = "MEMORY";
+
+std::string RandomTableName() {
+    std::random_device device;
+    std::mt19937 generator(device());
+    std::uniform_int_distribution<int32_t> distribution(0, 2147483646);
+    return "Table" + std::to_string(distribution(generator));
+}
+
+// Whether `fields` begins with `prefix` (case ignored) followed by ";" or its end.
+bool FieldListStartsWith(const std::string& fields, const std::string& prefix) {
+    if (fields.size() < prefix.size() ||
+        !SameName(fields.substr(0, prefix.size()), prefix)) {
+        return false;
+    }
+    return fields.size() == prefix.size() || fields[prefix.size()] == ';';
+}
+
+}  // namespace
+
+// Ties a detail table to its master's data source.
+class TSQLMemTable::MasterLink : public TDataLink {
+public:
+    explicit MasterLink(TSQLMemTable& detail) : detail_(detail) {}
+    void ActiveChanged() override { detail_.MasterChanged(); }
+    void DataSetChanged() override { detail_.MasterChanged(); }
+    void DataSetScrolled() override { detail_.MasterChanged(); }
+    void RecordChanged(TField* field) override {
+        if (field == nullptr || detail_.IsMasterField(field)) {
+            detail_.MasterChanged();
+        }
+    }
+    void CheckBrowseMode() override {
+        if (detail_.Active()) {
+            detail_.CheckBrowseMode();
+        }
+    }
+
+private:
+    TSQLMemTable& detail_;
+};
+
+TSQLMemTable::TSQLMemTable(std::string component_name)
+    : TSQLMemDataSet(std::move(component_name)),
+      table_name_(RandomTableName()),
+      master_link_(std::make_unique<MasterLink>(*this)) {}
+
+TSQLMemTable::~TSQLMemTable() {
+    master_link_->SetDataSource(nullptr);
+    CloseQuietly();
+}
+
+// --- Properties -----------------------------------------------------------------------------
+
+const std::string& TSQLMemTable::TableName() const { return table_name_; }
+
+void TSQLMemTable::SetTableName(const std::string& name) {
+    CheckInactive();
+    table_name_ = name;
+}
+
+std::vector<TFieldDef>& TSQLMemTable::FieldDefs() { return field_defs_; }
+
+std::vector<TIndexDef>& TSQLMemTable::IndexDefs() { return index_defs_; }
+
+const std::string& TSQLMemTable::IndexFieldNames() const { return index_field_names_; }
+
+void TSQLMemTable::SetIndexFieldNames(const std::string& names) {
+    const std::string previous_names = index_field_names_;
+    const std::string previous_index = index_name_;
+    index_field_names_ = names;
+    index_name_.clear();
+    if (!Active()) {
+        return;
+    }
+    CheckBrowseMode();
+    try {
+        SelectIndex();
+    } catch (...) {
+        index_field_names_ = previous_names;
+        index_name_ = previous_index;
+        SelectIndex();
+        throw;
+    }
+    // The range keys pair with the new index's columns: build them again.
+    const auto values = RangeValues();
+    SetRangeValues(std::nullopt);
+    SetRangeValues(values);
+    Resync();
+}
+
+const std::string& TSQLMemTable::IndexName() const { return index_name_; }
+
+void TSQLMemTable::SetIndexName(const std::string& name) {
+    const std::string previous_names = index_field_names_;
+    const std::string previous_index = index_name_;
+    index_name_ = name;
+    index_field_names_.clear();
+    if (!Active()) {
+        return;
+    }
+    CheckBrowseMode();
+    try {
+        SelectIndex();
+    } catch (...) {
+        index_field_names_ = previous_names;
+        index_name_ = previous_index;
+        SelectIndex();
+        throw;
+    }
+    const auto values = RangeValues();
+    SetRangeValues(std::nullopt);
+    SetRangeValues(values);
+    Resync();
+}
+
+TDataSource* TSQLMemTable::MasterSource() const { return master_source_; }
+
+void TSQLMemTable::SetMasterSource(TDataSource* source) {
+    // Walk the chain of masters: reaching this table again would make a cycle.
+    for (TDataSource* link = source; link != nullptr;) {
+        TSQLMemDataSet* dataset = link->DataSet();
+        if (dataset == nullptr) {
+            break;
+        }
+        if (dataset == this) {
+            ComponentError("Circular datalinks are not allowed");
+        }
+        link = dataset->GetDataSource();
+    }
+    master_source_ = source;
+    master_link_->SetDataSource(source);
+    if (Active()) {
+        MasterChanged();
+    }
+}
+
+const std::string& TSQLMemTable::MasterFields() const { return master_fields_; }
+
+void TSQLMemTable::SetMasterFields(const std::string& fields) {
+    master_fields_ = fields;
+    if (Active()) {
+        MasterChanged();
+    }
+}
+
+bool TSQLMemTable::Exclusive() const { return exclusive_; }
+
+void TSQLMemTable::SetExclusive(bool exclusive) {
+    CheckInactive();
+    exclusive_ = exclusive;
+}
+
+int TSQLMemTable::MemoryTableAllocBy() const { return memory_table_alloc_by_; }
+
+void TSQLMemTable::SetMemoryTableAllocBy(int rows) { memory_table_alloc_by_ = rows; }
+
+bool TSQLMemTable::StoreDefs() const { return store_defs_; }
+
+void TSQLMemTable::SetStoreDefs(bool store) { store_defs_ = store; }
+
+bool TSQLMemTable::Exists() const { return TableExists(kDatabaseName, table_name_); }
+
+// --- Table operations -----------------------------------------------------------------------
+
+TableDefinition TSQLMemTable::BuildDefinition() const {
+    TableDefinition definition;
+    definition.name = table_name_;
+    definition.alloc_by = memory_table_alloc_by_;
+    for (const TFieldDef& def : field_defs_) {
+        TableFieldSpec spec;
+        spec.name = def.Name;
+        spec.data_type = def.DataType;
+        spec.size = def.Size;
+        spec.required = def.Required;
+        definition.fields.push_back(spec);
+    }
+    for (const TField* field : Fields()) {
+        if (field->FieldKind() != fkData) {
+            continue;
+        }
+        bool known = false;
+        for (const TableFieldSpec& spec : definition.fields) {
+            known = known || SameName(spec.name, field->FieldName());
+        }
+        if (!known) {
+            TableFieldSpec spec;
+            spec.name = field->FieldName();
+            spec.data_type = field->DataType();
+            spec.size = field->Size();
+            spec.required = field->Required();
+            definition.fields.push_back(spec);
+        }
+    }
+    for (const TIndexDef& def : index_defs_) {
+        TableIndexSpec spec;
+        spec.name = def.Name;
+        spec.fields = def.Fields;
+        spec.primary = HasOption(def.Options, ixPrimary);
+        spec.unique = HasOption(def.Options, ixUnique);
+        spec.descending = HasOption(def.Options, ixDescending);
+        spec.case_insensitive = HasOption(def.Options, ixCaseInsensitive);
+        spec.desc_fields = def.DescFields;
+        spec.case_ins_fields = def.CaseInsFields;
+        definition.indexes.push_back(spec);
+    }
+    return definition;
+}
+
+void TSQLMemTable::CreateTable() {
+    CheckInactive();
+    tapir::engine::CreateTable(kDatabaseName, BuildDefinition());
+}
+
+void TSQLMemTable::EmptyTable() {
+    CheckInactive();
+    tapir::engine::EmptyTable(kDatabaseName, table_name_);
+}
+
+void TSQLMemTable::DeleteTable() {
+    CheckInactive();
+    tapir::engine::DeleteTable(kDatabaseName, table_name_);
+}
+
+// --- Opening --------------------------------------------------------------------------------
+
+void TSQLMemTable::OpenCursor() {
+    if (table_name_.empty()) {
+        ComponentError("Missing TableName property");
+    }
+    TSQLMemCursor::OpenParams params;
+    params.database_name = kDatabaseName;
+    params.definition = BuildDefinition();
+    params.read_only = ReadOnly();
+    params.exclusive = exclusive_;
+    cursor_ = std::make_unique<TSQLMemCursor>(params);
+
+    // From here on the stored definitions describe the table.
+    const TableDefinition stored = cursor_->StoredDefinition();
+    field_defs_.clear();
+    for (const TableFieldSpec& spec : stored.fields) {
+        field_defs_.push_back(TFieldDef{spec.name, spec.data_type, spec.size, spec.required});
+    }
+    index_defs_.clear();
+    for (const TableIndexSpec& spec : stored.indexes) {
+        TIndexOptions options = 0;
+        if (spec.primary) {
+            options |= static_cast<unsigned>(ixPrimary);
+        }
+        if (spec.unique) {
+            options |= static_cast<unsigned>(ixUnique);
+        }
+        if (spec.descending) {
+            options |= static_cast<unsigned>(ixDescending);
+        }
+        if (spec.case_insensitive) {
+            options |= static_cast<unsigned>(ixCaseInsensitive);
+        }
+        index_defs_.push_back(
+            TIndexDef{spec.name, spec.fields, options, spec.desc_fields, spec.case_ins_fields});
+    }
+
+    SelectIndex();
+    TSQLMemDataSet::OpenCursor();
+    if (MasterLinkActive()) {
+        SetRangeValues(MasterValues());
+    }
+}
+
+void TSQLMemTable::CloseCursor() { cursor_.reset(); }
+
+void TSQLMemTable::SelectIndex() {
+    if (!index_name_.empty()) {
+        if (!cursor_->SetIndexName(index_name_)) {
+            ComponentError("Index '" + index_name_ + "' not found");
+        }
+        return;
+    }
+    if (index_field_names_.empty()) {
+        cursor_->SetIndexName("");
+        return;
+    }
+    const TIndexDef* chosen = nullptr;
+    auto usable = [](const TIndexDef& def) {
+        return !HasOption(def.Options, ixDescending) && !HasOption(def.Options, ixExpression);
+    };
+    for (const TIndexDef& def : index_defs_) {
+        if (usable(def) && SameName(def.Fields, index_field_names_)) {
+            chosen = &def;
+            break;
+        }
+    }
+    if (chosen == nullptr) {
+        for (const TIndexDef& def : index_defs_) {
+            if (usable(def) && FieldListStartsWith(def.Fields, index_field_names_)) {
+                chosen = &def;
+                break;
+            }
+        }
+    }
+    if (chosen == nullptr) {
+        ComponentError("No index for fields '" + index_field_names_ + "'");
+    }
+    cursor_->SetIndexName(chosen->Name);
+}
+
+// --- Master-detail --------------------------------------------------------------------------
+
+bool TSQLMemTable::MasterLinkActive() const {
+    return master_link_->Active() && !SplitFieldList(master_fields_).empty();
+}
+
+std::vector<FieldValue> TSQLMemTable::MasterValues() const {
+    std::vector<FieldValue> values;
+    TSQLMemDataSet* master = master_link_->DataSet();
+    for (const std::string& name : SplitFieldList(master_fields_)) {
+        values.push_back(master->FieldByName(name).Value());
+    }
+    return values;
+}
+
+bool TSQLMemTable::IsMasterField(const TField* field) const {
+    if (field == nullptr || &field->DataSet() != master_link_->DataSet()) {
+        return false;
+    }
+    for (const std::string& name : SplitFieldList(master_fields_)) {
+        if (SameName(name, field->FieldName())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void TSQLMemTable::MasterChanged() {
+    if (!Active()) {
+        return;
+    }
+    CheckBrowseMode();
+    std::optional<std::vector<FieldValue>> values;
+    if (MasterLinkActive()) {
+        values = MasterValues();
+    }
+    if (!SetRangeValues(values)) {
+        return;
+    }
+    if (values) {
+        First();
+    } else {
+        Resync();
+    }
+}
+
+void TSQLMemTable::DoOnNewRecord() {
+    if (MasterLinkActive()) {
+        const std::vector<FieldValue> values = MasterValues();
+        const std::vector<int32_t> columns = cursor_->IndexFieldNos();
+        for (size_t i = 0; i < values.size() && i < columns.size(); ++i) {
+            WriteColumn(columns[i], values[i], CurrentRowBytes());
+        }
+    }
+    TSQLMemDataSet::DoOnNewRecord();
+}
+
+}  // namespace tapir::engine
