@@ -200,7 +200,15 @@ bool InDaylightWindow(TDateTime value, const TimeZoneInformation& zone, TDateTim
     }
     const TDateTime standard = DstChangeDate(static_cast<uint16_t>(year), zone.StandardDate);
     const TDateTime daylight = DstChangeDate(static_cast<uint16_t>(year), zone.DaylightDate);
-    return CompareDateTime(daylight, value) <= 0 && CompareDateTime(value, standard) <= 0;
+    // A rule with day 0 yields a moment on day 0 rather than a date of this year; such a
+    // pair keeps the plain window test.
+    const bool both_dates = daylight >= 1.0 && standard >= 1.0;
+    if (!both_dates || CompareDateTime(daylight, standard) <= 0) {
+        return CompareDateTime(daylight, value) <= 0 && CompareDateTime(value, standard) <= 0;
+    }
+    // Southern-hemisphere zones: daylight time starts late in the year and runs over the
+    // turn of the year, so it holds outside the interval between the two change moments.
+    return CompareDateTime(daylight, value) <= 0 || CompareDateTime(value, standard) <= 0;
 }
 
 std::string Printf(const char* format, int a, int b, int c, int d, int e, int f, int g) {

@@ -143,15 +143,23 @@ TEST_F(TimeZoneTest, RoundTripThroughTheYear) {
     }
 }
 
-TEST_F(TimeZoneTest, ZoneSpanningTheTurnOfTheYearAppliesStandardBias) {
-    // Southern-hemisphere style rule: daylight from October to March.
+TEST_F(TimeZoneTest, ZoneSpanningTheTurnOfTheYearKeepsDaylightOverNewYear) {
+    // Southern-hemisphere style rule: daylight from the first Sunday of October to the last
+    // Sunday of March. Daylight time holds outside the March..October interval.
     settings_.TimeZoneInfo.Bias = -600;
     settings_.TimeZoneInfo.DaylightDate = Rule(10, 1, 2);
     settings_.TimeZoneInfo.StandardDate = Rule(3, 5, 3);
-    for (const TDateTime utc :
-         {At(2006, 1, 15, 0, 0), At(2006, 7, 1, 0, 0), At(2006, 12, 1, 0, 0)}) {
-        SCOPED_TRACE(DateTimeText(utc));
-        EXPECT_TRUE(SameMillisecond(ToLocal(utc), IncMinute(utc, 600)));
+    struct Case {
+        TDateTime utc;
+        int offset_minutes;
+    };
+    for (const Case& c : {Case{At(2006, 1, 15, 0, 0), 660}, Case{At(2006, 7, 1, 0, 0), 600},
+                          Case{At(2006, 12, 1, 0, 0), 660}}) {
+        SCOPED_TRACE(DateTimeText(c.utc));
+        const TDateTime local = ToLocal(c.utc);
+        EXPECT_TRUE(SameMillisecond(local, IncMinute(c.utc, c.offset_minutes)))
+            << DateTimeText(local);
+        EXPECT_TRUE(SameMillisecond(ToUtc(local), c.utc));
     }
 }
 
