@@ -377,17 +377,17 @@ void TcpConnection::Listen(const std::string& local_address) {
 }
 
 bool TcpConnection::Accept(TcpConnection* watch) {
+    // A pending connection wins over input on the watched connection: a server may well have
+    // connected and already sent its closing reply by the time we get here.
     pollfd entries[2] = {{listener_.Get(), POLLIN, 0}, {-1, POLLIN, 0}};
     nfds_t count = 1;
     if (watch != nullptr && watch->open_ && watch->socket_.Valid()) {
-        if (watch->HasBufferedInput()) {
-            return false;
-        }
         entries[1].fd = watch->socket_.Get();
         count = 2;
     }
+    int timeout = (count == 2 && watch->HasBufferedInput()) ? 0 : -1;
     while (true) {
-        const int rc = ::poll(entries, count, -1);
+        const int rc = ::poll(entries, count, timeout);
         if (rc < 0) {
             if (errno == EINTR) {
                 continue;
@@ -397,7 +397,7 @@ bool TcpConnection::Accept(TcpConnection* watch) {
         if (entries[0].revents != 0) {
             break;
         }
-        if (count == 2 && entries[1].revents != 0) {
+        if (count == 2 && (entries[1].revents != 0 || timeout == 0)) {
             return false;
         }
     }

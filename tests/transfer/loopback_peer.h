@@ -126,16 +126,18 @@ public:
     OneShotPeer(const OneShotPeer&) = delete;
     OneShotPeer& operator=(const OneShotPeer&) = delete;
     ~OneShotPeer() {
-        Join();
+        if (thread_.joinable()) {
+            ::shutdown(listener_, SHUT_RDWR);  // releases an accept() nobody connected to
+            thread_.join();
+        }
         ::close(listener_);
     }
 
     std::uint16_t Port() const { return port_; }
 
-    // Waits for the script to end. Idempotent.
+    // Waits for the script to end. Requires: a client has connected (or will). Idempotent.
     void Join() {
         if (thread_.joinable()) {
-            ::shutdown(listener_, SHUT_RDWR);  // releases an accept() nobody connected to
             thread_.join();
         }
     }
