@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -158,6 +159,10 @@ UniqueFd AcceptConnection(int listen_fd, const StopSignal& stop,
         }
         const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
+            // Replies are short writes in quick succession (150, then 226); without this
+            // the second waits for the peer's delayed acknowledgement of the first.
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             return UniqueFd(fd);
         }
         if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN) {
