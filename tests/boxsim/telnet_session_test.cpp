@@ -40,10 +40,12 @@ protected:
         fs::remove_all(dir_);
     }
 
-    void Start(const std::string& prompt = kPrompt) {
+    void Start(const std::string& prompt = kPrompt, std::vector<Fault> faults = {}) {
         Options options;
         options.dir = dir_;
         options.prompt = prompt;
+        options.faults = std::move(faults);
+        options.slow_delay = std::chrono::milliseconds(20);
         sim_ = std::make_unique<BoxSimulator>(options);
         sim_->Start();
     }
@@ -144,6 +146,26 @@ TEST_F(TelnetServer, ClientRefusingTerminalTypeGetsPromptWithoutEcho) {
     telnet.Send("root\n");
     EXPECT_EQ(telnet.ReadUntil("# "), "root@vuduo2:~# ");
     EXPECT_EQ(sim_->TerminalType(), std::nullopt);
+}
+
+TEST_F(TelnetServer, ClientIgnoringNegotiationStillGetsThePrompt) {
+    Start();
+    RawSocket telnet = RawSocket::Connect(sim_->TelnetPort());
+    EXPECT_EQ(telnet.ReadUntil("login: "), kOffer + "\r\ndm7025 login: ");
+    telnet.Send("root\r\n");
+    // Echo was never agreed, so the prompt comes alone.
+    EXPECT_EQ(telnet.ReadUntil("# "), kPrompt);
+    EXPECT_EQ(sim_->TerminalType(), std::nullopt);
+}
+
+TEST_F(TelnetServer, FaultSlowStillCompletesTheDialogue) {
+    Start(kPrompt, {Fault::Slow});
+    RawSocket telnet = Negotiated();
+    telnet.Send("root\n");
+    telnet.ReadUntil(kPrompt);
+    telnet.Send("killall -9 enigma2\n");
+    telnet.ReadUntil(kPrompt);
+    EXPECT_TRUE(sim_->WaitForRestarts(1, kWait));
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 constexpr std::size_t kMaxCommandLine = 4096;
 constexpr std::size_t kPiece = 4096;
 constexpr std::chrono::milliseconds kDataTimeout{10000};
+// Uploads are held in memory until complete; receiver files are far smaller than this.
+constexpr std::size_t kMaxUpload = 64 * 1024 * 1024;
 
 std::string Trim(const std::string& text) {
     std::size_t begin = 0;
@@ -506,11 +508,14 @@ bool FtpSession::Store(const std::string& argument) {
             break;
         }
         content += piece;
-        if (early) {
+        if (early || content.size() > kMaxUpload) {
             break;
         }
     }
     data.Reset();
+    if (content.size() > kMaxUpload) {
+        return Reply(552, "Exceeded storage allocation.");
+    }
     if (early) {
         // Nothing is written: the file on the box stays as it was.
         return Reply(451, "Failure writing to local file.");
