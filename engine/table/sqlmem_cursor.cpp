@@ -47,12 +47,13 @@ TSQLMemCursor::TSQLMemCursor(const OpenParams& params)
     Lock database_lock(database_->Mutex());
     table_ = &database_->FindOrCreateTable(params.definition);
     Lock table_lock(table_->Mutex());
-    table_->RegisterCursor(this);
     table_name_ = table_->Name();
     field_defs_ = table_->FieldDefs();
     index_defs_ = table_->IndexDefs();
     constraint_defs_ = table_->ConstraintDefs();
     scratch_.resize(static_cast<size_t>(field_defs_.RecordSize()));
+    // Last, so that a cursor that failed to construct is never left registered.
+    table_->RegisterCursor(this);
 }
 
 TSQLMemCursor::~TSQLMemCursor() {
