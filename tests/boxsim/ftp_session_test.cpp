@@ -130,6 +130,8 @@ TEST_F(FtpServer, LogsInAndKnowsItsDirectories) {
     EXPECT_EQ(control.Command("CWD /etc/enigma2/timers.xml"), "550 Failed to change directory.");
     EXPECT_EQ(control.Command("NOOP"), "200 NOOP ok.");
     EXPECT_EQ(control.Command("SITE CHMOD 777 x"), "502 Command not implemented.");
+    EXPECT_EQ(control.Command("  "), "500 Unknown command.");
+    EXPECT_EQ(control.Command("  pwd  "), "257 \"/etc/enigma2/sub\" is the current directory");
     EXPECT_EQ(control.Command("QUIT"), "221 Goodbye.");
     EXPECT_EQ(control.ReadAll(), "");
 

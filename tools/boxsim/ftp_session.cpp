@@ -172,18 +172,18 @@ void FtpSession::Run() {
             buffer += *more;
             continue;
         }
-        std::string line = buffer.substr(0, end);
+        const std::string line = Trim(buffer.substr(0, end));
         buffer.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        const std::size_t space = line.find(' ');
-        const std::string verb = Upper(Trim(line.substr(0, space)));
-        const std::string argument =
-            space == std::string::npos ? std::string() : Trim(line.substr(space + 1));
-        if (verb.empty()) {
+        if (line.empty()) {
+            if (!Reply(500, "Unknown command.")) {
+                break;
+            }
             continue;
         }
+        const std::size_t space = line.find(' ');
+        const std::string verb = Upper(line.substr(0, space));
+        const std::string argument =
+            space == std::string::npos ? std::string() : Trim(line.substr(space + 1));
         const std::string shown = verb == "PASS" ? "PASS ****" : line;
         context_.recorder.AddFtpCommand(shown);
         context_.recorder.Log("ftp< " + shown);
