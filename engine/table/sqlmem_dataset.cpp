@@ -290,6 +290,80 @@ void TSQLMemDataSet::OpenCursor() {
         ComponentError("Cannot perform this operation on a closed dataset");
     }
     BindFields();
+    ApplyFilter();
+}
+
+void TSQLMemDataSet::ApplyFilter() {
+    if (!filtered_) {
+        cursor_->ClearRowFilter();
+        return;
+    }
+    cursor_->SetRowFilter([this](const std::byte* stored) {
+        if (!OnFilterRecord) {
+            return true;
+        }
+        RowBuffer row;
+        row.bytes.assign(static_cast<size_t>(cursor_->RecordSize()), std::byte{0});
+        std::copy(stored, stored + cursor_->DataSize(), row.bytes.begin());
+        row.calc.assign(static_cast<size_t>(calc_field_count_), std::monostate{});
+        TempState temp(*this, dsFilter);
+        ReadOverride over(read_override_, &row);
+        bool accept = true;
+        const TFilterRecordEvent call = OnFilterRecord;
+        call(*this, accept);
+        return accept;
+    });
+}
+
+void TSQLMemDataSet::SetFiltered(bool filtered) {
+    if (filtered == filtered_) {
+        return;
+    }
+    if (!Active()) {
+        filtered_ = filtered;
+        return;
+    }
+    CheckBrowseMode();
+    filtered_ = filtered;
+    ApplyFilter();
+    First();
+}
+
+void TSQLMemDataSet::Refresh() {
+    CheckActive();
+    CheckBrowseMode();
+    FireEvent(BeforeRefresh);
+    ApplyFilter();
+    Resync();
+    FireEvent(AfterRefresh);
+}
+
+TSQLMemRecordID TSQLMemDataSet::GetBookmark() const {
+    if (!Active() || !has_row_ || current_.bytes.empty()) {
+        return TSQLMemRecordID{};
+    }
+    return GetRecordID(current_.bytes.data(), cursor_->DataSize());
+}
+
+bool TSQLMemDataSet::BookmarkValid(const TSQLMemRecordID& bookmark) {
+    if (!Active() || bookmark.PageNo < 0) {
+        return false;
+    }
+    const TSQLMemCursor::Position position = cursor_->SavePosition();
+    const bool valid = cursor_->GotoRecordID(bookmark);
+    cursor_->RestorePosition(position);
+    return valid;
+}
+
+void TSQLMemDataSet::GotoBookmark(const TSQLMemRecordID& bookmark) {
+    CheckActive();
+    CheckBrowseMode();
+    FireEvent(BeforeScroll);
+    if (bookmark.PageNo < 0 || !cursor_->GotoRecordID(bookmark)) {
+        ComponentError("Record not found");
+    }
+    Resync();
+    FireEvent(AfterScroll);
 }
 
 void TSQLMemDataSet::CloseCursor() { cursor_.reset(); }

@@ -15,6 +15,7 @@
 #include "engine/table/data_source.h"
 #include "engine/table/db_types.h"
 #include "engine/table/field.h"
+#include "engine/table/record_buffer.h"
 
 namespace tapir::engine {
 
@@ -26,6 +27,8 @@ public:
     using TDataSetNotifyEvent = std::function<void(TSQLMemDataSet&)>;
     using TDataSetErrorEvent =
         std::function<void(TSQLMemDataSet&, const EDatabaseError&, TDataAction&)>;
+    // Sets `accept` to false to hide the row; the field accessors read the row tested.
+    using TFilterRecordEvent = std::function<void(TSQLMemDataSet&, bool& accept)>;
 
     // component_name prefixes dataset-layer error messages ("Timers: ...") when not empty.
     explicit TSQLMemDataSet(std::string component_name = {});
@@ -92,6 +95,25 @@ public:
     // such row. Used by grids.
     bool ReadRowAt(int rec_no, const std::function<void()>& visit);
 
+    // Re-reads the current row (and rebuilds a filtered view): leave-edit step,
+    // BeforeRefresh, re-read, AfterRefresh.
+    void Refresh();
+
+    // --- Bookmarks: a row's bookmark is its row identifier ---
+    // Requires: a current stored row (else an identifier of -1/-1 is returned).
+    TSQLMemRecordID GetBookmark() const;
+    bool BookmarkValid(const TSQLMemRecordID& bookmark);
+    // Leave-edit step, BeforeScroll, move, AfterScroll; EDatabaseError "Record not found"
+    // (prefixed) when the row is gone or not visible.
+    void GotoBookmark(const TSQLMemRecordID& bookmark);
+
+    // --- Filtering by OnFilterRecord ---
+    // While Filtered is true, rows that OnFilterRecord rejects are hidden (RecordCount,
+    // navigation). Setting it on an open dataset runs the leave-edit step and moves to
+    // the first visible row. A handler assigned while filtered applies from Refresh().
+    bool Filtered() const { return filtered_; }
+    void SetFiltered(bool filtered);
+
     // Writes the dataset's state into the data sources' links that take pending control
     // input (UpdateData); Post does this itself.
     void UpdateRecord();
@@ -125,6 +147,7 @@ public:
     TDataSetNotifyEvent BeforeRefresh, AfterRefresh;
     TDataSetNotifyEvent OnCalcFields, OnNewRecord;
     TDataSetErrorEvent OnDeleteError, OnEditError, OnPostError;
+    TFilterRecordEvent OnFilterRecord;
 
 protected:
     // A dataset buffer: the stored row (null bitmap + field data), row identifier and
@@ -200,6 +223,8 @@ private:
     void AddDataSource(TDataSource* source);
     void RemoveDataSource(TDataSource* source);
     void FreeOpenFields();
+    // Installs or removes the row filter on the cursor according to Filtered.
+    void ApplyFilter();
 
     std::string component_name_;
     TDataSetState state_ = dsInactive;
@@ -217,7 +242,7 @@ private:
     int calc_field_count_ = 0;
     std::vector<TDataSource*> data_sources_;
     std::optional<std::vector<FieldValue>> range_values_;
-    int range_field_count_ = 0;
+    bool filtered_ = false;
 };
 
 }  // namespace tapir::engine

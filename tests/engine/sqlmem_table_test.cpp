@@ -801,5 +801,171 @@ TEST_F(SQLMemTableTest, LocateFindsAVisibleRowOrKeepsThePosition) {
     EXPECT_EQ(bouquet.FieldByName("Bouquet").AsString(), "Beta");
 }
 
+TEST_F(SQLMemTableTest, FailedOpenLeavesTheTableInactive) {
+    TSQLMemTable broken("Broken");
+    broken.SetTableName("BrokenTable");
+    broken.FieldDefs() = {{"Name", ftString, 10, false}, {"NAME", ftInteger, 0, false}};
+    Events log;
+    RecordEvents(broken, log);
+    try {
+        broken.Open();
+        FAIL();
+    } catch (const ESQLMemException& error) {
+        EXPECT_EQ(error.Code(), 11430);
+    }
+    EXPECT_FALSE(broken.Active());
+    EXPECT_EQ(log, (Events{"BeforeOpen"}));
+    EXPECT_FALSE(broken.Exists());
+    EXPECT_TRUE(broken.Fields().empty());
+}
+
+TEST_F(SQLMemTableTest, DeclaredDataFieldsJoinTheDefinitions) {
+    TSQLMemTable timers("Timers");
+    DefineTimers(timers, "DeclaredOnly");
+    timers.FieldDefs().erase(timers.FieldDefs().begin() + 3, timers.FieldDefs().end());
+    timers.Open();
+    ASSERT_EQ(timers.FieldDefs().size(), 11u) << "calculated fields are not stored";
+    EXPECT_EQ(timers.FieldDefs()[3].Name, "Name");
+    EXPECT_EQ(timers.FieldDefs()[3].Size, 40);
+    EXPECT_EQ(timers.FieldDefs()[10].Name, "Disabled");
+    EXPECT_EQ(timers.FieldDefs()[10].DataType, ftLargeint);
+    AddTimer(timers, "x", 1, 2);
+    EXPECT_EQ(timers.FieldByName("Name").AsString(), "x");
+}
+
+TEST_F(SQLMemTableTest, FailingOnNewRecordDropsTheNewRow) {
+    TSQLMemTable bouquet("Bouquet");
+    DefineBouquet(bouquet, "NewRecordFails");
+    bouquet.Open();
+    AddBouquet(bouquet, "a");
+    bouquet.OnNewRecord = [](TSQLMemDataSet&) { throw EDatabaseError("refused"); };
+    Events log;
+    EXPECT_THROW(bouquet.Append(), EDatabaseError);
+    EXPECT_EQ(bouquet.State(), dsBrowse);
+    EXPECT_EQ(bouquet.FieldByName("Bouquet").AsString(), "a");
+    EXPECT_EQ(bouquet.RecordCount(), 1);
+}
+
+TEST_F(SQLMemTableTest, ChangingTheOrderKeepsTheCurrentRow) {
+    TSQLMemTable timers("Timers");
+    DefineTimers(timers, "Reorder");
+    timers.Open();
+    const struct {
+        const char* name;
+        const char* channel;
+        double begin;
+    } rows[] = {{"one", "Zeta", 1}, {"two", "Alpha", 2}, {"three", "Mid", 3}};
+    for (const auto& row : rows) {
+        timers.Append();
+        timers.FieldByName("Name").SetAsString(row.name);
+        timers.FieldByName("Zender").SetAsString(row.channel);
+        timers.FieldByName("Begin").SetAsDateTime(row.begin);
+        timers.Post();
+    }
+    timers.First();
+    timers.Next();
+    timers.Edit();
+    timers.FieldByName("Description").SetAsString("pending");
+    timers.SetIndexFieldNames("zender");
+    EXPECT_EQ(timers.State(), dsBrowse) << "the pending edit was posted";
+    EXPECT_EQ(timers.FieldByName("Name").AsString(), "two");
+    EXPECT_EQ(timers.FieldByName("Description").AsString(), "pending");
+    EXPECT_EQ(timers.RecNo(), 1);
+    EXPECT_EQ(Column(timers, "Name"), (std::vector<std::string>{"two", "three", "one"}));
+    timers.SetIndexName("BeginEnd");
+    EXPECT_EQ(timers.IndexFieldNames(), "");
+    EXPECT_EQ(Column(timers, "Name"), (std::vector<std::string>{"one", "two", "three"}));
+}
+
+TEST_F(SQLMemTableTest, DetailRowWithAChangedLinkLeavesTheRange) {
+    TSQLMemTable bouquet("Bouquet");
+    DefineBouquet(bouquet, "BqMove");
+    TDataSource ds_bouquet("Ds_Bouquet");
+    ds_bouquet.SetDataSet(&bouquet);
+    TSQLMemTable zenders("Zenders");
+    DefineZenders(zenders, "ZdMove");
+    zenders.SetMasterSource(&ds_bouquet);
+    zenders.SetMasterFields("Id");
+    bouquet.Open();
+    zenders.Open();
+    AddBouquet(bouquet, "one");
+    for (const char* name : {"a", "b", "c"}) {
+        zenders.Append();
+        zenders.FieldByName("Zender").SetAsString(name);
+        zenders.Post();
+    }
+    AddBouquet(bouquet, "two");
+    bouquet.First();
+    zenders.First();
+    zenders.Next();
+    zenders.Edit();
+    zenders.FieldByName("Id").SetAsInteger(2);
+    zenders.Post();
+    EXPECT_EQ(zenders.RecordCount(), 2);
+    EXPECT_EQ(zenders.FieldByName("Zender").AsString(), "c") << "moved on to the next row";
+    bouquet.Next();
+    EXPECT_EQ(Column(zenders, "Zender"), (std::vector<std::string>{"b"}));
+}
+
+TEST_F(SQLMemTableTest, DeleteInEditStateRemovesTheRow) {
+    TSQLMemTable bouquet("Bouquet");
+    DefineBouquet(bouquet, "DeleteEditing");
+    bouquet.Open();
+    AddBouquet(bouquet, "a");
+    AddBouquet(bouquet, "b");
+    bouquet.First();
+    bouquet.Edit();
+    bouquet.FieldByName("Bouquet").SetAsString("changed");
+    bouquet.Delete();
+    EXPECT_EQ(bouquet.State(), dsBrowse);
+    EXPECT_EQ(Column(bouquet, "Bouquet"), (std::vector<std::string>{"b"}));
+    bouquet.Append();
+    bouquet.Delete();  // in insert state: cancels
+    EXPECT_EQ(bouquet.State(), dsBrowse);
+    EXPECT_EQ(bouquet.RecordCount(), 1);
+}
+
+TEST_F(SQLMemTableTest, FilterHidesRowsTheHandlerRejects) {
+    TSQLMemTable bouquet("Bouquet");
+    DefineBouquet(bouquet, "Filtered");
+    bouquet.Open();
+    for (int type = 1; type <= 4; ++type) {
+        AddBouquet(bouquet, "b" + std::to_string(type), type);
+    }
+    std::vector<TDataSetState> states;
+    bouquet.OnFilterRecord = [&](TSQLMemDataSet& dataset, bool& accept) {
+        states.push_back(dataset.State());
+        accept = dataset.FieldByName("Type").AsInteger() % 2 == 0;
+    };
+    bouquet.SetFiltered(true);
+    EXPECT_EQ(bouquet.RecordCount(), 2);
+    EXPECT_EQ(Column(bouquet, "Bouquet"), (std::vector<std::string>{"b2", "b4"}));
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(states.front(), dsFilter);
+    EXPECT_EQ(bouquet.State(), dsBrowse);
+    bouquet.SetFiltered(false);
+    EXPECT_EQ(bouquet.RecordCount(), 4);
+}
+
+TEST_F(SQLMemTableTest, BookmarksReturnToARow) {
+    TSQLMemTable bouquet("Bouquet");
+    DefineBouquet(bouquet, "Bookmarks");
+    bouquet.Open();
+    AddBouquet(bouquet, "a");
+    AddBouquet(bouquet, "b");
+    AddBouquet(bouquet, "c");
+    bouquet.First();
+    bouquet.Next();
+    const TSQLMemRecordID mark = bouquet.GetBookmark();
+    bouquet.Last();
+    EXPECT_TRUE(bouquet.BookmarkValid(mark));
+    EXPECT_EQ(bouquet.FieldByName("Bouquet").AsString(), "c") << "testing does not move";
+    bouquet.GotoBookmark(mark);
+    EXPECT_EQ(bouquet.FieldByName("Bouquet").AsString(), "b");
+    bouquet.Delete();
+    EXPECT_FALSE(bouquet.BookmarkValid(mark));
+    EXPECT_THROW(bouquet.GotoBookmark(mark), EDatabaseError);
+}
+
 }  // namespace
 }  // namespace tapir::engine
