@@ -418,12 +418,12 @@ bool FtpSession::SendList(const std::string& argument, bool long_format) {
     for (const auto& [shown, local] : entries) {
         listing += long_format ? LongListingLine(shown, local) : shown + "\r\n";
     }
-    if (!Reply(150, "Here comes the directory listing.")) {
-        return false;
-    }
     UniqueFd data = OpenData();
     if (!data.Valid()) {
         return Reply(425, "Failed to establish connection.");
+    }
+    if (!Reply(150, "Here comes the directory listing.")) {
+        return false;
     }
     const bool sent = WriteAll(data.Get(), listing, context_.stop);
     data.Reset();
@@ -444,13 +444,13 @@ bool FtpSession::Retrieve(const std::string& argument) {
         passive_listener_.Reset();
         return Reply(550, "Failed to open file.");
     }
-    if (!Reply(150, "Opening BINARY mode data connection for " + argument + " (" +
-                        std::to_string(content->size()) + " bytes).")) {
-        return false;
-    }
     UniqueFd data = OpenData();
     if (!data.Valid()) {
         return Reply(425, "Failed to establish connection.");
+    }
+    if (!Reply(150, "Opening BINARY mode data connection for " + argument + " (" +
+                        std::to_string(content->size()) + " bytes).")) {
+        return false;
     }
     const bool early = context_.options.Has(Fault::CloseDataEarly);
     std::string_view rest(*content);
@@ -489,12 +489,12 @@ bool FtpSession::Store(const std::string& argument) {
         passive_listener_.Reset();
         return Reply(553, "Could not create file.");
     }
-    if (!Reply(150, "Ok to send data.")) {
-        return false;
-    }
     UniqueFd data = OpenData();
     if (!data.Valid()) {
         return Reply(425, "Failed to establish connection.");
+    }
+    if (!Reply(150, "Ok to send data.")) {
+        return false;
     }
     const bool early = context_.options.Has(Fault::CloseDataEarly);
     std::string content;

@@ -2,7 +2,8 @@
 // One FTP control connection of the simulator. The file tree the client sees is
 // virtual: "/" holds "etc", "/etc" holds "enigma2", and "/etc/enigma2" with everything
 // below it is the served directory. Data transfers use active mode (PORT) or PASV, and
-// carry bytes unchanged whatever the transfer type, like the receiver's own server.
+// carry bytes unchanged whatever the transfer type, like the receiver's own server; as
+// there, the data connection is made before the 150 reply, and a failed one gets 425.
 
 #include <netinet/in.h>
 
