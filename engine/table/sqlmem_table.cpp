@@ -126,7 +126,10 @@ void TSQLMemTable::SetIndexName(const std::string& name) {
     Resync();
 }
 
-TDataSource* TSQLMemTable::MasterSource() const { return master_source_; }
+// The link forgets a data source that goes away, so this never dangles.
+TDataSource* TSQLMemTable::MasterSource() const { return master_link_->DataSource(); }
+
+TDataSource* TSQLMemTable::GetDataSource() const { return MasterSource(); }
 
 void TSQLMemTable::SetMasterSource(TDataSource* source) {
     // Walk the chain of masters: reaching this table again would make a cycle.
@@ -140,7 +143,6 @@ void TSQLMemTable::SetMasterSource(TDataSource* source) {
         }
         link = dataset->GetDataSource();
     }
-    master_source_ = source;
     master_link_->SetDataSource(source);
     if (Active()) {
         MasterChanged();

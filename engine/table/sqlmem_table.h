@@ -83,7 +83,7 @@ public:
     void EmptyTable();   // only when closed; rows go, definitions and sequences stay
     void DeleteTable();  // only when closed
 
-    TDataSource* GetDataSource() const override { return master_source_; }
+    TDataSource* GetDataSource() const override;
 
 protected:
     void OpenCursor() override;
@@ -111,7 +111,6 @@ private:
     std::vector<TIndexDef> index_defs_;
     std::string index_field_names_;
     std::string index_name_;
-    TDataSource* master_source_ = nullptr;
     std::string master_fields_;
     bool exclusive_ = false;
     int memory_table_alloc_by_ = 1000;

@@ -215,5 +215,32 @@ TEST_F(DataSourceTest, DestroyedDatasetLeavesItsSourcesInactive) {
     EXPECT_EQ(link.DataSet(), nullptr);
 }
 
+TEST_F(DataSourceTest, DetailForgetsAMasterSourceThatGoesAway) {
+    TSQLMemTable bouquet("Bouquet");
+    DefineBouquet(bouquet, "DsMasterGone");
+    TSQLMemTable zenders("Zenders");
+    testing::DefineZenders(zenders, "DsDetailStays");
+    bouquet.Open();
+    zenders.Open();
+    for (int id : {1, 2}) {
+        zenders.Append();
+        zenders.FieldByName("Id").SetAsInteger(id);
+        zenders.Post();
+    }
+    bouquet.Append();
+    bouquet.FieldByName("Bouquet").SetAsString("one");
+    bouquet.Post();
+    {
+        TDataSource ds_bouquet("Ds_Bouquet");
+        ds_bouquet.SetDataSet(&bouquet);
+        zenders.SetMasterSource(&ds_bouquet);
+        zenders.SetMasterFields("Id");
+        EXPECT_EQ(zenders.RecordCount(), 1);
+        EXPECT_EQ(zenders.GetDataSource(), &ds_bouquet);
+    }
+    EXPECT_EQ(zenders.MasterSource(), nullptr);
+    EXPECT_EQ(zenders.RecordCount(), 2);
+}
+
 }  // namespace
 }  // namespace tapir::engine
