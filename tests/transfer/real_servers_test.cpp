@@ -367,6 +367,48 @@ TEST(DownloadBoxFiles, UnreachableBoxGivesConnectionRefusedAlert) {
     EXPECT_FALSE(ftp.Connected());
 }
 
+TEST(DownloadAgainstSimulator, SendsTheCommandsInOrder) {
+    const fs::path box_dir = MakeTempDir("tapir-boxsim-box");
+    const fs::path program_dir = MakeTempDir("tapir-boxsim-local");
+    for (const auto& entry : fs::directory_iterator(kReceiverFiles)) {
+        fs::copy_file(entry.path(), box_dir / entry.path().filename());
+    }
+    boxsim::Options options;
+    options.dir = box_dir;
+    boxsim::BoxSimulator simulator(options);
+    simulator.Start();
+    platform::Settings settings;
+    settings.Ip = "127.0.0.1";
+    settings.Username = options.user;
+    settings.Password = options.password;
+    settings.FtpPort = simulator.FtpPort();
+    TIdFTP ftp;
+    const std::vector<std::string> list =
+        DownloadBoxFiles(ftp, settings, program_dir.string() + "/");
+    simulator.Stop();
+    std::vector<std::string> expected = {"user root", "PASS ****", "type A", "syst",
+                                         "CWD /etc/enigma2"};
+    for (const std::string_view pattern : kDownloadPatterns) {
+        expected.push_back("PORT");
+        expected.push_back("nlst " + std::string(pattern));
+    }
+    for (const std::string& name : list) {
+        expected.push_back("PORT");
+        expected.push_back("retr " + name);
+    }
+    std::vector<std::string> received = simulator.FtpCommands();
+    for (std::string& command : received) {
+        if (command.rfind("PORT 127,0,0,1,", 0) == 0) {
+            command = "PORT";
+        }
+    }
+    EXPECT_EQ(received, expected);
+    EXPECT_EQ(list.size(), ReceiverFileNames().size());
+    std::error_code ignored;
+    fs::remove_all(box_dir, ignored);
+    fs::remove_all(program_dir, ignored);
+}
+
 TEST(StartRestart, ClosedTelnetPortIsServerNotResponding) {
     platform::Settings settings;
     settings.Ip = "127.0.0.1";
