@@ -77,44 +77,63 @@ TEST(BoxsimCommandLine, HelpNamesEveryOptionAndFault) {
     }
 }
 
-// The executable prints its ports, serves, and ends cleanly on SIGTERM.
-TEST(BoxsimExecutable, PrintsPortsAndStopsOnSigterm) {
+// The executable prints its ports, serves, and ends cleanly on SIGTERM and on SIGINT, also
+// when started the way a shell starts a background job (SIGINT ignored).
+TEST(BoxsimExecutable, PrintsPortsAndStopsOnSignals) {
     const std::string program = TAPIR_BINARY_DIR "/tools/boxsim/tapir-boxsim";
     if (!std::filesystem::exists(program)) {
         GTEST_SKIP() << "tapir-boxsim is not built";
     }
     const std::string dir = std::filesystem::temp_directory_path().string();
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
+    for (const int stop_signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(stop_signal);
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGINT, SIG_IGN);
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            ::close(out[1]);
+            ::execl(program.c_str(), program.c_str(), "--dir", dir.c_str(), "--ftp-port", "0",
+                    "--telnet-port", "0", "--log", "/dev/null", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
         ::close(out[1]);
-        ::execl(program.c_str(), program.c_str(), "--dir", dir.c_str(), "--ftp-port", "0",
-                "--telnet-port", "0", "--log", "/dev/null", static_cast<char*>(nullptr));
-        ::_exit(127);
+        FILE* output = ::fdopen(out[0], "r");
+        unsigned ftp_port = 0;
+        unsigned telnet_port = 0;
+        const int fields =
+            std::fscanf(output, "ftp-port %u telnet-port %u", &ftp_port, &telnet_port);
+        EXPECT_EQ(fields, 2);
+        if (fields == 2) {
+            test::RawSocket control =
+                test::RawSocket::Connect(static_cast<std::uint16_t>(ftp_port));
+            EXPECT_EQ(control.ReadReply(), "220 Welcome to the dm7025 FTP service.");
+            test::RawSocket telnet =
+                test::RawSocket::Connect(static_cast<std::uint16_t>(telnet_port));
+            EXPECT_EQ(telnet.ReadBytes(3), "\xff\xfd\x18");
+        }
+        ::kill(child, stop_signal);
+        int status = 0;
+        pid_t ended = 0;
+        for (int tries = 0; tries < 1000 && ended == 0; ++tries) {
+            ended = ::waitpid(child, &status, WNOHANG);
+            if (ended == 0) {
+                ::usleep(10000);
+            }
+        }
+        if (ended == 0) {
+            ADD_FAILURE() << "the simulator did not stop on signal " << stop_signal;
+            ::kill(child, SIGKILL);
+            ended = ::waitpid(child, &status, 0);
+        }
+        ASSERT_EQ(ended, child);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        std::fclose(output);
     }
-    ::close(out[1]);
-    FILE* output = ::fdopen(out[0], "r");
-    unsigned ftp_port = 0;
-    unsigned telnet_port = 0;
-    const int fields = std::fscanf(output, "ftp-port %u telnet-port %u", &ftp_port, &telnet_port);
-    EXPECT_EQ(fields, 2);
-    if (fields == 2) {
-        test::RawSocket control = test::RawSocket::Connect(static_cast<std::uint16_t>(ftp_port));
-        EXPECT_EQ(control.ReadReply(), "220 Welcome to the dm7025 FTP service.");
-        test::RawSocket telnet =
-            test::RawSocket::Connect(static_cast<std::uint16_t>(telnet_port));
-        EXPECT_EQ(telnet.ReadBytes(3), "\xff\xfd\x18");
-    }
-    ::kill(child, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    std::fclose(output);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -61,7 +62,11 @@ int main(int argc, char** argv) {
     };
 
     // The signals are taken by sigwait below; every thread started from here inherits the
-    // mask, so none of them is interrupted by them.
+    // mask, so none of them is interrupted by them. A shell starts background jobs with
+    // SIGINT ignored, and whether an ignored signal still reaches sigwait is left open by
+    // POSIX: restore the default.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
