@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 #include "engine/table/sqlmem_dataset.h"
 
@@ -113,6 +114,58 @@ void DayToDate(int64_t day, int& year, int& month, int& dom) {
     dom = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
     month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+// Day count since 30 December 1899 of a civil date.
+int64_t DateToDay(int year, int month, int dom) {
+    const int64_t y = year - (month <= 2 ? 1 : 0);
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + dom - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468 + 25569;
+}
+
+int DaysInMonth(int year, int month) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// "dd-mm-yyyy", optionally followed by " hh:nn" or " hh:nn:ss".
+std::optional<double> ParseDateTime(const std::string& text) {
+    int dom = 0;
+    int month = 0;
+    int year = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int consumed = 0;
+    if (std::sscanf(text.c_str(), "%2d-%2d-%4d%n", &dom, &month, &year, &consumed) != 3) {
+        return std::nullopt;
+    }
+    std::string rest = text.substr(static_cast<size_t>(consumed));
+    if (!rest.empty()) {
+        int tail = 0;
+        const bool with_seconds = std::sscanf(rest.c_str(), " %2d:%2d:%2d%n", &hour, &minute,
+                                              &second, &tail) == 3 &&
+                                  static_cast<size_t>(tail) == rest.size();
+        if (!with_seconds) {
+            second = 0;
+            tail = 0;
+            if (std::sscanf(rest.c_str(), " %2d:%2d%n", &hour, &minute, &tail) != 2 ||
+                static_cast<size_t>(tail) != rest.size()) {
+                return std::nullopt;
+            }
+        }
+    }
+    if (year < 1 || month < 1 || month > 12 || dom < 1 || dom > DaysInMonth(year, month) ||
+        hour > 23 || minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0) {
+        return std::nullopt;
+    }
+    const double day = static_cast<double>(DateToDay(year, month, dom));
+    const double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+    return day < 0 ? day - time : day + time;
 }
 
 }  // namespace
@@ -398,6 +451,18 @@ std::string TDateTimeField::AsString() const {
                       seconds / 3600, seconds / 60 % 60, seconds % 60);
     }
     return text;
+}
+
+void TDateTimeField::SetAsString(const std::string& value) {
+    if (value.empty()) {
+        SetValue(std::monostate{});
+        return;
+    }
+    const auto parsed = ParseDateTime(value);
+    if (!parsed) {
+        throw EDatabaseError("'" + value + "' is not a valid date and time");
+    }
+    SetValue(*parsed);
 }
 
 double TDateTimeField::AsDateTime() const { return AsDouble(Value()); }

@@ -174,11 +174,14 @@ public:
 };
 
 // ftDateTime, ftDate, ftTime, ftTimeStamp: days since 30 December 1899 with the time of
-// day as fraction. AsString gives "dd-mm-yyyy hh:nn:ss" (the time left out at midnight).
+// day as fraction. AsString gives "dd-mm-yyyy hh:nn:ss" (the time left out at midnight);
+// SetAsString takes "dd-mm-yyyy" with an optional " hh:nn" or " hh:nn:ss", else
+// EDatabaseError "'%s' is not a valid date and time".
 class TDateTimeField : public TField {
 public:
     using TField::TField;
     std::string AsString() const override;
+    void SetAsString(const std::string& value) override;
     double AsDateTime() const override;
     void SetAsDateTime(double value) override;
     double AsFloat() const override;

@@ -704,6 +704,21 @@ TEST_F(SQLMemTableTest, FieldAccessorsConvertAndValidate) {
     begin.SetAsDateTime(0.5);
     EXPECT_DOUBLE_EQ(begin.AsDateTime(), 0.5);
     EXPECT_EQ(begin.AsString(), "30-12-1899 12:00:00");
+    const struct {
+        const char* text;
+        double value;
+    } dates[] = {{"30-12-1899", 0.0}, {"01-01-1970 06:00", 25569.25},
+                 {"29-02-2024 18:30:00", 45351.0 + 0.7708333333333334}};
+    for (const auto& date : dates) {
+        SCOPED_TRACE(date.text);
+        begin.SetAsString(date.text);
+        EXPECT_NEAR(begin.AsDateTime(), date.value, 1e-9);
+    }
+    EXPECT_EQ(begin.AsString(), "29-02-2024 18:30:00");
+    for (const char* bad : {"29-02-2023", "1-1", "01-01-2000 25:00", "01-01-2000x"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_THROW(begin.SetAsString(bad), EDatabaseError);
+    }
     begin.Clear();
     EXPECT_TRUE(begin.IsNull());
     EXPECT_EQ(begin.AsDateTime(), 0.0);
