@@ -114,7 +114,7 @@ TEST_F(BoxReaderTest, ReadsBouquetsAndChannelsWithNames) {
                   "SD//1:64:0:0:0:0:0:0:0:0::--- PAY ---",
                   "SD/Sky Cinema/1:0:1:11:453:1:C00000:0:0:0:",      // markup and ? removed
                   "SD//1:0:1:12:453:1:C00000:0:0:0:",                // not UTF-8: no name
-                  "SD/A very long channe/1:0:1:13:453:1:C00000:0:0:0:",  // cut to 20
+                  "SD/A very long channel /1:0:1:13:453:1:C00000:0:0:0:",  // cut to 20
                   "SD/Second name/1:0:1:14:453:1:C00000:0:0:0:",     // last key line wins
                   "Radio/Bayern 3/1:0:2:6F1C:437:1:C00000:0:0:0:",
               }));
