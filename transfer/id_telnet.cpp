@@ -22,7 +22,7 @@ TIdTelnet::TIdTelnet(Dispatcher dispatcher) : dispatcher_(std::move(dispatcher))
 
 TIdTelnet::~TIdTelnet() {
     if (reader_.joinable()) {
-        reader_.request_stop();
+        stop_.request_stop();
         connection_.Shutdown();
         reader_.join();
     }
@@ -45,7 +45,10 @@ void TIdTelnet::Connect() {
         throw EIdTelnetClientConnectError();
     }
     if (connection_.Connected()) {
-        reader_ = std::jthread([this](std::stop_token stop) { ReaderLoop(stop); });
+        // The stop source is in place before the reader starts, so that a Disconnect from the
+        // handler never races with the assignment of reader_.
+        stop_ = std::stop_source();
+        reader_ = std::jthread([this, stop = stop_.get_token()] { ReaderLoop(stop); });
     }
 }
 
@@ -55,7 +58,7 @@ void TIdTelnet::Write(std::string_view text) {
 }
 
 void TIdTelnet::Disconnect() {
-    reader_.request_stop();
+    stop_.request_stop();
     connection_.Disconnect();
 }
 

@@ -82,6 +82,7 @@ private:
     std::mutex write_mutex_;        // guards sending on connection_; rank: innermost
     mutable std::mutex end_mutex_;  // guards reader_end_; rank: innermost, never nested
     std::optional<ReaderEnd> reader_end_;
+    std::stop_source stop_;  // the reader's stop request; replaced before each reader starts
     std::jthread reader_;  // last member: joined before the connection goes away
 };
 
