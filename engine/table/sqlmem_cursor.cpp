@@ -701,6 +701,9 @@ std::optional<TSQLMemRecordID> TSQLMemCursor::NeighbourInView(TSQLMemRecordID id
 TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffer,
                                                       std::byte* new_buffer) {
     Lock lock(table_->Mutex());
+    if (database_->Temporary()) {
+        return {-9, "Cannot update record in temporary mode"};
+    }
     const TSQLMemRecordID id = GetRecordID(new_buffer, field_defs_.DataSize());
     std::string failure = table_->CheckConstraints(new_buffer, old_buffer, id);
     if (!failure.empty()) {
@@ -746,6 +749,9 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
 
 TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer) {
     Lock lock(table_->Mutex());
+    if (database_->Temporary()) {
+        return {-10, "Cannot delete record in temporary mode"};
+    }
     const TSQLMemRecordID id = GetRecordID(buffer, field_defs_.DataSize());
     const std::optional<TSQLMemRecordID> neighbour = NeighbourInView(id);
     const bool listed = visible_.active && FindInVisibleList(id) >= 0;

@@ -39,7 +39,9 @@ public:
 
     // Result of a post or delete: code 0 on success; -8 a constraint check failed, -1
     // the storage refused to add ("Error adding record"), -2 to update ("Error updating
-    // record"), -3 to delete ("Error deleting record"). `message` is the complete text
+    // record"), -3 to delete ("Error deleting record"); a table of "TEMP" refuses updates
+    // (-9 "Cannot update record in temporary mode") and deletes (-10 "Cannot delete
+    // record in temporary mode"). `message` is the complete text
     // the component raises as EDatabaseError, e.g. "Primary Key constraint 'Id' violated.
     // Duplicate found. - Native error: 30319".
     struct PostResult {

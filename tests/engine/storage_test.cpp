@@ -5,6 +5,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "engine/table/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_memory_record_manager.h"
@@ -394,6 +395,72 @@ TEST_F(Storage, NumbersAreNotReusedAfterDeleteOrEmpty) {
     cursor.reset();
     DeleteTable("MEMORY", "Table326480888");
     EXPECT_FALSE(TableExists("MEMORY", "Table326480888"));
+}
+
+}  // namespace
+}  // namespace tapir::engine
+
+namespace tapir::engine {
+namespace {
+
+TEST_F(Storage, TemporaryTablesRefuseUpdateAndDelete) {
+    TableDefinition def = testing::BouquetDefinition("Result");
+    TSQLMemEngine::Instance().FindDatabase("TEMP")->CreateTable(def);
+    TSQLMemCursor::OpenParams params;
+    params.database_name = "TEMP";
+    params.definition = def;
+    TSQLMemCursor cursor(params);
+    std::vector<std::byte> row = testing::Buffer(cursor);
+    cursor.InitNewRecord(row.data());
+    ASSERT_TRUE(cursor.InsertRecord(row.data()).Ok());
+    const TSQLMemCursor::PostResult update = cursor.UpdateRecord(row.data(), row.data());
+    EXPECT_EQ(update.code, -9);
+    EXPECT_EQ(update.message, "Cannot update record in temporary mode");
+    const TSQLMemCursor::PostResult removal = cursor.DeleteRecord(row.data());
+    EXPECT_EQ(removal.code, -10);
+    EXPECT_EQ(removal.message, "Cannot delete record in temporary mode");
+    EXPECT_EQ(cursor.RecordCount(), 1);
+}
+
+TEST_F(Storage, CursorsOnSeveralThreadsShareOneTable) {
+    constexpr int kRowsPerThread = 300;
+    auto check = OpenCursor(testing::ZendersDefinition());
+    check->SetIndexName("ZendersIndex");
+    std::vector<std::thread> threads;
+    for (int32_t bouquet = 1; bouquet <= 3; ++bouquet) {
+        threads.emplace_back([bouquet] {
+            auto cursor = OpenCursor(testing::ZendersDefinition());
+            std::vector<std::byte> row = testing::Buffer(*cursor);
+            for (int i = 0; i < kRowsPerThread; ++i) {
+                cursor->InitNewRecord(row.data());
+                SetInteger(cursor->FieldDefs(), 1, bouquet, row.data());
+                if (!cursor->InsertRecord(row.data()).Ok()) {
+                    ADD_FAILURE() << "insert refused";
+                    return;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(check->RecordCount(), 3 * kRowsPerThread);
+    // Every number drawn once, rows in (Id, SubId) order.
+    std::vector<std::byte> row = testing::Buffer(*check);
+    std::set<int64_t> sub_ids;
+    int64_t last_id = 0;
+    int64_t last_sub = 0;
+    check->First();
+    while (check->GetRecord(grmNext, row.data()) == grrOK) {
+        const int64_t id = *GetInteger(check->FieldDefs(), 1, row.data());
+        const int64_t sub = *GetInteger(check->FieldDefs(), 0, row.data());
+        ASSERT_TRUE(id > last_id || (id == last_id && sub > last_sub));
+        last_id = id;
+        last_sub = sub;
+        sub_ids.insert(sub);
+    }
+    EXPECT_EQ(sub_ids.size(), 3u * kRowsPerThread);
+    EXPECT_EQ(*sub_ids.rbegin(), 3 * kRowsPerThread);
 }
 
 }  // namespace
