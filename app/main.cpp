@@ -1,7 +1,20 @@
-// Program entry (the main window arrives with the application shell).
+// Program entry: the main window runs the whole start-up while it is built, then the
+// event loop runs until the window is closed or the program asks to end.
 #include <QApplication>
+#include <utility>
+
+#include "app/main_window.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Tapir"));
+
+    tapir::app::TForm1Options options;
+    options.arguments = QApplication::arguments().mid(1);
+    tapir::app::TForm1 form(std::move(options));
+    if (form.Terminating()) {
+        return 0;
+    }
+    form.show();
+    return QApplication::exec();
 }

@@ -32,12 +32,8 @@ TDBGridModel::TDBGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 TDBGridModel::~TDBGridModel() = default;
 
 void TDBGridModel::SetDataSource(tapir::engine::TDataSource* source) {
-    beginResetModel();
     TDataLink::SetDataSource(source);
-    row_count_ = CountRows();
-    current_row_ = CurrentRow();
-    endResetModel();
-    emit CurrentRowChanged(current_row_);
+    Reload();
 }
 
 void TDBGridModel::SetColumns(std::vector<TDBGridColumn> columns) {
@@ -152,10 +148,15 @@ Qt::ItemFlags TDBGridModel::flags(const QModelIndex& index) const {
 }
 
 void TDBGridModel::Reload() {
+    if (resetting_) {
+        return;
+    }
+    resetting_ = true;
     beginResetModel();
     row_count_ = CountRows();
     current_row_ = CurrentRow();
     endResetModel();
+    resetting_ = false;
     emit CurrentRowChanged(current_row_);
 }
 

@@ -82,6 +82,7 @@ private:
     std::function<std::string(const tapir::engine::TField&)> cell_text_;
     int row_count_ = 0;
     int current_row_ = -1;
+    bool resetting_ = false;
 };
 
 // The grid control: a QTableView over a TDBGridModel, read-only, whole rows selected,

@@ -1,0 +1,228 @@
+#include "controls/db_grid.h"
+
+#include <QAbstractItemModelTester>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/table/data_source.h"
+#include "engine/table/field.h"
+#include "engine/table/sqlmem_table.h"
+
+namespace tapir::controls {
+namespace {
+
+using engine::TDataSource;
+using engine::TFieldDef;
+using engine::TIndexDef;
+using engine::TSQLMemTable;
+
+// A small table ordered by Pos, with a text, a flag and a calculated flag column.
+class DBGridTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        table_.SetTableName("GridTestTable");
+        table_.FieldDefs().push_back(TFieldDef{"Pos", engine::ftInteger, 0, false});
+        table_.FieldDefs().push_back(TFieldDef{"Text", engine::ftString, 20, false});
+        table_.FieldDefs().push_back(TFieldDef{"Flag", engine::ftBoolean, 0, false});
+        table_.IndexDefs().push_back(TIndexDef{"ByPos", "Pos", 0, "", ""});
+        table_.DeclareField("Pos", engine::ftInteger);
+        table_.DeclareField("Text", engine::ftString, 20).SetDisplayLabel("Label of text");
+        table_.DeclareField("Flag", engine::ftBoolean);
+        table_.DeclareField("Odd", engine::ftBoolean, 0, engine::fkCalculated);
+        table_.OnCalcFields = [](engine::TSQLMemDataSet& ds) {
+            ds.FieldByName("Odd").SetAsBoolean(ds.FieldByName("Pos").AsInteger() % 2 != 0);
+        };
+        table_.SetIndexFieldNames("Pos");
+        table_.Open();
+        source_.SetDataSet(&table_);
+    }
+
+    void TearDown() override {
+        grid_.reset();
+        source_.SetDataSet(nullptr);
+        table_.Close();
+        if (table_.Exists()) {
+            table_.DeleteTable();
+        }
+    }
+
+    void AddRow(int pos, const std::string& text, bool flag) {
+        table_.Append();
+        table_.FieldByName("Pos").SetAsInteger(pos);
+        table_.FieldByName("Text").SetAsString(text);
+        table_.FieldByName("Flag").SetAsBoolean(flag);
+        table_.Post();
+    }
+
+    TDBGrid& MakeGrid(std::vector<TDBGridColumn> columns) {
+        grid_ = std::make_unique<TDBGrid>();
+        tester_ = std::make_unique<QAbstractItemModelTester>(
+            &grid_->GridModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+        grid_->SetColumns(std::move(columns));
+        grid_->SetDataSource(&source_);
+        return *grid_;
+    }
+
+    QString Cell(int row, int column) {
+        auto& model = grid_->GridModel();
+        return model.data(model.index(row, column), Qt::DisplayRole).toString();
+    }
+
+    QVariant Check(int row, int column) {
+        auto& model = grid_->GridModel();
+        return model.data(model.index(row, column), Qt::CheckStateRole);
+    }
+
+    TSQLMemTable table_{"GridTable"};
+    TDataSource source_{"Ds_Grid"};
+    std::unique_ptr<TDBGrid> grid_;
+    std::unique_ptr<QAbstractItemModelTester> tester_;
+};
+
+const std::vector<TDBGridColumn> kColumns{
+    {"Text", 20, "Title", false, {}},
+    {"Flag", 2, "F", true, "TRUE"},
+    {"Odd", 2, "O", true, "Yes"},
+    {"Pos", 4, {}, false, {}},
+};
+
+TEST_F(DBGridTest, ShowsRowsInTheTableOrder) {
+    AddRow(30, "thirty", false);
+    AddRow(10, "ten", true);
+    AddRow(20, "twenty", false);
+    TDBGrid& grid = MakeGrid(kColumns);
+    auto& model = grid.GridModel();
+
+    ASSERT_EQ(model.rowCount(), 3);
+    ASSERT_EQ(model.columnCount(), 4);
+    EXPECT_EQ(Cell(0, 0), "ten");
+    EXPECT_EQ(Cell(1, 0), "twenty");
+    EXPECT_EQ(Cell(2, 0), "thirty");
+    EXPECT_EQ(Cell(2, 3), "30");
+}
+
+TEST_F(DBGridTest, CheckBoxColumnsCompareTheTickValueIgnoringCase) {
+    AddRow(1, "one", true);
+    AddRow(2, "two", false);
+    MakeGrid(kColumns);
+
+    // "TRUE" matches the boolean text "True".
+    EXPECT_EQ(Check(0, 1).toInt(), Qt::Checked);
+    EXPECT_EQ(Check(1, 1).toInt(), Qt::Unchecked);
+    // "Yes" never matches a boolean's text, whatever the value.
+    EXPECT_EQ(Check(0, 2).toInt(), Qt::Unchecked);
+    EXPECT_EQ(Check(1, 2).toInt(), Qt::Unchecked);
+    // Check-box columns show no text; text columns carry no check state.
+    EXPECT_TRUE(Cell(0, 1).isEmpty());
+    EXPECT_FALSE(Check(0, 0).isValid());
+    // Read-only: nothing can be toggled or edited.
+    const auto flags = grid_->GridModel().flags(grid_->GridModel().index(0, 1));
+    EXPECT_FALSE(flags & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(flags & Qt::ItemIsEditable);
+}
+
+TEST_F(DBGridTest, TitlesFallBackToTheFieldsDisplayLabel) {
+    std::vector<TDBGridColumn> columns = kColumns;
+    columns[0].Title.clear();
+    MakeGrid(columns);
+    auto& model = grid_->GridModel();
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "Label of text");
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "F");
+    EXPECT_EQ(model.headerData(3, Qt::Horizontal).toString(), "Pos");
+}
+
+TEST_F(DBGridTest, ColumnWidthsCountCharacters) {
+    TDBGrid& grid = MakeGrid(kColumns);
+    const int char_width = QFontMetrics(grid.font()).horizontalAdvance(QLatin1Char('0'));
+    EXPECT_GT(grid.columnWidth(0), grid.columnWidth(3));
+    EXPECT_GE(grid.columnWidth(0), 20 * char_width);
+    EXPECT_LT(grid.columnWidth(0), 21 * char_width + 8);
+    EXPECT_EQ(grid.columnWidth(1), grid.columnWidth(2));
+}
+
+TEST_F(DBGridTest, CurrentRowFollowsTheTable) {
+    AddRow(1, "one", false);
+    AddRow(2, "two", false);
+    AddRow(3, "three", false);
+    TDBGrid& grid = MakeGrid(kColumns);
+    auto& model = grid.GridModel();
+
+    table_.First();
+    EXPECT_EQ(model.CurrentRow(), 0);
+    EXPECT_EQ(grid.currentIndex().row(), 0);
+    table_.Next();
+    table_.Next();
+    EXPECT_EQ(model.CurrentRow(), 2);
+    EXPECT_EQ(grid.currentIndex().row(), 2);
+    EXPECT_TRUE(grid.selectionModel()->isRowSelected(2, QModelIndex()));
+    // The row indicator marks the current row only.
+    EXPECT_FALSE(model.headerData(2, Qt::Vertical).toString().isEmpty());
+    EXPECT_TRUE(model.headerData(0, Qt::Vertical).toString().isEmpty());
+}
+
+TEST_F(DBGridTest, PickingARowMovesTheTable) {
+    AddRow(1, "one", false);
+    AddRow(2, "two", false);
+    AddRow(3, "three", false);
+    TDBGrid& grid = MakeGrid(kColumns);
+    table_.First();
+
+    grid.selectionModel()->setCurrentIndex(grid.GridModel().index(1, 0),
+                                           QItemSelectionModel::ClearAndSelect |
+                                               QItemSelectionModel::Rows);
+    EXPECT_EQ(table_.RecNo(), 2);
+    EXPECT_EQ(table_.FieldByName("Text").AsString(), "two");
+    EXPECT_EQ(grid.GridModel().CurrentRow(), 1);
+}
+
+TEST_F(DBGridTest, FollowsRowsAddedAndDeleted) {
+    TDBGrid& grid = MakeGrid(kColumns);
+    auto& model = grid.GridModel();
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(model.CurrentRow(), -1);
+
+    AddRow(5, "five", false);
+    AddRow(2, "two", true);
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(Cell(0, 0), "two");
+    // A posted row is current and shown at its place in the order.
+    EXPECT_EQ(model.CurrentRow(), 0);
+
+    table_.Last();
+    table_.Delete();
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(Cell(0, 0), "two");
+
+    table_.Edit();
+    table_.FieldByName("Text").SetAsString("changed");
+    table_.Post();
+    EXPECT_EQ(Cell(0, 0), "changed");
+}
+
+TEST_F(DBGridTest, ClosedTableShowsNoRows) {
+    AddRow(1, "one", false);
+    TDBGrid& grid = MakeGrid(kColumns);
+    EXPECT_EQ(grid.GridModel().rowCount(), 1);
+    table_.Close();
+    EXPECT_EQ(grid.GridModel().rowCount(), 0);
+    table_.Open();
+    EXPECT_EQ(grid.GridModel().rowCount(), 1);
+}
+
+TEST_F(DBGridTest, CellTextHookFormatsCells) {
+    AddRow(7, "seven", false);
+    TDBGrid& grid = MakeGrid(kColumns);
+    grid.GridModel().SetCellText(
+        [](const engine::TField& field) { return "<" + field.AsString() + ">"; });
+    EXPECT_EQ(Cell(0, 0), "<seven>");
+    EXPECT_EQ(Cell(0, 3), "<7>");
+}
+
+}  // namespace
+}  // namespace tapir::controls
