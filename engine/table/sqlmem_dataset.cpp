@@ -1,5 +1,30 @@
 #include "engine/table/sqlmem_dataset.h"
 
+// Order of events and notifications of the row operations. "notify X" goes to every
+// data source of the dataset and from there to every link; "leave-edit" is
+// CheckBrowseMode(): notify check-browse-mode (details leave edit mode), then a pending
+// insert/edit is posted when Modified, else cancelled.
+//   Open:    BeforeOpen, open cursor/fields/index/filter/range, read the first row,
+//            state browse (notify update-state), AfterOpen.
+//   Close:   BeforeClose, state inactive (a pending row is dropped without cancel events),
+//            cursor and fields made at open released, AfterClose.
+//   Append/Insert: leave-edit, read-only check, BeforeInsert, BeforeScroll, new row with
+//            autoinc numbers, state insert, master values + OnNewRecord, Modified false,
+//            notify data-set-changed, AfterInsert, AfterScroll.
+//   Edit:    (insert on an empty view) leave-edit, read-only check, BeforeEdit, keep the
+//            old values, calculated fields, state edit, notify record-changed, AfterEdit.
+//   Post:    notify update-record, notify check-browse-mode, BeforePost, store (OnPostError),
+//            state browse, re-read (notify data-set-changed), AfterPost.
+//   Cancel:  notify check-browse-mode, BeforeCancel, [BeforeScroll when inserting], state
+//            browse, re-read, AfterCancel, [AfterScroll when inserting].
+//   Delete:  (cancel in insert state) notify check-browse-mode, BeforeDelete, BeforeScroll,
+//            remove (OnDeleteError), state browse, re-read, AfterDelete, AfterScroll.
+//   First/Last: leave-edit, BeforeScroll, move, notify data-set-changed, AfterScroll.
+//   Next/Prior/MoveBy: leave-edit, BeforeScroll; unless already at Eof/Bof: move, notify
+//            data-set-scrolled when moved, AfterScroll.
+// Setting a field: Modified, OnCalcFields again (AutoCalcFields), notify field-changed.
+// Temporary states (set-key, calculating fields, filtering) hold every notification back.
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

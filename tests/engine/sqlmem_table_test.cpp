@@ -982,5 +982,53 @@ TEST_F(SQLMemTableTest, BookmarksReturnToARow) {
     EXPECT_THROW(bouquet.GotoBookmark(mark), EDatabaseError);
 }
 
+TEST_F(SQLMemTableTest, RequiredFieldIsCheckedAtPost) {
+    TSQLMemTable bouquet("Bouquet");
+    DefineBouquet(bouquet, "ReqTable");
+    bouquet.FieldDefs()[1].Required = true;
+    bouquet.Open();
+    EXPECT_TRUE(bouquet.FieldByName("Bouquet").Required());
+    bouquet.Append();
+    bouquet.FieldByName("Type").SetAsInteger(1);
+    try {
+        bouquet.Post();
+        FAIL();
+    } catch (const EDatabaseError& error) {
+        EXPECT_STREQ(error.what(),
+                     "Constraint '$C_NotNull$ReqTable$Bouquet' violated. Value in field "
+                     "'Bouquet' cannot be null - Native error: 30026");
+    }
+    EXPECT_EQ(bouquet.State(), dsInsert);
+}
+
+TEST_F(SQLMemTableTest, ChangingAMasterLinkFieldMovesTheDetailRange) {
+    TSQLMemTable bouquet("Bouquet");
+    DefineBouquet(bouquet, "BqRelink");
+    TDataSource ds_bouquet("Ds_Bouquet");
+    ds_bouquet.SetDataSet(&bouquet);
+    TSQLMemTable zenders("Zenders");
+    DefineZenders(zenders, "ZdRelink");
+    zenders.SetMasterSource(&ds_bouquet);
+    zenders.SetMasterFields("Id");
+    bouquet.Open();
+    zenders.Open();
+    for (int id : {5, 5, 6}) {
+        zenders.SetMasterSource(nullptr);
+        zenders.Append();
+        zenders.FieldByName("Id").SetAsInteger(id);
+        zenders.Post();
+    }
+    zenders.SetMasterSource(&ds_bouquet);
+    bouquet.Append();
+    bouquet.FieldByName("Bouquet").SetAsString("x");
+    EXPECT_EQ(zenders.RecordCount(), 0);
+    bouquet.FieldByName("Id").SetAsInteger(5);
+    EXPECT_EQ(zenders.RecordCount(), 2) << "the link field's new value applies at once";
+    bouquet.FieldByName("Id").SetAsInteger(6);
+    EXPECT_EQ(zenders.RecordCount(), 1);
+    bouquet.FieldByName("Type").SetAsInteger(2);
+    EXPECT_EQ(zenders.RecordCount(), 1);
+}
+
 }  // namespace
 }  // namespace tapir::engine
