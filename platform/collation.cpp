@@ -97,10 +97,9 @@ int CompareWideText(std::u16string_view a, std::u16string_view b, bool ignore_ca
     const CollatorPair& pair = Collators();
     UCollator* collator = ignore_case ? pair.ignore_case : pair.exact;
     if (collator != nullptr) {
-        return Sign(ucol_strcoll(collator, reinterpret_cast<const UChar*>(a.data()),
-                                 static_cast<int32_t>(a.size()),
-                                 reinterpret_cast<const UChar*>(b.data()),
-                                 static_cast<int32_t>(b.size())));
+        return Sign(ucol_strcoll(
+            collator, reinterpret_cast<const UChar*>(a.data()), static_cast<int32_t>(a.size()),
+            reinterpret_cast<const UChar*>(b.data()), static_cast<int32_t>(b.size())));
     }
     const int units = a.compare(b);
     return units < 0 ? -1 : (units > 0 ? 1 : 0);

@@ -69,24 +69,49 @@ constexpr std::array<FieldTypeRow, 58> kTypeTable{{
 }};
 
 constexpr std::array<std::string_view, 26> kBaseNames{
-    "bftUnknown",       "bftChar",          "bftWideChar",    "bftVarchar",
-    "bftWideVarchar",   "bftSignedInt8",    "bftSignedInt16", "bftSignedInt32",
-    "bftSignedInt64",   "bftUnsignedInt8",  "bftUnsignedInt16", "bftUnsignedInt32",
-    "bftSingle",        "bftDouble",        "bftExtended",    "bftDate",
-    "bftTime",          "bftDateTime",      "bftBlob",        "bftClob",
-    "bftWideClob",      "bftLogical",       "bftCurrency",    "bftBytes",
-    "bftVarBytes",      "bftBFile"};
+    "bftUnknown",       "bftChar",          "bftWideChar",    "bftVarchar",     "bftWideVarchar",
+    "bftSignedInt8",    "bftSignedInt16",   "bftSignedInt32", "bftSignedInt64", "bftUnsignedInt8",
+    "bftUnsignedInt16", "bftUnsignedInt32", "bftSingle",      "bftDouble",      "bftExtended",
+    "bftDate",          "bftTime",          "bftDateTime",    "bftBlob",        "bftClob",
+    "bftWideClob",      "bftLogical",       "bftCurrency",    "bftBytes",       "bftVarBytes",
+    "bftBFile"};
 
-constexpr std::array<std::string_view, 36> kAdvancedNames{
-    "aftUnknown",         "aftChar",           "aftString",          "aftWideChar",
-    "aftWideString",      "aftShortint",       "aftSmallint",        "aftInteger",
-    "aftLargeint",        "aftByte",           "aftWord",            "aftCardinal",
-    "aftAutoInc",         "aftAutoIncShortint", "aftAutoIncSmallint", "aftAutoIncInteger",
-    "aftAutoIncLargeint", "aftAutoIncByte",    "aftAutoIncWord",     "aftAutoIncCardinal",
-    "aftSingle",          "aftDouble",         "aftExtended",        "aftBoolean",
-    "aftCurrency",        "aftDate",           "aftTime",            "aftDateTime",
-    "aftTimeStamp",       "aftBytes",          "aftVarBytes",        "aftBlob",
-    "aftGraphic",         "aftMemo",           "aftFormattedMemo",   "aftWideMemo"};
+constexpr std::array<std::string_view, 36> kAdvancedNames{"aftUnknown",
+                                                          "aftChar",
+                                                          "aftString",
+                                                          "aftWideChar",
+                                                          "aftWideString",
+                                                          "aftShortint",
+                                                          "aftSmallint",
+                                                          "aftInteger",
+                                                          "aftLargeint",
+                                                          "aftByte",
+                                                          "aftWord",
+                                                          "aftCardinal",
+                                                          "aftAutoInc",
+                                                          "aftAutoIncShortint",
+                                                          "aftAutoIncSmallint",
+                                                          "aftAutoIncInteger",
+                                                          "aftAutoIncLargeint",
+                                                          "aftAutoIncByte",
+                                                          "aftAutoIncWord",
+                                                          "aftAutoIncCardinal",
+                                                          "aftSingle",
+                                                          "aftDouble",
+                                                          "aftExtended",
+                                                          "aftBoolean",
+                                                          "aftCurrency",
+                                                          "aftDate",
+                                                          "aftTime",
+                                                          "aftDateTime",
+                                                          "aftTimeStamp",
+                                                          "aftBytes",
+                                                          "aftVarBytes",
+                                                          "aftBlob",
+                                                          "aftGraphic",
+                                                          "aftMemo",
+                                                          "aftFormattedMemo",
+                                                          "aftWideMemo"};
 
 const FieldTypeRow* FindAdvanced(TSQLMemAdvancedFieldType type) {
     for (const FieldTypeRow& row : kTypeTable) {
@@ -131,8 +156,7 @@ std::string_view BaseTypeName(TSQLMemBaseFieldType type) {
 
 std::string_view AdvancedTypeName(TSQLMemAdvancedFieldType type) {
     const auto index = static_cast<size_t>(type);
-    return index < kAdvancedNames.size() ? kAdvancedNames[index]
-                                         : std::string_view("aftUnknown");
+    return index < kAdvancedNames.size() ? kAdvancedNames[index] : std::string_view("aftUnknown");
 }
 
 int32_t BaseTypeWidth(TSQLMemBaseFieldType type, int32_t size) {
@@ -188,8 +212,8 @@ bool IsBlobType(TSQLMemBaseFieldType type) {
     return type == bftBlob || type == bftClob || type == bftWideClob;
 }
 bool IsBlobType(TSQLMemAdvancedFieldType type) {
-    return type == aftBlob || type == aftGraphic || type == aftMemo ||
-           type == aftFormattedMemo || type == aftWideMemo;
+    return type == aftBlob || type == aftGraphic || type == aftMemo || type == aftFormattedMemo ||
+           type == aftWideMemo;
 }
 bool IsVarTextType(TSQLMemBaseFieldType type) {
     return type == bftVarchar || type == bftWideVarchar;
@@ -198,8 +222,8 @@ bool IsVarTextType(TSQLMemAdvancedFieldType type) {
     return type == aftString || type == aftWideString;
 }
 bool IsStringType(TSQLMemBaseFieldType type) {
-    return type == bftChar || type == bftWideChar || type == bftVarchar ||
-           type == bftWideVarchar || type == bftClob || type == bftWideClob;
+    return type == bftChar || type == bftWideChar || type == bftVarchar || type == bftWideVarchar ||
+           type == bftClob || type == bftWideClob;
 }
 bool IsStringType(TSQLMemAdvancedFieldType type) {
     return type == aftChar || type == aftString || type == aftWideChar || type == aftWideString;
@@ -211,9 +235,7 @@ bool IsWideStringType(TSQLMemAdvancedFieldType type) {
     return type == aftWideChar || type == aftWideString || type == aftWideMemo;
 }
 bool IsBytesType(TSQLMemBaseFieldType type) { return type == bftBytes || type == bftVarBytes; }
-bool IsBytesType(TSQLMemAdvancedFieldType type) {
-    return type == aftBytes || type == aftVarBytes;
-}
+bool IsBytesType(TSQLMemAdvancedFieldType type) { return type == aftBytes || type == aftVarBytes; }
 bool IsAutoIncType(TSQLMemAdvancedFieldType type) {
     return type >= aftAutoInc && type <= aftAutoIncCardinal;
 }

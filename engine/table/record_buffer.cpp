@@ -28,9 +28,9 @@ void Store(void* dest, T value) {
 }
 
 [[noreturn]] void ThrowInvalidFieldNo(int code, int32_t field_no, int32_t count) {
-    throw ESQLMemException::Formatted(code, "Invalid field number - FieldNo = " +
-                                                std::to_string(field_no) +
-                                                ", FieldCount = " + std::to_string(count));
+    throw ESQLMemException::Formatted(
+        code, "Invalid field number - FieldNo = " + std::to_string(field_no) +
+                  ", FieldCount = " + std::to_string(count));
 }
 
 size_t WideLength(const char16_t* text, size_t max_units) {
@@ -156,8 +156,8 @@ std::u16string Utf8ToUtf16(const char* text) {
     int32_t length = 0;
     UErrorCode status = U_ZERO_ERROR;
     u_strFromUTF8WithSub(reinterpret_cast<UChar*>(result.data()),
-                         static_cast<int32_t>(result.size()), &length, text, -1, 0xFFFD,
-                         nullptr, &status);
+                         static_cast<int32_t>(result.size()), &length, text, -1, 0xFFFD, nullptr,
+                         &status);
     result.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
     return result;
 }
@@ -678,9 +678,8 @@ DatasetBufferLayout MakeDatasetBufferLayout(const TSQLMemFieldDefs& defs,
 
 // --- Comparison ---
 
-CompareOutcome CompareValues(const void* a, TSQLMemBaseFieldType a_type, bool a_null,
-                             const void* b, TSQLMemBaseFieldType b_type, bool b_null,
-                             bool ignore_case) {
+CompareOutcome CompareValues(const void* a, TSQLMemBaseFieldType a_type, bool a_null, const void* b,
+                             TSQLMemBaseFieldType b_type, bool b_null, bool ignore_case) {
     if (a_null || b_null) {
         if (a_null && b_null) {
             return CompareOutcome::BothNull;

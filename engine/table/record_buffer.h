@@ -104,7 +104,7 @@ struct TSQLMemFieldDef {
 
 // The columns of a table in column order, with offsets and the derived flags.
 class TSQLMemFieldDefs {
-public:
+  public:
     TSQLMemFieldDefs() = default;
     explicit TSQLMemFieldDefs(std::vector<TSQLMemFieldDef> defs);
 
@@ -129,7 +129,7 @@ public:
     bool HasAutoInc() const { return has_autoinc_; }
     bool HasDefaults() const { return has_defaults_; }
 
-private:
+  private:
     std::vector<TSQLMemFieldDef> defs_;
     int32_t bitmap_size_ = 0;
     int32_t data_size_ = 0;
@@ -153,8 +153,7 @@ void SetAllNull(std::byte* row, int32_t field_count);
 // text nothing (see WideTextPointer); for every other type exactly the field's width.
 // Throws ESQLMemException 10000 "Invalid field number - FieldNo = %d, FieldCount = %d"
 // when field_no is not a column.
-bool GetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, void* dest,
-                  const std::byte* row);
+bool GetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, void* dest, const std::byte* row);
 // Points at a wide text inside the row (valid while the row lives); nullptr when null.
 const char16_t* WideTextPointer(const TSQLMemFieldDefs& defs, int32_t field_no,
                                 const std::byte* row);
@@ -175,8 +174,7 @@ void SetInteger(const TSQLMemFieldDefs& defs, int32_t field_no, int64_t value, s
 // Date, time and date-time columns as a date-time (days since 1899-12-30).
 std::optional<double> GetDateTime(const TSQLMemFieldDefs& defs, int32_t field_no,
                                   const std::byte* row);
-void SetDateTime(const TSQLMemFieldDefs& defs, int32_t field_no, double value,
-                 std::byte* row);
+void SetDateTime(const TSQLMemFieldDefs& defs, int32_t field_no, double value, std::byte* row);
 // Single, double, currency and extended columns as a double.
 std::optional<double> GetFloat(const TSQLMemFieldDefs& defs, int32_t field_no,
                                const std::byte* row);
@@ -184,8 +182,7 @@ void SetFloat(const TSQLMemFieldDefs& defs, int32_t field_no, double value, std:
 // 8-bit text columns; nullopt when null. Setting "" makes the field null.
 std::optional<std::string> GetText(const TSQLMemFieldDefs& defs, int32_t field_no,
                                    const std::byte* row);
-void SetText(const TSQLMemFieldDefs& defs, int32_t field_no, std::string_view text,
-             std::byte* row);
+void SetText(const TSQLMemFieldDefs& defs, int32_t field_no, std::string_view text, std::byte* row);
 
 // --- Date and time conversions ---
 struct StoredDateTime {
@@ -256,9 +253,8 @@ enum class CompareOutcome : int {
 // Text compares with the locale collation (ignore_case: letter case does not count).
 // Throws ESQLMemException 30140 "Value is Null" for a missing buffer of a non-null value,
 // 30044 "Cannot compare Incompatible DataTypes: '%s' and '%s'", 30047 "Unknown DataType".
-CompareOutcome CompareValues(const void* a, TSQLMemBaseFieldType a_type, bool a_null,
-                             const void* b, TSQLMemBaseFieldType b_type, bool b_null,
-                             bool ignore_case = false);
+CompareOutcome CompareValues(const void* a, TSQLMemBaseFieldType a_type, bool a_null, const void* b,
+                             TSQLMemBaseFieldType b_type, bool b_null, bool ignore_case = false);
 // -1, 0, +1 from an outcome: nulls sort before every value.
 int OutcomeSign(CompareOutcome outcome);
 

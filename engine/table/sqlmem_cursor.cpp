@@ -17,9 +17,9 @@ std::vector<std::byte> CopyKey(const std::byte* key, int32_t size) {
 }
 
 [[noreturn]] void ThrowInvalidFieldNo(int code, int32_t field_no, int32_t count) {
-    throw ESQLMemException::Formatted(code, "Invalid field number - FieldNo = " +
-                                                std::to_string(field_no) +
-                                                ", FieldCount = " + std::to_string(count));
+    throw ESQLMemException::Formatted(
+        code, "Invalid field number - FieldNo = " + std::to_string(field_no) +
+                  ", FieldCount = " + std::to_string(count));
 }
 
 std::string JoinNames(const std::vector<std::string>& names) {
@@ -290,9 +290,9 @@ void TSQLMemCursor::InsertIntoVisibleList(TSQLMemRecordID id, const std::byte* r
 void TSQLMemCursor::RemoveFromVisibleList(TSQLMemRecordID id) {
     const int64_t found = FindInVisibleList(id);
     if (found < 0) {
-        throw ESQLMemException::Formatted(11327, "Record does not exist, ID = " +
-                                                     std::to_string(id.PageNo) + ", " +
-                                                     std::to_string(id.PageItemNo));
+        throw ESQLMemException::Formatted(
+            11327, "Record does not exist, ID = " + std::to_string(id.PageNo) + ", " +
+                       std::to_string(id.PageItemNo));
     }
     visible_.ids.erase(visible_.ids.begin() + found);
 }
@@ -725,9 +725,8 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
         return {};
     }
     const bool visible = IsVisible(new_buffer);
-    const bool key_changed =
-        index_no_ >= 0 &&
-        table_->Index(index_no_).CompareRecordBuffersByIndex(old_buffer, new_buffer) != 0;
+    const bool key_changed = index_no_ >= 0 && table_->Index(index_no_).CompareRecordBuffersByIndex(
+                                                   old_buffer, new_buffer) != 0;
     if (visible) {
         if (was_listed && key_changed) {
             RemoveFromVisibleList(id);
@@ -761,8 +760,8 @@ TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer) {
     if (listed) {
         RemoveFromVisibleList(id);
     }
-    position_ = neighbour ? Position{*neighbour, false, false}
-                          : Position{TSQLMemRecordID{}, true, false};
+    position_ =
+        neighbour ? Position{*neighbour, false, false} : Position{TSQLMemRecordID{}, true, false};
     return {};
 }
 

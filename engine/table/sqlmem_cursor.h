@@ -25,7 +25,7 @@ class TSQLMemDatabaseData;
 class TSQLMemLocalSession;
 
 class TSQLMemCursor {
-public:
+  public:
     struct OpenParams {
         std::string database_name = "MEMORY";
         std::string session_name;  // empty: the default connection "Default"
@@ -202,7 +202,7 @@ public:
     // Sets the column's sequence value: the next new row gets value + Increment.
     void SetAutoincValue(int32_t field_no, int64_t value);
 
-private:
+  private:
     friend class TSQLMemTableData;
 
     bool Restricted() const;

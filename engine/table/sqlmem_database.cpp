@@ -79,8 +79,7 @@ std::vector<std::string> TSQLMemDatabaseData::TableNames() const {
 TSQLMemTableData& TSQLMemDatabaseData::CreateTable(const TableDefinition& definition) {
     std::lock_guard lock(mutex_);
     if (FindTable(definition.name) != nullptr) {
-        throw ESQLMemException::Formatted(10027,
-                                          "Table '" + definition.name + "' already exists");
+        throw ESQLMemException::Formatted(10027, "Table '" + definition.name + "' already exists");
     }
     tables_.push_back(std::make_unique<TSQLMemTableData>(*this, definition));
     return *tables_.back();
@@ -114,8 +113,8 @@ void TSQLMemDatabaseData::DeleteTable(const std::string& name) {
         ThrowTableNotFound(name);
     }
     if (table->OpenCursorCount() > 0) {
-        throw ESQLMemException::Formatted(20017, "Cannot delete table '" + table->Name() +
-                                                     "'. Table is open by another dataset");
+        throw ESQLMemException::Formatted(
+            20017, "Cannot delete table '" + table->Name() + "'. Table is open by another dataset");
     }
     std::erase_if(tables_, [&](const auto& owned) { return owned.get() == table; });
 }
@@ -131,9 +130,8 @@ void TSQLMemDatabaseData::Clear() {
     std::lock_guard lock(mutex_);
     for (const auto& table : tables_) {
         if (table->OpenCursorCount() > 0) {
-            throw ESQLMemException::Formatted(20017,
-                                              "Cannot delete table '" + table->Name() +
-                                                  "'. Table is open by another dataset");
+            throw ESQLMemException::Formatted(20017, "Cannot delete table '" + table->Name() +
+                                                         "'. Table is open by another dataset");
         }
     }
     tables_.clear();

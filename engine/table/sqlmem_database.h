@@ -22,7 +22,7 @@ class TSQLMemDatabaseData;
 // Engine handle of one connection on one database: its ConnectionID and, per sequence
 // name, the last value it drew.
 class TSQLMemLocalSession {
-public:
+  public:
     TSQLMemLocalSession(int32_t connection_id, TSQLMemDatabaseData& database)
         : connection_id_(connection_id), database_(database) {}
     int32_t ConnectionID() const { return connection_id_; }
@@ -31,7 +31,7 @@ public:
     // False when this connection drew nothing from the sequence yet.
     bool LastValue(const std::string& sequence_name, int64_t& value) const;
 
-private:
+  private:
     // Guards last_values_; taken alone (innermost of its own).
     mutable std::recursive_mutex mutex_;
     int32_t connection_id_;
@@ -41,7 +41,7 @@ private:
 
 // A connection ("Default" unless named): its engine handles, one per database joined.
 class TSQLMemSession {
-public:
+  public:
     explicit TSQLMemSession(std::string name, int32_t connection_id)
         : name_(std::move(name)), connection_id_(connection_id) {}
     const std::string& Name() const { return name_; }
@@ -49,7 +49,7 @@ public:
     // The handle on `database`, connecting on first use.
     TSQLMemLocalSession& Handle(TSQLMemDatabaseData& database);
 
-private:
+  private:
     // Guards handles_; rank 2.
     std::recursive_mutex mutex_;
     std::string name_;
@@ -58,7 +58,7 @@ private:
 };
 
 class TSQLMemDatabaseData {
-public:
+  public:
     TSQLMemDatabaseData(std::string name, bool temporary)
         : name_(std::move(name)), temporary_(temporary) {}
     const std::string& Name() const { return name_; }
@@ -87,7 +87,7 @@ public:
     // Drops every table (tests); refused (20017) while any cursor is open.
     void Clear();
 
-private:
+  private:
     // Guards tables_ and the object-identifier sequence; rank 3.
     mutable std::recursive_mutex mutex_;
     std::string name_;
@@ -98,7 +98,7 @@ private:
 
 // The process-wide registry.
 class TSQLMemEngine {
-public:
+  public:
     static TSQLMemEngine& Instance();
 
     // The database of this name (case ignored); nullptr when none.
@@ -108,7 +108,7 @@ public:
     // Drops every table of every database and every non-default connection (tests).
     void Reset();
 
-private:
+  private:
     TSQLMemEngine();
 
     // Guards the lists below; rank 1 (outermost).

@@ -21,20 +21,18 @@ TSQLMemIndex::TSQLMemIndex(const TSQLMemIndexDef& def, const TSQLMemFieldDefs& f
     }
 }
 
-const std::byte* TSQLMemIndex::Row(int32_t slot) const {
-    return records_.RecordPointer({slot, 0});
-}
+const std::byte* TSQLMemIndex::Row(int32_t slot) const { return records_.RecordPointer({slot, 0}); }
 
 int TSQLMemIndex::CompareRecordBuffersByIndex(const std::byte* a, const std::byte* b,
                                               int32_t part_count) const {
-    const size_t count = part_count <= 0 ? parts_.size()
-                                         : std::min(parts_.size(), size_t(part_count));
+    const size_t count =
+        part_count <= 0 ? parts_.size() : std::min(parts_.size(), size_t(part_count));
     for (size_t i = 0; i < count; ++i) {
         const TSQLMemKeyPart& part = parts_[i];
-        const CompareOutcome outcome = CompareValues(
-            a + part.RecordOffset, part.DataType, IsFieldNull(a, part.FieldNo),
-            b + part.RecordOffset, part.DataType, IsFieldNull(b, part.FieldNo),
-            part.CaseInsensitive);
+        const CompareOutcome outcome =
+            CompareValues(a + part.RecordOffset, part.DataType, IsFieldNull(a, part.FieldNo),
+                          b + part.RecordOffset, part.DataType, IsFieldNull(b, part.FieldNo),
+                          part.CaseInsensitive);
         int sign = OutcomeSign(outcome);
         if (sign != 0) {
             return part.Descending ? -sign : sign;
@@ -62,8 +60,7 @@ bool TSQLMemIndex::CanInsertRecord(const std::byte* row) const {
         return true;
     }
     const int64_t position = LowerBound(row);
-    return position >= Count() ||
-           CompareRecordBuffersByIndex(Row(order_[position]), row) != 0;
+    return position >= Count() || CompareRecordBuffersByIndex(Row(order_[position]), row) != 0;
 }
 
 bool TSQLMemIndex::CanUpdateRecord(TSQLMemRecordID id, const std::byte* new_row) const {

@@ -25,7 +25,7 @@ struct TSQLMemKeyPart {
 };
 
 class TSQLMemIndex {
-public:
+  public:
     // Resolves the columns by name; ESQLMemException 11435 "Cannot create table '%s'.
     // Field '%s' of index '%s' not found" is raised by the table before this is reached.
     // Requires: `records` outlives the index.
@@ -58,7 +58,7 @@ public:
     int64_t LowerBound(const std::byte* key, int32_t part_count = 0) const;
     int64_t UpperBound(const std::byte* key, int32_t part_count = 0) const;
 
-private:
+  private:
     const std::byte* Row(int32_t slot) const;
 
     TSQLMemIndexDef def_;

@@ -151,8 +151,7 @@ size_t TSQLMemMemoryManager::Limit() const {
 MemoryBlock::MemoryBlock(size_t size, bool zero)
     : block_(TSQLMemMemoryManager::Instance().Allocate(size, zero)), size_(size) {}
 
-MemoryBlock::MemoryBlock(MemoryBlock&& other) noexcept
-    : block_(other.block_), size_(other.size_) {
+MemoryBlock::MemoryBlock(MemoryBlock&& other) noexcept : block_(other.block_), size_(other.size_) {
     other.block_ = nullptr;
     other.size_ = 0;
 }

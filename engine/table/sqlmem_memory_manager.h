@@ -11,7 +11,7 @@
 namespace tapir::engine {
 
 class TSQLMemMemoryManager {
-public:
+  public:
     // The process-wide manager.
     static TSQLMemMemoryManager& Instance();
 
@@ -39,7 +39,7 @@ public:
     void SetLimit(size_t limit);
     size_t Limit() const;
 
-private:
+  private:
     void Reserve(size_t bytes);
     void Release(size_t bytes) noexcept;
 
@@ -52,7 +52,7 @@ private:
 
 // Move-only owner of one block of the memory manager.
 class MemoryBlock {
-public:
+  public:
     MemoryBlock() = default;
     MemoryBlock(size_t size, bool zero);
     MemoryBlock(const MemoryBlock&) = delete;
@@ -67,7 +67,7 @@ public:
     void Resize(size_t new_size);
     void Reset() noexcept;
 
-private:
+  private:
     void* block_ = nullptr;
     size_t size_ = 0;
 };

@@ -215,10 +215,9 @@ int32_t TSQLMemMemoryRecordManager::SlotOfRow(int64_t row_no) const {
     int64_t remaining = row_no;  // rows to pass before the wanted one
     for (int32_t byte = 0;; ++byte) {
         if (byte >= bitmap_bytes) {
-            throw ESQLMemException::Formatted(10457, "Invalid bit no = " +
-                                                         std::to_string(byte * 8) +
-                                                         ", number of bits = " +
-                                                         std::to_string(capacity_));
+            throw ESQLMemException::Formatted(
+                10457, "Invalid bit no = " + std::to_string(byte * 8) +
+                           ", number of bits = " + std::to_string(capacity_));
         }
         const auto value = std::to_integer<uint8_t>(free_bitmap_.Data()[byte]);
         const int32_t used = kZeroBits[value];
@@ -234,10 +233,9 @@ int32_t TSQLMemMemoryRecordManager::SlotOfRow(int64_t row_no) const {
                 --remaining;
             }
         }
-        throw ESQLMemException::Formatted(10457, "Invalid bit no = " +
-                                                     std::to_string(byte * 8 + 8) +
-                                                     ", number of bits = " +
-                                                     std::to_string(capacity_));
+        throw ESQLMemException::Formatted(10457,
+                                          "Invalid bit no = " + std::to_string(byte * 8 + 8) +
+                                              ", number of bits = " + std::to_string(capacity_));
     }
 }
 

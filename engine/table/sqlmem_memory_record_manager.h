@@ -14,7 +14,7 @@
 namespace tapir::engine {
 
 class TSQLMemMemoryRecordManager {
-public:
+  public:
     // Throws ESQLMemException 10017 "Invalid record size = 0" for row_size 0. A growth
     // step below 1 counts as 1.
     TSQLMemMemoryRecordManager(int32_t row_size, int32_t alloc_by);
@@ -48,9 +48,9 @@ public:
     int32_t HighestSlot() const;
     bool Dense() const;
 
-private:
+  private:
     bool IsFree(int32_t slot) const;
-    int32_t NextUsed(int32_t slot) const;  // -1 when none
+    int32_t NextUsed(int32_t slot) const;   // -1 when none
     int32_t PriorUsed(int32_t slot) const;  // -1 when none
 
     // Guards everything below; rank 5.

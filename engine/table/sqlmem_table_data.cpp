@@ -47,9 +47,9 @@ bool InList(const std::vector<std::string>& names, const std::string& name) {
 
 }  // namespace
 
-TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database,
-                                   const TableDefinition& definition)
-    : database_(database), name_(definition.name),
+TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDefinition& definition)
+    : database_(database),
+      name_(definition.name),
       alloc_by_(definition.alloc_by < 1 ? 1 : definition.alloc_by) {
     const std::string& table = definition.name;
     // 1-2. Columns.
@@ -59,12 +59,13 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database,
     for (size_t i = 0; i < definition.fields.size(); ++i) {
         const std::string& name = definition.fields[i].name;
         if (name.empty()) {
-            CreationError(11432, "Cannot create table '" + table + "'. Unnamed fields are not allowed");
+            CreationError(11432,
+                          "Cannot create table '" + table + "'. Unnamed fields are not allowed");
         }
         for (size_t j = 0; j < i; ++j) {
             if (SameName(definition.fields[j].name, name)) {
-                CreationError(11430, "Cannot create table '" + table +
-                                         "'. Duplicate field name '" + UpperName(name) + "'");
+                CreationError(11430, "Cannot create table '" + table + "'. Duplicate field name '" +
+                                         UpperName(name) + "'");
             }
         }
     }
@@ -73,7 +74,8 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database,
     for (size_t i = 0; i < definition.indexes.size(); ++i) {
         const TableIndexSpec& index = definition.indexes[i];
         if (index.name.empty()) {
-            CreationError(11433, "Cannot create table '" + table + "'. Unnamed indexes are not allowed");
+            CreationError(11433,
+                          "Cannot create table '" + table + "'. Unnamed indexes are not allowed");
         }
         if (SplitFieldList(index.fields).empty()) {
             CreationError(11434, "Cannot create table '" + table +
@@ -81,8 +83,8 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database,
         }
         for (size_t j = 0; j < i; ++j) {
             if (SameName(definition.indexes[j].name, index.name)) {
-                CreationError(11428, "Cannot create table '" + table +
-                                         "'. Duplicate index name '" + index.name + "'");
+                CreationError(11428, "Cannot create table '" + table + "'. Duplicate index name '" +
+                                         index.name + "'");
             }
         }
         primaries += index.primary ? 1 : 0;
@@ -92,9 +94,9 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database,
                                      "indexes are not allowed");
         }
         for (const std::string& field : SplitFieldList(index.fields)) {
-            const bool known = std::any_of(
-                definition.fields.begin(), definition.fields.end(),
-                [&](const TableFieldSpec& spec) { return SameName(spec.name, field); });
+            const bool known =
+                std::any_of(definition.fields.begin(), definition.fields.end(),
+                            [&](const TableFieldSpec& spec) { return SameName(spec.name, field); });
             if (!known) {
                 CreationError(11435, "Cannot create table '" + table + "'. Field '" + field +
                                          "' of index '" + index.name + "' not found");
@@ -198,14 +200,12 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database,
             continue;
         }
         TSQLMemSequenceDef sequence;
-        sequence.Name = FreeName("$S_Autoinc$" + table + "$" + field.Name,
-                                 [&](const std::string& name) {
-                                     return std::any_of(sequences_.begin(), sequences_.end(),
-                                                        [&](const TSQLMemSequenceDef& s) {
-                                                            return SameName(s.Name, name);
-                                                        });
-                                 })
-                            .substr(0, 255);
+        sequence.Name =
+            FreeName("$S_Autoinc$" + table + "$" + field.Name, [&](const std::string& name) {
+                return std::any_of(
+                    sequences_.begin(), sequences_.end(),
+                    [&](const TSQLMemSequenceDef& s) { return SameName(s.Name, name); });
+            }).substr(0, 255);
         sequence.ObjectID = database_.NextObjectID();
         sequence.BaseType = field.BaseType;
         sequence.MinValue = field.MinValue;
@@ -292,14 +292,12 @@ int64_t TSQLMemTableData::NextSequenceValue(int32_t sequence_object_id) {
     int64_t next = 0;
     if (__builtin_add_overflow(sequence.LastValue, sequence.Increment, &next)) {
         if (!sequence.Cycled) {
-            throw ESQLMemException::Formatted(30009,
-                                              "Sequence '" + sequence.Name + "' overflow");
+            throw ESQLMemException::Formatted(30009, "Sequence '" + sequence.Name + "' overflow");
         }
         next = sequence.Increment >= 0 ? sequence.MinValue : sequence.MaxValue;
     } else if (next > sequence.MaxValue || next < sequence.MinValue) {
         if (!sequence.Cycled) {
-            throw ESQLMemException::Formatted(30009,
-                                              "Sequence '" + sequence.Name + "' overflow");
+            throw ESQLMemException::Formatted(30009, "Sequence '" + sequence.Name + "' overflow");
         }
         next = next > sequence.MaxValue ? sequence.MinValue : sequence.MaxValue;
     }
@@ -352,11 +350,11 @@ std::string TSQLMemTableData::CheckConstraints(const std::byte* new_row, const s
                 if (primary) {
                     for (const TSQLMemKeyPart& part : index.Parts()) {
                         if (IsFieldNull(new_row, part.FieldNo)) {
-                            return ESQLMemException::Formatted(
-                                       30330, "Constraint '" + constraint.Name +
-                                                  "' violated. Value in field '" +
-                                                  field_defs_[part.FieldNo].Name +
-                                                  "' cannot be null")
+                            return ESQLMemException::Formatted(30330,
+                                                               "Constraint '" + constraint.Name +
+                                                                   "' violated. Value in field '" +
+                                                                   field_defs_[part.FieldNo].Name +
+                                                                   "' cannot be null")
                                 .Message();
                         }
                     }
@@ -383,16 +381,14 @@ std::string TSQLMemTableData::CheckConstraints(const std::byte* new_row, const s
                     return ESQLMemException::Formatted(
                                30026, "Constraint '" + constraint.Name +
                                           "' violated. Value in field '" +
-                                          field_defs_[constraint.FieldNo].Name +
-                                          "' cannot be null")
+                                          field_defs_[constraint.FieldNo].Name + "' cannot be null")
                         .Message();
                 }
                 break;
             case ConstraintKind::Check: {
                 if (constraint.FieldNo < 0 || constraint.FieldNo >= field_defs_.Count()) {
                     return ESQLMemException::Formatted(
-                               30024, "Field #" + std::to_string(constraint.FieldNo) +
-                                          " not found")
+                               30024, "Field #" + std::to_string(constraint.FieldNo) + " not found")
                         .Message();
                 }
                 const std::optional<double> value =
@@ -402,19 +398,19 @@ std::string TSQLMemTableData::CheckConstraints(const std::byte* new_row, const s
                 }
                 const std::string& field = field_defs_[constraint.FieldNo].Name;
                 if (constraint.MinValue && *value < *constraint.MinValue) {
-                    return ESQLMemException::Formatted(
-                               30029, "Constraint '" + constraint.Name +
-                                          "' violated. Value in field '" + field +
-                                          "' cannot be lower then '" +
-                                          FormatLimit(*constraint.MinValue) + "'")
+                    return ESQLMemException::Formatted(30029,
+                                                       "Constraint '" + constraint.Name +
+                                                           "' violated. Value in field '" + field +
+                                                           "' cannot be lower then '" +
+                                                           FormatLimit(*constraint.MinValue) + "'")
                         .Message();
                 }
                 if (constraint.MaxValue && *value > *constraint.MaxValue) {
-                    return ESQLMemException::Formatted(
-                               30030, "Constraint '" + constraint.Name +
-                                          "' violated. Value in field '" + field +
-                                          "' cannot be greater then '" +
-                                          FormatLimit(*constraint.MaxValue) + "'")
+                    return ESQLMemException::Formatted(30030,
+                                                       "Constraint '" + constraint.Name +
+                                                           "' violated. Value in field '" + field +
+                                                           "' cannot be greater then '" +
+                                                           FormatLimit(*constraint.MaxValue) + "'")
                         .Message();
                 }
                 break;

@@ -36,7 +36,7 @@ struct TSQLMemSequenceDef {
 };
 
 class TSQLMemTableData {
-public:
+  public:
     // Runs the creation checks and builds the table; `database` hands out ObjectIDs.
     // Throws ESQLMemException with the creation errors; nothing is kept then.
     TSQLMemTableData(TSQLMemDatabaseData& database, const TableDefinition& definition);
@@ -88,7 +88,7 @@ public:
     int64_t LastAutoincValue(int32_t field_no, const TSQLMemLocalSession& session) const;
     void SetAutoincValue(int32_t field_no, int64_t value);
 
-private:
+  private:
     TSQLMemSequenceDef& SequenceByObjectID(int32_t object_id);
     void NotifyOtherCursors(const TSQLMemCursor* by);
 

@@ -73,8 +73,8 @@ struct TSQLMemConstraintDef {
     int32_t ObjectID = -1;
     ConstraintKind Kind = ConstraintKind::NotNull;
     std::string TableName;
-    int32_t FieldNo = -1;  // NotNull, Check
-    int32_t IndexNo = -1;  // PrimaryKey, Unique: position in the index definitions
+    int32_t FieldNo = -1;            // NotNull, Check
+    int32_t IndexNo = -1;            // PrimaryKey, Unique: position in the index definitions
     std::optional<double> MinValue;  // Check
     std::optional<double> MaxValue;  // Check
 };

@@ -34,10 +34,10 @@ inline TableIndexSpec Index(std::string name, std::string fields, bool primary =
 inline TableDefinition TimersDefinition(std::string name = "Table1079105802") {
     TableDefinition def;
     def.name = std::move(name);
-    def.fields = {Field("Zender", ftString, 20),     Field("Begin", ftDateTime),
-                  Field("End", ftDateTime),          Field("Name", ftString, 40),
-                  Field("RepeatedOrg", ftLargeint),  Field("Afterevent", ftString, 20),
-                  Field("Justplay", ftLargeint),     Field("Serviceref", ftString, 40),
+    def.fields = {Field("Zender", ftString, 20),      Field("Begin", ftDateTime),
+                  Field("End", ftDateTime),           Field("Name", ftString, 40),
+                  Field("RepeatedOrg", ftLargeint),   Field("Afterevent", ftString, 20),
+                  Field("Justplay", ftLargeint),      Field("Serviceref", ftString, 40),
                   Field("Description", ftString, 40), Field("Eit", ftLargeint),
                   Field("Disabled", ftLargeint)};
     def.indexes = {Index("BeginEnd", "Begin;End"), Index("testje", "Zender")};

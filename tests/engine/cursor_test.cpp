@@ -1,11 +1,10 @@
-#include "engine/table/sqlmem_cursor.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <optional>
 #include <random>
 
+#include "engine/table/sqlmem_cursor.h"
 #include "tests/engine/core_test_tables.h"
 
 namespace tapir::engine {
@@ -17,7 +16,7 @@ using testing::Index;
 using testing::OpenCursor;
 
 class CursorTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { TSQLMemEngine::Instance().Reset(); }
     void TearDown() override { TSQLMemEngine::Instance().Reset(); }
 
@@ -264,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(Directions, CursorOracle, ::testing::Values(false, true
 // --- Master-detail range on Zenders ---
 
 class ZendersCursor : public CursorTest {
-protected:
+  protected:
     void SetUp() override {
         CursorTest::SetUp();
         cursor_ = OpenCursor(testing::ZendersDefinition());
@@ -492,8 +491,8 @@ TEST_F(CursorTest, PrimaryKeyDuplicateAndNullAreRefused) {
     std::vector<std::byte> row = Buffer(*cursor);
     cursor->InitNewRecord(row.data());
     ASSERT_TRUE(cursor->InsertRecord(row.data()).Ok());  // Id 1
-    cursor->InitNewRecord(row.data());                    // Id 2 ...
-    SetInteger(cursor->FieldDefs(), 0, 1, row.data());    // ... set by hand to 1
+    cursor->InitNewRecord(row.data());                   // Id 2 ...
+    SetInteger(cursor->FieldDefs(), 0, 1, row.data());   // ... set by hand to 1
     TSQLMemCursor::PostResult result = cursor->InsertRecord(row.data());
     EXPECT_EQ(result.code, -8);
     EXPECT_EQ(result.message,
@@ -578,9 +577,8 @@ TEST_F(CursorTest, LocateFindsTheFirstMatchOrKeepsThePosition) {
     ASSERT_EQ(cursor->GetRecord(grmNext, row.data()), grrOK);
     ASSERT_EQ(cursor->GetRecord(grmNext, row.data()), grrOK);
     const auto named = [&](const std::string& name) {
-        return [&fields, name](const std::byte* stored) {
-            return GetText(fields, 1, stored) == name;
-        };
+        return
+            [&fields, name](const std::byte* stored) { return GetText(fields, 1, stored) == name; };
     };
     EXPECT_FALSE(cursor->Locate(named("Movies"), row.data()));
     EXPECT_EQ(cursor->RecNo(), 2);

@@ -38,12 +38,12 @@ TEST(FieldTypes, ProgramTypesMapToTheirStorageTypes) {
         TSQLMemBaseFieldType base;
     };
     const Case cases[] = {
-        {ftString, aftString, bftVarchar},       {ftSmallint, aftSmallint, bftSignedInt16},
-        {ftInteger, aftInteger, bftSignedInt32}, {ftAutoInc, aftAutoInc, bftSignedInt32},
+        {ftString, aftString, bftVarchar},         {ftSmallint, aftSmallint, bftSignedInt16},
+        {ftInteger, aftInteger, bftSignedInt32},   {ftAutoInc, aftAutoInc, bftSignedInt32},
         {ftLargeint, aftLargeint, bftSignedInt64}, {ftDateTime, aftDateTime, bftDateTime},
-        {ftBoolean, aftBoolean, bftLogical},     {ftFloat, aftDouble, bftDouble},
-        {ftWideString, aftWideChar, bftWideChar}, {ftMemo, aftMemo, bftClob},
-        {ftWord, aftWord, bftUnsignedInt16},     {ftTimeStamp, aftTimeStamp, bftDateTime},
+        {ftBoolean, aftBoolean, bftLogical},       {ftFloat, aftDouble, bftDouble},
+        {ftWideString, aftWideChar, bftWideChar},  {ftMemo, aftMemo, bftClob},
+        {ftWord, aftWord, bftUnsignedInt16},       {ftTimeStamp, aftTimeStamp, bftDateTime},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.field));

@@ -14,7 +14,7 @@ using testing::OpenCursor;
 using testing::TimersDefinition;
 
 class RecordBuffer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { TSQLMemEngine::Instance().Reset(); }
     void TearDown() override { TSQLMemEngine::Instance().Reset(); }
 };
@@ -28,10 +28,10 @@ TEST_F(RecordBuffer, TimersRowLayout) {
         const char* name;
         int32_t offset;
         int32_t width;
-    } expected[] = {{"Zender", 2, 21},      {"Begin", 23, 8},       {"End", 31, 8},
-                    {"Name", 39, 41},       {"RepeatedOrg", 80, 8}, {"Afterevent", 88, 21},
-                    {"Justplay", 109, 8},   {"Serviceref", 117, 41}, {"Description", 158, 41},
-                    {"Eit", 199, 8},        {"Disabled", 207, 8}};
+    } expected[] = {{"Zender", 2, 21},    {"Begin", 23, 8},        {"End", 31, 8},
+                    {"Name", 39, 41},     {"RepeatedOrg", 80, 8},  {"Afterevent", 88, 21},
+                    {"Justplay", 109, 8}, {"Serviceref", 117, 41}, {"Description", 158, 41},
+                    {"Eit", 199, 8},      {"Disabled", 207, 8}};
     for (int32_t i = 0; i < 11; ++i) {
         SCOPED_TRACE(expected[i].name);
         EXPECT_EQ(defs[i].Name, expected[i].name);
@@ -132,9 +132,10 @@ TEST_F(RecordBuffer, RawSetWithoutSourceMakesNullAndFieldNumberIsChecked) {
             ADD_FAILURE() << "no error";
         } catch (const ESQLMemException& error) {
             EXPECT_EQ(error.Code(), c.code);
-            EXPECT_EQ(error.Message(), "Invalid field number - FieldNo = 11, FieldCount = 11 - "
-                                       "Native error: " +
-                                           std::to_string(c.code));
+            EXPECT_EQ(error.Message(),
+                      "Invalid field number - FieldNo = 11, FieldCount = 11 - "
+                      "Native error: " +
+                          std::to_string(c.code));
         }
     }
 }

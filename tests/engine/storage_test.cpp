@@ -1,5 +1,3 @@
-#include "engine/table/sqlmem_table_data.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +7,7 @@
 
 #include "engine/table/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_memory_record_manager.h"
+#include "engine/table/sqlmem_table_data.h"
 #include "tests/engine/core_test_tables.h"
 
 namespace tapir::engine {
@@ -33,7 +32,7 @@ void ExpectEngineError(F&& action, int code, const std::string& message) {
 // --- Slot array ---
 
 class SlotArray : public ::testing::Test {
-protected:
+  protected:
     static constexpr int32_t kRowSize = 5;
     std::vector<std::byte> Row(uint8_t tag) {
         return std::vector<std::byte>(kRowSize, std::byte{tag});
@@ -150,8 +149,7 @@ TEST_F(SlotArray, RowNumberToSlotMatchesAnOracle) {
         }
     }
     if (!records.Dense()) {
-        ExpectEngineError([&] { records.SlotOfRow(static_cast<int64_t>(used.size()) + 20); },
-                          10457,
+        ExpectEngineError([&] { records.SlotOfRow(static_cast<int64_t>(used.size()) + 20); }, 10457,
                           "Invalid bit no = " + std::to_string((records.Capacity() + 7) / 8 * 8) +
                               ", number of bits = " + std::to_string(records.Capacity()) +
                               " - Native error: 10457");
@@ -202,7 +200,7 @@ TEST(MemoryManagerDeathTest, OverrunIsCaughtAtFree) {
 // --- Tables, creation, sequences ---
 
 class Storage : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { TSQLMemEngine::Instance().Reset(); }
     void TearDown() override { TSQLMemEngine::Instance().Reset(); }
     TSQLMemDatabaseData& Memory() { return *TSQLMemEngine::Instance().FindDatabase("MEMORY"); }
@@ -238,8 +236,8 @@ TEST_F(Storage, CreationChecksInOrder) {
         {"duplicate field",
          [](TableDefinition& d) { d.fields.push_back(Field("bouquet", ftInteger)); }, 11430,
          "Cannot create table 'T'. Duplicate field name 'BOUQUET'"},
-        {"unnamed index", [](TableDefinition& d) { d.indexes.push_back(Index("", "Type")); },
-         11433, "Cannot create table 'T'. Unnamed indexes are not allowed"},
+        {"unnamed index", [](TableDefinition& d) { d.indexes.push_back(Index("", "Type")); }, 11433,
+         "Cannot create table 'T'. Unnamed indexes are not allowed"},
         {"index without fields",
          [](TableDefinition& d) { d.indexes.push_back(Index("Empty", " ")); }, 11434,
          "Cannot create table 'T'. No fields defined in index 'Empty'"},
