@@ -26,15 +26,20 @@ void UiDispatcher::Close() {
 }
 
 void UiDispatcher::Dispatch(std::function<void()> call) {
+    DispatchThrough(poster_, shared_, std::move(call));
+}
+
+void UiDispatcher::DispatchThrough(const Poster& poster, const std::shared_ptr<Shared>& state,
+                                   std::function<void()> call) {
     auto pending = std::make_shared<PendingCall>();
     pending->call = std::move(call);
     {
-        std::lock_guard lock(shared_->mutex);
-        if (shared_->closed) {
+        std::lock_guard lock(state->mutex);
+        if (state->closed) {
             return;
         }
     }
-    poster_([shared = shared_, pending] {
+    poster([shared = state, pending] {
         {
             std::lock_guard lock(shared->mutex);
             if (shared->closed) {
@@ -48,19 +53,25 @@ void UiDispatcher::Dispatch(std::function<void()> call) {
             error = std::current_exception();
         }
         std::lock_guard lock(shared->mutex);
-        pending->error = error;
+        pending->error = std::move(error);
         pending->done = true;
         shared->changed.notify_all();
     });
-    std::unique_lock lock(shared_->mutex);
-    shared_->changed.wait(lock, [&] { return pending->done || shared_->closed; });
-    if (pending->done && pending->error) {
-        std::rethrow_exception(pending->error);
+    std::unique_lock lock(state->mutex);
+    state->changed.wait(lock, [&] { return pending->done || state->closed; });
+    // Take the error over under the lock: the posted function may release its share of
+    // `pending` on the UI thread later.
+    std::exception_ptr error = std::move(pending->error);
+    lock.unlock();
+    if (error) {
+        std::rethrow_exception(error);
     }
 }
 
-std::function<void(std::function<void()>)> UiDispatcher::AsFunction() {
-    return [this](std::function<void()> call) { Dispatch(std::move(call)); };
+std::function<void(std::function<void()>)> UiDispatcher::AsFunction() const {
+    return [poster = poster_, shared = shared_](std::function<void()> call) {
+        DispatchThrough(poster, shared, std::move(call));
+    };
 }
 
 }  // namespace tapir::transfer

@@ -32,9 +32,9 @@ public:
     // Ends all current and later waits; a posted call that has not started yet will not run.
     void Close();
 
-    // A TIdTelnet::Dispatcher that forwards to Dispatch(). Requires: this outlives the client's
-    // reader thread, or Close() has been called first.
-    [[nodiscard]] std::function<void(std::function<void()>)> AsFunction();
+    // A TIdTelnet::Dispatcher that behaves like Dispatch(). It shares the closed state and may
+    // outlive this object; once this object is destroyed (which closes it) it runs nothing.
+    [[nodiscard]] std::function<void(std::function<void()>)> AsFunction() const;
 
 private:
     struct Shared {
@@ -42,6 +42,9 @@ private:
         std::condition_variable changed;
         bool closed = false;
     };
+
+    static void DispatchThrough(const Poster& poster, const std::shared_ptr<Shared>& shared,
+                                std::function<void()> call);
 
     Poster poster_;
     std::shared_ptr<Shared> shared_;

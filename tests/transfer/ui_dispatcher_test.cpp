@@ -86,5 +86,17 @@ TEST(UiDispatcher, CloseReleasesWaitingWorkerAndDropsTheCall) {
     EXPECT_FALSE(ran);
 }
 
+TEST(UiDispatcher, FunctionOutlivingTheDispatcherRunsNothing) {
+    FakeEventLoop loop;
+    std::function<void(std::function<void()>)> dispatch;
+    {
+        UiDispatcher dispatcher([&loop](std::function<void()> f) { loop.Post(std::move(f)); });
+        dispatch = dispatcher.AsFunction();
+    }
+    bool ran = false;
+    dispatch([&] { ran = true; });  // returns at once: the dispatcher closed when destroyed
+    EXPECT_FALSE(ran);
+}
+
 }  // namespace
 }  // namespace tapir::transfer
