@@ -627,6 +627,21 @@ void TSQLMemCursor::SetFieldData(int32_t field_no, const void* source, std::byte
     tapir::engine::SetFieldData(field_defs_, field_no, source, buffer);
 }
 
+void TSQLMemCursor::SetKeyFieldData(int32_t field_no, const void* source, std::byte* key) const {
+    if (field_no < 0 || field_no >= field_defs_.Count()) {
+        ThrowInvalidFieldNo(10006, field_no, field_defs_.Count());
+    }
+    const std::vector<int32_t> index_fields = IndexFieldNos();
+    if (std::find(index_fields.begin(), index_fields.end(), field_no) == index_fields.end()) {
+        throw ESQLMemException::Formatted(
+            20019, "Field " + field_defs_[field_no].Name + " is not in the current index");
+    }
+    tapir::engine::SetFieldData(field_defs_, field_no, source, key);
+    KeyTrailer trailer = GetKeyTrailer(key, field_defs_.DataSize());
+    trailer.modified = true;
+    SetKeyTrailer(key, field_defs_.DataSize(), trailer);
+}
+
 // --- Changes ---
 
 TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer) {

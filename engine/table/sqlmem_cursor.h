@@ -177,6 +177,11 @@ class TSQLMemCursor {
     bool GetFieldData(int32_t field_no, void* dest, const std::byte* buffer) const;
     void SetFieldData(int32_t field_no, const void* source, std::byte* buffer) const;
 
+    // Writes a field of a key buffer (set-key state): like SetFieldData, and marks the key
+    // modified. Throws ESQLMemException 20019 "Field %s is not in the current index" for a
+    // column that is not part of the index in force (any column in natural order).
+    void SetKeyFieldData(int32_t field_no, const void* source, std::byte* key) const;
+
     // --- Changes ---
     // Checks the constraints (not null and check per column in column order, then primary
     // key and unique per index in index order), then stores the row and files it in every

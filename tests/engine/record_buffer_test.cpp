@@ -188,6 +188,26 @@ TEST_F(RecordBuffer, KeyBufferLayout) {
     EXPECT_EQ(trailer.field_count, 1);
 }
 
+TEST_F(RecordBuffer, KeyFieldsMustBelongToTheCurrentIndex) {
+    auto cursor = OpenCursor(testing::ZendersDefinition());
+    ASSERT_TRUE(cursor->SetIndexName("ZendersIndex"));
+    std::vector<std::byte> key(static_cast<size_t>(cursor->KeyBufferSize()));
+    cursor->InitKeyBuffer(key.data());
+    const int32_t two = 2;
+    cursor->SetKeyFieldData(1, &two, key.data());
+    EXPECT_FALSE(IsFieldNull(key.data(), 1));
+    EXPECT_TRUE(GetKeyTrailer(key.data(), cursor->DataSize()).modified);
+    try {
+        cursor->SetKeyFieldData(2, "BBC", key.data());
+        FAIL() << "no error";
+    } catch (const ESQLMemException& error) {
+        EXPECT_EQ(error.Code(), 20019);
+        EXPECT_EQ(error.Message(),
+                  "Field Zender is not in the current index - Native error: 20019");
+    }
+    EXPECT_TRUE(IsFieldNull(key.data(), 2));
+}
+
 TEST_F(RecordBuffer, RecordSizeLimitIsEnforced) {
     TableDefinition wide;
     wide.name = "Wide";
