@@ -758,18 +758,25 @@ void TSQLMemDataSet::BeginInsertAppend(bool append) {
     CheckCanModify();
     FireEvent(BeforeInsert);
     FireEvent(BeforeScroll);
-    if (append) {
-        // A cancelled append comes back to the last row.
-        cursor_->Last();
-        RowBuffer last;
-        InitRowBuffer(last);
-        if (cursor_->GetRecord(grmPrior, last.bytes.data()) != grrOK) {
-            cursor_->First();
-        }
-    }
+    const TSQLMemCursor::Position position = cursor_->SavePosition();
     RowBuffer fresh;
     InitRowBuffer(fresh);
-    cursor_->InitNewRecord(fresh.bytes.data());
+    try {
+        if (append) {
+            // A cancelled append comes back to the last row.
+            cursor_->Last();
+            RowBuffer last;
+            InitRowBuffer(last);
+            if (cursor_->GetRecord(grmPrior, last.bytes.data()) != grrOK) {
+                cursor_->First();
+            }
+        }
+        cursor_->InitNewRecord(fresh.bytes.data());
+    } catch (...) {
+        // No new row (a sequence ran out): stay on the row shown.
+        cursor_->RestorePosition(position);
+        throw;
+    }
     current_ = std::move(fresh);
     has_row_ = true;
     if (append) {

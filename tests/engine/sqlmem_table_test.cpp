@@ -1030,5 +1030,42 @@ TEST_F(SQLMemTableTest, ChangingAMasterLinkFieldMovesTheDetailRange) {
     EXPECT_EQ(zenders.RecordCount(), 1);
 }
 
+TEST_F(SQLMemTableTest, SequenceOverflowLeavesTheTableWhereItWas) {
+    TableDefinition definition;
+    definition.name = "Limited";
+    TableFieldSpec id;
+    id.name = "Id";
+    id.data_type = ftAutoInc;
+    id.max_value = 2;
+    TableFieldSpec name;
+    name.name = "Name";
+    name.data_type = ftString;
+    name.size = 10;
+    definition.fields = {id, name};
+    CreateTable("MEMORY", definition);
+
+    TSQLMemTable limited("Limited");
+    limited.SetTableName("limited");
+    limited.Open();
+    for (const char* text : {"a", "b"}) {
+        limited.Append();
+        limited.FieldByName("Name").SetAsString(text);
+        limited.Post();
+    }
+    limited.First();
+    try {
+        limited.Append();
+        FAIL();
+    } catch (const ESQLMemException& error) {
+        EXPECT_EQ(error.Code(), 30009);
+        EXPECT_STREQ(error.what(), "Sequence '$S_Autoinc$Limited$Id' overflow - Native error: 30009");
+    }
+    EXPECT_EQ(limited.State(), dsBrowse);
+    EXPECT_EQ(limited.FieldByName("Name").AsString(), "a");
+    limited.Next();
+    EXPECT_EQ(limited.FieldByName("Name").AsString(), "b");
+    EXPECT_FALSE(limited.Eof());
+}
+
 }  // namespace
 }  // namespace tapir::engine
