@@ -62,7 +62,7 @@ void StartRestart(TIdTelnet& IdTelnet1, const platform::Settings& settings);
 // order on the lower-cased chunk, each independently. Errors of these actions are dropped.
 // Keeps no state between chunks.
 class RestartDialogue {
-public:
+  public:
     struct Actions {
         LogFunction log;
         std::function<void()> disconnect;
@@ -77,7 +77,7 @@ public:
     // The IdTelnet1DataAvailable handler body.
     void DataAvailable(const std::string& text) const;
 
-private:
+  private:
     std::string prompt_;
     Actions actions_;
 };

@@ -1,13 +1,13 @@
 #include "transfer/id_ftp.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "transfer/errors.h"
 
@@ -69,7 +69,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
 
 // A file created with a unique name beside its final place; removed unless committed.
 class TempFile {
-public:
+  public:
     explicit TempFile(const std::string& final_path) : final_path_(final_path) {
         const std::size_t slash = final_path.rfind('/');
         const std::string dir = slash == std::string::npos ? "." : final_path.substr(0, slash);
@@ -118,7 +118,7 @@ public:
         committed_ = true;
     }
 
-private:
+  private:
     std::string final_path_;
     std::string path_;
     int fd_ = -1;
@@ -126,7 +126,7 @@ private:
 };
 
 class InputFile {
-public:
+  public:
     explicit InputFile(const std::string& path) : path_(path) {
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) {
@@ -150,7 +150,7 @@ public:
         }
     }
 
-private:
+  private:
     std::string path_;
     int fd_ = -1;
 };

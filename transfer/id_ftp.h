@@ -35,7 +35,7 @@ struct FtpReply {
 [[nodiscard]] std::string PortCommand(const std::string& address, std::uint16_t port);
 
 class TIdFTP {
-public:
+  public:
     using StatusHandler = TcpConnection::StatusHandler;
 
     // A reply (all lines together) longer than this fails the operation.
@@ -76,8 +76,8 @@ public:
     // replaces `local_path` only when the transfer completed; on failure the earlier file is
     // left as it was. Throws EFCreateError, EWriteError and the connection errors.
     void Get(const std::string& remote_name, const std::string& local_path);
-    // "STOR remote_name" with the local file's bytes unchanged. Throws EFOpenError, EReadError and the
-    // connection errors.
+    // "STOR remote_name" with the local file's bytes unchanged. Throws EFOpenError, EReadError and
+    // the connection errors.
     void Put(const std::string& local_path, const std::string& remote_name);
     // Closes the control connection without QUIT; nothing when already closed.
     void Disconnect();
@@ -89,7 +89,7 @@ public:
     // The last reply read on the control connection.
     const FtpReply& LastReply() const { return last_reply_; }
 
-private:
+  private:
     const FtpReply& GetResponse(std::initializer_list<int> allowed);
     // Runs one active-mode data transfer: PORT, `command`, accept, `transfer`, closing reply.
     void DataTransfer(const std::string& command,

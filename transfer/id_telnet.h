@@ -21,7 +21,7 @@
 namespace tapir::transfer {
 
 class TIdTelnet {
-public:
+  public:
     // Runs the given call on the UI thread and returns once it has run. In tests a direct call.
     // It must not wait forever once the UI thread stops serving it: the destructor joins the
     // reader, which may be waiting inside the dispatcher.
@@ -70,7 +70,7 @@ public:
     // The error that ended the last reader, if it has ended by one.
     [[nodiscard]] std::optional<ReaderEnd> LastReaderEnd() const;
 
-private:
+  private:
     void ReaderLoop(std::stop_token stop);
     void RecordReaderEnd(std::string kind_name, std::string message);
 
@@ -83,7 +83,7 @@ private:
     mutable std::mutex end_mutex_;  // guards reader_end_; rank: innermost, never nested
     std::optional<ReaderEnd> reader_end_;
     std::stop_source stop_;  // the reader's stop request; replaced before each reader starts
-    std::jthread reader_;  // last member: joined before the connection goes away
+    std::jthread reader_;    // last member: joined before the connection goes away
 };
 
 }  // namespace tapir::transfer

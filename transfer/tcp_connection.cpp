@@ -1,16 +1,16 @@
 #include "transfer/tcp_connection.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstring>
-
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 
 #include "transfer/errors.h"
 #include "transfer/socket_error.h"

@@ -26,7 +26,7 @@ enum class ConnectionStatus : int {
 
 // Move-only owner of a socket descriptor.
 class SocketHandle {
-public:
+  public:
     SocketHandle() = default;
     explicit SocketHandle(int fd) : fd_(fd) {}
     SocketHandle(const SocketHandle&) = delete;
@@ -40,12 +40,12 @@ public:
     int Release() noexcept;
     void Reset() noexcept;
 
-private:
+  private:
     int fd_ = -1;
 };
 
 class TcpConnection {
-public:
+  public:
     using StatusHandler = std::function<void(ConnectionStatus kind, const std::string& text)>;
     using NotifyHandler = std::function<void()>;
 
@@ -112,7 +112,7 @@ public:
     std::uint16_t LocalPort() const { return local_port_; }
     const std::string& PeerAddress() const { return peer_address_; }
 
-private:
+  private:
     void Receive();
     void CloseSocket() noexcept;
     void ReadLocalAddress(int fd);

@@ -27,7 +27,7 @@ inline constexpr unsigned char kSEND = 1;
 }  // namespace telnet
 
 class TelnetNegotiator {
-public:
+  public:
     enum class State : int {
         Data = 0,
         Command = 1,
@@ -53,7 +53,7 @@ public:
     void SetTerminal(std::string terminal) { terminal_ = std::move(terminal); }
     [[nodiscard]] State CurrentState() const { return state_; }
 
-private:
+  private:
     void EndSubnegotiation(const std::string& payload, const ReplySink& send) const;
 
     State state_ = State::Data;

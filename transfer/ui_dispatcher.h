@@ -14,7 +14,7 @@
 namespace tapir::transfer {
 
 class UiDispatcher {
-public:
+  public:
     // Posts a function to the UI thread's event loop and returns at once; the function may
     // also be dropped (e.g. when the loop has ended).
     using Poster = std::function<void(std::function<void()>)>;
@@ -36,7 +36,7 @@ public:
     // outlive this object; once this object is destroyed (which closes it) it runs nothing.
     [[nodiscard]] std::function<void(std::function<void()>)> AsFunction() const;
 
-private:
+  private:
     struct Shared {
         std::mutex mutex;  // guards closed; rank: innermost
         std::condition_variable changed;

@@ -1,16 +1,16 @@
 #include "transfer/id_ftp.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/transfer/loopback_peer.h"
 #include "transfer/errors.h"
@@ -32,12 +32,18 @@ TEST(FtpReply, ReadsSingleMultiLineAndBlankLines) {
     } cases[] = {
         {"single", {"220 ready"}, {"220 ready"}, 220},
         {"blank lines skipped, trimmed", {"", "  \t", " 230 ok \t"}, {"230 ok"}, 230},
-        {"multi-line", {"220-Welcome", "  to the box", "", "220 ready"},
-         {"220-Welcome", "to the box", "220 ready"}, 220},
+        {"multi-line",
+         {"220-Welcome", "  to the box", "", "220 ready"},
+         {"220-Welcome", "to the box", "220 ready"},
+         220},
         {"end line matched without case", {"abc-x", "ABC done"}, {"abc-x", "ABC done"}, 0},
-        {"short line ends a multi-line reply", {"211-Features", "211"}, {"211-Features", "211"},
+        {"short line ends a multi-line reply",
+         {"211-Features", "211"},
+         {"211-Features", "211"},
          211},
-        {"other code inside keeps going", {"150-a", "226 b", "150 c"}, {"150-a", "226 b", "150 c"},
+        {"other code inside keeps going",
+         {"150-a", "226 b", "150 c"},
+         {"150-a", "226 b", "150 c"},
          150},
         {"no number", {"hello"}, {"hello"}, 0},
         {"three characters only", {"426"}, {"426"}, 426},
@@ -85,7 +91,7 @@ struct Step {
 };
 
 class ScriptedFtpServer {
-public:
+  public:
     ScriptedFtpServer(std::string greeting, std::vector<Step> steps)
         : peer_([this, greeting = std::move(greeting), steps = std::move(steps)](int fd) {
               Run(fd, greeting, steps);
@@ -102,7 +108,7 @@ public:
         return received_;
     }
 
-private:
+  private:
     void Run(int fd, const std::string& greeting, const std::vector<Step>& steps) {
         SendAll(fd, greeting);
         std::string data_address;
@@ -146,9 +152,10 @@ private:
     OneShotPeer peer_;  // last: its thread ends before the members above go away
 };
 
-const std::vector<Step> kLoginSteps = {
-    {"331 Password please.\r\n"}, {"230 Logged in.\r\n"}, {"200 Type A.\r\n"},
-    {"215 UNIX Type: L8\r\n"}};
+const std::vector<Step> kLoginSteps = {{"331 Password please.\r\n"},
+                                       {"230 Logged in.\r\n"},
+                                       {"200 Type A.\r\n"},
+                                       {"215 UNIX Type: L8\r\n"}};
 
 std::vector<Step> LoginThen(std::vector<Step> more) {
     std::vector<Step> steps = kLoginSteps;
@@ -157,7 +164,7 @@ std::vector<Step> LoginThen(std::vector<Step> more) {
 }
 
 class IdFtpTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("tapir-ftp-" + std::to_string(::getpid()) + "-" +
@@ -193,9 +200,9 @@ TEST_F(IdFtpTest, LoginSendsCommandsExactly) {
     const std::vector<std::string> expected = {"user root", "pass dreambox", "type A", "syst",
                                                "CWD /etc/enigma2"};
     EXPECT_EQ(server.Commands(), expected);
-    const std::vector<std::string> expected_statuses = {
-        "Connecting to 127.0.0.1.", "Connected.", "Disconnecting from 127.0.0.1.",
-        "Not connected."};
+    const std::vector<std::string> expected_statuses = {"Connecting to 127.0.0.1.", "Connected.",
+                                                        "Disconnecting from 127.0.0.1.",
+                                                        "Not connected."};
     EXPECT_EQ(statuses, expected_statuses);
 }
 
@@ -210,9 +217,9 @@ TEST_F(IdFtpTest, UserAnswered230GetsNoPass) {
 }
 
 TEST_F(IdFtpTest, SystRefusedFailsConnectAndCloses) {
-    ScriptedFtpServer server("220 box\r\n", {{"230 Welcome.\r\n"},
-                                              {"200 ok\r\n"},
-                                              {"502 Command not implemented.\r\n"}});
+    ScriptedFtpServer server(
+        "220 box\r\n",
+        {{"230 Welcome.\r\n"}, {"200 ok\r\n"}, {"502 Command not implemented.\r\n"}});
     ftp_.SetPort(server.Port());
     try {
         ftp_.Connect(true);
@@ -240,7 +247,8 @@ TEST_F(IdFtpTest, WrongPasswordFailsWithServerLine) {
 }
 
 TEST_F(IdFtpTest, MultiLineGreetingIsOneReply) {
-    ScriptedFtpServer server("220-Welcome\r\n220-to the\r\n   receiver\r\n220 ready\r\n", kLoginSteps);
+    ScriptedFtpServer server("220-Welcome\r\n220-to the\r\n   receiver\r\n220 ready\r\n",
+                             kLoginSteps);
     ftp_.SetPort(server.Port());
     ftp_.Connect(true);
     ftp_.Disconnect();
@@ -295,10 +303,10 @@ TEST_F(IdFtpTest, ListNamesRefusedRaisesReplyError) {
 
 TEST_F(IdFtpTest, GetKeepsBytesAndAccepts426Then226) {
     const std::string content = "line one\nline two\r\nno end";
-    ScriptedFtpServer server(
-        "220 box\r\n",
-        LoginThen({{"200 PORT ok\r\n"},
-                   {"125 Go\r\n", content, false, "426 Connection closed; aborted.\r\n226 ok\r\n"}}));
+    ScriptedFtpServer server("220 box\r\n",
+                             LoginThen({{"200 PORT ok\r\n"},
+                                        {"125 Go\r\n", content, false,
+                                         "426 Connection closed; aborted.\r\n226 ok\r\n"}}));
     ftp_.SetPort(server.Port());
     ftp_.Connect(true);
     ftp_.Get("timers.xml", (dir_ / "timers.xml").string());
@@ -311,11 +319,9 @@ TEST_F(IdFtpTest, GetKeepsBytesAndAccepts426Then226) {
 }
 
 TEST_F(IdFtpTest, RefusedGetLeavesEarlierCopyAsItWas) {
-    {
-        std::ofstream(dir_ / "services") << "earlier copy";
-    }
-    ScriptedFtpServer server("220 box\r\n", LoginThen({{"200 PORT ok\r\n"},
-                                                        {"550 Permission denied.\r\n"}}));
+    { std::ofstream(dir_ / "services") << "earlier copy"; }
+    ScriptedFtpServer server("220 box\r\n",
+                             LoginThen({{"200 PORT ok\r\n"}, {"550 Permission denied.\r\n"}}));
     ftp_.SetPort(server.Port());
     ftp_.Connect(true);
     EXPECT_THROW(ftp_.Get("services", (dir_ / "services").string()), EIdProtocolReplyError);
@@ -327,8 +333,8 @@ TEST_F(IdFtpTest, RefusedGetLeavesEarlierCopyAsItWas) {
 
 TEST_F(IdFtpTest, SecondClosingReplyAfter426MustBe226) {
     ScriptedFtpServer server(
-        "220 box\r\n",
-        LoginThen({{"200 PORT ok\r\n"}, {"150 Go\r\n", "abc", false, "426 aborted\r\n451 bad\r\n"}}));
+        "220 box\r\n", LoginThen({{"200 PORT ok\r\n"},
+                                  {"150 Go\r\n", "abc", false, "426 aborted\r\n451 bad\r\n"}}));
     ftp_.SetPort(server.Port());
     ftp_.Connect(true);
     try {
@@ -343,13 +349,10 @@ TEST_F(IdFtpTest, SecondClosingReplyAfter426MustBe226) {
 
 TEST_F(IdFtpTest, PutSendsFileUnchanged) {
     const std::string content = "<timers>\r\n<timer begin=\"1\" />\r\n</timers>\r\n";
-    {
-        std::ofstream(dir_ / "timers.new", std::ios::binary) << content;
-    }
-    ScriptedFtpServer server("220 box\r\n",
-                             LoginThen({{"200 PORT ok\r\n"},
-                                        {"150 Ok to send data.\r\n", std::nullopt, true,
-                                         "226 Transfer complete.\r\n"}}));
+    { std::ofstream(dir_ / "timers.new", std::ios::binary) << content; }
+    ScriptedFtpServer server("220 box\r\n", LoginThen({{"200 PORT ok\r\n"},
+                                                       {"150 Ok to send data.\r\n", std::nullopt,
+                                                        true, "226 Transfer complete.\r\n"}}));
     ftp_.SetPort(server.Port());
     ftp_.Connect(true);
     ftp_.Put((dir_ / "timers.new").string(), "timers.xml");
@@ -374,9 +377,9 @@ TEST_F(IdFtpTest, PutOfMissingFileSendsNothing) {
 }
 
 TEST_F(IdFtpTest, ServerRefusingDataConnectionDoesNotHang) {
-    ScriptedFtpServer server("220 box\r\n",
-                             LoginThen({{"200 PORT ok\r\n"},
-                                        {"150 Opening\r\n425 Can't open data connection.\r\n"}}));
+    ScriptedFtpServer server(
+        "220 box\r\n",
+        LoginThen({{"200 PORT ok\r\n"}, {"150 Opening\r\n425 Can't open data connection.\r\n"}}));
     ftp_.SetPort(server.Port());
     ftp_.Connect(true);
     try {

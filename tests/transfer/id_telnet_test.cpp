@@ -1,11 +1,11 @@
 #include "transfer/id_telnet.h"
 
+#include <gtest/gtest.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/transfer/loopback_peer.h"
 #include "transfer/errors.h"
@@ -30,7 +30,7 @@ std::string Bytes(std::initializer_list<int> values) {
 
 // Collects the chunks handed to OnDataAvailable (called on the reader thread in these tests).
 class ChunkLog {
-public:
+  public:
     void Add(const std::string& text) {
         std::lock_guard lock(mutex_);
         chunks_.push_back(text);
@@ -44,12 +44,11 @@ public:
     // Waits until the received text contains `needle`; false after a generous deadline.
     bool WaitFor(const std::string& needle) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return joined_.find(needle) != std::string::npos;
-        });
+        return changed_.wait_for(lock, std::chrono::seconds(20),
+                                 [&] { return joined_.find(needle) != std::string::npos; });
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::string> chunks_;
@@ -98,8 +97,8 @@ TEST(IdTelnet, NegotiatesOnReaderAndHandsOverText) {
     EXPECT_TRUE(connected_called);
     telnet.WaitForReader();  // the peer closes after "bye"
     peer.Join();
-    EXPECT_EQ(client_bytes, Bytes({255, 251, 24, 255, 250, 24, 0, 'd', 'u', 'm', 'b', 255, 240}) +
-                                "root|");
+    EXPECT_EQ(client_bytes,
+              Bytes({255, 251, 24, 255, 250, 24, 0, 'd', 'u', 'm', 'b', 255, 240}) + "root|");
     std::string text;
     for (const std::string& chunk : log.Chunks()) {
         text += chunk;

@@ -2,15 +2,15 @@
 // Test peers on 127.0.0.1: a one-connection server thread that runs a script against the
 // client, plus small blocking socket helpers for such scripts.
 
-#include <cstdint>
-#include <functional>
-#include <string>
-#include <thread>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
 
 namespace tapir::transfer::testing {
 
@@ -104,7 +104,7 @@ inline std::uint16_t UnusedPort() {
 // Listens on 127.0.0.1 at construction; a thread accepts one connection and runs `script`
 // with its descriptor, then closes it. The destructor waits for the script to end.
 class OneShotPeer {
-public:
+  public:
     explicit OneShotPeer(std::function<void(int fd)> script) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -142,7 +142,7 @@ public:
         }
     }
 
-private:
+  private:
     int listener_ = -1;
     std::uint16_t port_ = 0;
     std::thread thread_;

@@ -1,6 +1,9 @@
 // The download, upload and restart flows against real servers started on loopback ports:
 // vsftpd, pyftpdlib, busybox telnetd, and the receiver simulator.
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -13,9 +16,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "platform/settings.h"
 #include "tests/transfer/loopback_peer.h"
@@ -50,9 +50,8 @@ fs::path MakeTempDir(const std::string& prefix) {
     if (::mkdtemp(pattern.data()) == nullptr) {
         return {};
     }
-    fs::permissions(pattern, fs::perms::owner_all | fs::perms::group_read |
-                                 fs::perms::group_exec | fs::perms::others_read |
-                                 fs::perms::others_exec);
+    fs::permissions(pattern, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
     return pattern;
 }
 
@@ -83,7 +82,7 @@ std::string KindName(const ::testing::TestParamInfo<FtpServerKind>& info) {
 // One FTP server serving <root>/etc/enigma2 (a copy of the test receiver files) and a fresh
 // program directory for the client.
 class FtpServerTest : public ::testing::TestWithParam<FtpServerKind> {
-protected:
+  protected:
     void SetUp() override {
         root_ = MakeTempDir("tapir-ftp-root");
         program_dir_ = MakeTempDir("tapir-ftp-local");
@@ -142,15 +141,18 @@ protected:
         const std::uint16_t port = UnusedPort();
         config_path_ = root_.string() + ".conf";
         server_log_ = root_.string() + ".log";
-        WriteFile(config_path_, "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
-                                "listen_port=" + std::to_string(port) +
-                                    "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\n"
-                                    "write_enable=YES\nlocal_umask=022\nseccomp_sandbox=NO\n"
-                                    "chroot_local_user=YES\nallow_writeable_chroot=YES\n"
-                                    "local_root=" + root_.string() +
-                                    "\nconnect_from_port_20=NO\n"
-                                    "secure_chroot_dir=/var/run/vsftpd/empty\n"
-                                    "xferlog_enable=NO\n");
+        WriteFile(config_path_,
+                  "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
+                  "listen_port=" +
+                      std::to_string(port) +
+                      "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\n"
+                      "write_enable=YES\nlocal_umask=022\nseccomp_sandbox=NO\n"
+                      "chroot_local_user=YES\nallow_writeable_chroot=YES\n"
+                      "local_root=" +
+                      root_.string() +
+                      "\nconnect_from_port_20=NO\n"
+                      "secure_chroot_dir=/var/run/vsftpd/empty\n"
+                      "xferlog_enable=NO\n");
         server_ = std::make_unique<ServerProcess>(
             std::vector<std::string>{"/usr/sbin/vsftpd", config_path_}, server_log_);
         ASSERT_TRUE(server_->WaitUntilListening(port)) << server_->Log();
@@ -165,8 +167,8 @@ protected:
         const std::uint16_t port = UnusedPort();
         server_log_ = root_.string() + ".log";
         server_ = std::make_unique<ServerProcess>(
-            std::vector<std::string>{"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1",
-                                     "-p", std::to_string(port), "-w", "-d", root_.string(), "-u",
+            std::vector<std::string>{"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
+                                     std::to_string(port), "-w", "-d", root_.string(), "-u",
                                      settings_.Username, "-P", settings_.Password},
             server_log_);
         ASSERT_TRUE(server_->WaitUntilListening(port)) << server_->Log();
@@ -249,8 +251,8 @@ TEST_P(FtpServerTest, DownloadFetchesEveryListedFileByteForByte) {
     // Listing order: bouquet files, then the named files in pattern order.
     std::vector<std::string> named(list.begin(), list.end());
     std::erase_if(named, IsUserbouquet);
-    EXPECT_EQ(named, (std::vector<std::string>{"lamedb", "bouquets.tv", "bouquets.radio",
-                                               "timers.xml"}));
+    EXPECT_EQ(named,
+              (std::vector<std::string>{"lamedb", "bouquets.tv", "bouquets.radio", "timers.xml"}));
     EXPECT_TRUE(std::is_partitioned(list.begin(), list.end(), IsUserbouquet));
     for (const std::string& name : expected) {
         SCOPED_TRACE(name);
@@ -427,13 +429,13 @@ TEST(StartRestart, ClosedTelnetPortIsServerNotResponding) {
 // Runs the restart dialogue on a telnet client whose handler is called directly on the
 // reader thread; finished once the dialogue has disconnected.
 class RestartRun {
-public:
+  public:
     explicit RestartRun(const platform::Settings& settings)
         : telnet_([](std::function<void()> call) { call(); }),
-          dialogue_(settings.Prompt, RestartDialogue::Actions{
-                                         [this](const std::string& text) { Log(text); },
-                                         [this] { Disconnected(); },
-                                         [this](std::string_view bytes) { telnet_.Write(bytes); }}) {
+          dialogue_(settings.Prompt,
+                    RestartDialogue::Actions{
+                        [this](const std::string& text) { Log(text); }, [this] { Disconnected(); },
+                        [this](std::string_view bytes) { telnet_.Write(bytes); }}) {
         telnet_.OnDataAvailable = [this](const std::string& text) {
             dialogue_.DataAvailable(text);
         };
@@ -454,7 +456,7 @@ public:
         return received_;
     }
 
-private:
+  private:
     void Log(const std::string& text) {
         std::lock_guard lock(mutex_);
         received_ += text;
@@ -482,17 +484,22 @@ TEST(RestartAgainstBusyboxTelnetd, LogsInAsRootAndKillsEnigma2) {
     ASSERT_FALSE(dir.empty());
     const fs::path commands = dir / "commands";
     const fs::path script = dir / "login.sh";
-    WriteFile(script,
-              "#!/bin/sh\n"
-              "printf 'dm7025 login: '\n"
-              "read user || exit 0\n"
-              "echo \"$user\" >> " + commands.string() + "\n"
-              "while true; do\n"
-              "  printf 'root@dm7025:~# '\n"
-              "  read line || exit 0\n"
-              "  echo \"$line\" >> " + commands.string() + "\n"
-              "  case \"$line\" in killall*) echo 'killall: enigma2: no process killed';; esac\n"
-              "done\n");
+    WriteFile(
+        script,
+        "#!/bin/sh\n"
+        "printf 'dm7025 login: '\n"
+        "read user || exit 0\n"
+        "echo \"$user\" >> " +
+            commands.string() +
+            "\n"
+            "while true; do\n"
+            "  printf 'root@dm7025:~# '\n"
+            "  read line || exit 0\n"
+            "  echo \"$line\" >> " +
+            commands.string() +
+            "\n"
+            "  case \"$line\" in killall*) echo 'killall: enigma2: no process killed';; esac\n"
+            "done\n");
     fs::permissions(script, fs::perms(0755));
     const std::uint16_t port = UnusedPort();
     {

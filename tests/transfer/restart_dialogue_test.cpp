@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "transfer/box_transfer.h"
 #include "transfer/errors.h"
@@ -12,7 +12,7 @@ namespace {
 
 // Records what the dialogue does, in order: "log:<text>", "disconnect", "write:<bytes>".
 class RestartDialogueTest : public ::testing::Test {
-protected:
+  protected:
     RestartDialogue MakeDialogue(std::string prompt = "root@dm7025") {
         return RestartDialogue(
             std::move(prompt),
@@ -60,7 +60,8 @@ TEST_F(RestartDialogueTest, RepliesInTheStatedOrder) {
 
 TEST_F(RestartDialogueTest, KillallMessageDisconnectsAndLaterWritesAreDropped) {
     const RestartDialogue dialogue = MakeDialogue();
-    EXPECT_NO_THROW(dialogue.DataAvailable("killall: enigma2: no process killed\r\nroot@dm7025:~# login"));
+    EXPECT_NO_THROW(
+        dialogue.DataAvailable("killall: enigma2: no process killed\r\nroot@dm7025:~# login"));
     const std::vector<std::string> expected = {
         "log:killall: enigma2: no process killed\r\nroot@dm7025:~# login", "disconnect"};
     EXPECT_EQ(actions_, expected);

@@ -2,6 +2,11 @@
 // Starts a real server program for integration tests and stops it again: its own process
 // group (so its children go with it), output into a log file, readiness by connecting.
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -11,11 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "tests/transfer/loopback_peer.h"
 
 extern char** environ;
@@ -23,7 +23,7 @@ extern char** environ;
 namespace tapir::transfer::testing {
 
 class ServerProcess {
-public:
+  public:
     ServerProcess(const std::vector<std::string>& argv, const std::string& log_path)
         : log_path_(log_path) {
         posix_spawn_file_actions_t actions;
@@ -95,7 +95,7 @@ public:
         return text.str();
     }
 
-private:
+  private:
     std::string log_path_;
     pid_t pid_ = -1;
     bool exited_ = false;

@@ -1,12 +1,12 @@
 #include "transfer/tcp_connection.h"
 
+#include <gtest/gtest.h>
+#include <netdb.h>
+
 #include <cerrno>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <netdb.h>
 
 #include "tests/transfer/loopback_peer.h"
 #include "transfer/errors.h"
@@ -76,7 +76,7 @@ TEST(HostAddress, DottedAddressesAndLocalhost) {
 }
 
 class TcpConnectionTest : public ::testing::Test {
-protected:
+  protected:
     void Prepare(std::uint16_t port, std::string host = "127.0.0.1") {
         connection_.SetHost(std::move(host));
         connection_.SetPort(port);

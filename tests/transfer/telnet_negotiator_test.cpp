@@ -1,10 +1,10 @@
 #include "transfer/telnet_negotiator.h"
 
+#include <gtest/gtest.h>
+
 #include <initializer_list>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace tapir::transfer {
 namespace {
@@ -18,7 +18,7 @@ std::string Bytes(std::initializer_list<int> values) {
 }
 
 class TelnetNegotiatorTest : public ::testing::Test {
-protected:
+  protected:
     // Feeds one chunk; returns its text and keeps the replies (concatenated) in replies_.
     std::string Feed(const std::string& chunk) {
         replies_.clear();
@@ -104,7 +104,9 @@ TEST_F(TelnetNegotiatorTest, EscapedIacInPayloadCounts) {
 
 TEST_F(TelnetNegotiatorTest, TextAroundCommandsReachesHandlerWithoutThem) {
     EXPECT_EQ(Feed(Bytes({255, 251, 1}) + "dm7025 login: "), "dm7025 login: ");
-    EXPECT_EQ(Feed("a" + Bytes({255, 255}) + "b"), "a\xff" "b");
+    EXPECT_EQ(Feed("a" + Bytes({255, 255}) + "b"),
+              "a\xff"
+              "b");
     EXPECT_EQ(Feed("x" + Bytes({255, 241}) + "y" + Bytes({255, 249, 255, 0}) + "z"), "xyz");
     EXPECT_EQ(Feed(Bytes({255, 253, 31})), "");  // negotiation only: empty text
 }

@@ -1,19 +1,19 @@
 #include "transfer/ui_dispatcher.h"
 
+#include <gtest/gtest.h>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 namespace tapir::transfer {
 namespace {
 
 // A stand-in for the UI thread's event loop: posted functions queue up until RunOne().
 class FakeEventLoop {
-public:
+  public:
     void Post(std::function<void()> function) {
         std::lock_guard lock(mutex_);
         queue_.push_back(std::move(function));
@@ -35,7 +35,7 @@ public:
         changed_.wait(lock, [this] { return !queue_.empty(); });
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::function<void()>> queue_;
