@@ -109,8 +109,8 @@ void DefineTimers(TSQLMemTable& table) {
     Declare(table, "Repeated", TFieldType::ftBoolean, 0, 5, true, nullptr,
             TFieldKind::fkCalculated);
     for (int day = 0; day < 7; ++day) {
-        const std::string name = "d" + std::to_string(day);
-        Declare(table, name.c_str(), TFieldType::ftBoolean, 0, 2, true, kDayLabels[day],
+        const char name[] = {'d', static_cast<char>('0' + day), '\0'};
+        Declare(table, name, TFieldType::ftBoolean, 0, 2, true, kDayLabels[day],
                 TFieldKind::fkCalculated);
     }
     table.SetIndexFieldNames("Begin;End");
@@ -162,7 +162,8 @@ void TimersCalcFields(engine::TSQLMemDataSet& data_set) {
     for (int bit = 0; bit < 7; ++bit) {
         if ((mask & (1u << bit)) != 0) {
             const int day = (bit + 1) % 7;
-            data_set.FieldByName("d" + std::to_string(day)).SetAsBoolean(true);
+            const char name[] = {'d', static_cast<char>('0' + day), '\0'};
+            data_set.FieldByName(name).SetAsBoolean(true);
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "boxfiles/service_list.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -38,8 +39,6 @@ uint32_t ParseHexField(std::string_view raw) {
     return static_cast<uint32_t>(value);
 }
 
-bool IsHexDigit(char c) { return HexValue(c) >= 0; }
-
 // The shape of a key: its length and where its colons stand ("....:........:....:....").
 std::string ShapeOf(std::string_view key) {
     std::string shape(key.size(), '.');
@@ -49,17 +48,25 @@ std::string ShapeOf(std::string_view key) {
     return shape;
 }
 
-// True when some key of this shape could match the line's prefix ignoring case: colons
-// where the shape has them, hexadecimal digits elsewhere.
-bool FitsShape(std::string_view line, const std::string& shape) {
-    if (line.size() < shape.size()) {
+// Packs the first shape.size() characters of `text` when some key of this shape could
+// match them ignoring case: colons where the shape has them, hexadecimal digits elsewhere.
+bool PackToShape(std::string_view text, const std::string& shape, unsigned __int128& packed) {
+    if (text.size() < shape.size()) {
         return false;
     }
+    constexpr int kMaxDigits = 32;
+    int digits = 0;
+    unsigned __int128 value = 0;
     for (std::size_t i = 0; i < shape.size(); ++i) {
-        if (shape[i] == ':' ? line[i] != ':' : !IsHexDigit(line[i])) {
-            return false;
+        if (shape[i] == ':') {
+            if (text[i] != ':') return false;
+            continue;
         }
+        const int digit = HexValue(text[i]);
+        if (digit < 0 || ++digits > kMaxDigits) return false;
+        value = (value << 4) | static_cast<unsigned>(digit);
     }
+    packed = value;
     return true;
 }
 
@@ -130,21 +137,45 @@ std::string ConvertServiceName(std::string_view line) {
     return name;
 }
 
-ServiceList::ServiceList(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+ServiceList::ServiceList(std::string text)
+    : text_(std::move(text)), lines_(SplitLineViews(text_)) {}
 
-ServiceList ServiceList::Load(const std::string& path) { return ServiceList(LoadLines(path)); }
+ServiceList::ServiceList(const std::vector<std::string>& lines) {
+    std::size_t size = 0;
+    for (const std::string& line : lines) size += line.size() + 1;
+    text_.reserve(size);
+    for (const std::string& line : lines) {
+        text_ += line;
+        text_ += '\n';
+    }
+    lines_ = SplitLineViews(text_);
+}
 
-const ServiceList::PrefixIndex& ServiceList::IndexFor(const std::string& shape) {
+ServiceList ServiceList::Load(const std::string& path) { return ServiceList(ReadWholeFile(path)); }
+
+const ServiceList::ShapeIndex& ServiceList::IndexFor(const std::string& shape) {
     if (const auto found = indexes_.find(shape); found != indexes_.end()) {
         return found->second;
     }
-    PrefixIndex index;
+    ShapeIndex index;
+    PackedKey packed = 0;
     for (std::size_t j = 0; j < lines_.size(); ++j) {
-        const std::string_view line = lines_[j];
-        if (FitsShape(line, shape)) {
-            index[AsciiUpper(line.substr(0, shape.size()))] = j;  // later lines win
+        if (PackToShape(lines_[j], shape, packed)) {
+            index.entries.emplace_back(packed, j);
         }
     }
+    // Sorting the pairs orders equal prefixes by line; keep the last line of each.
+    std::sort(index.entries.begin(), index.entries.end());
+    std::vector<std::pair<PackedKey, std::size_t>> last;
+    last.reserve(index.entries.size());
+    for (const auto& entry : index.entries) {
+        if (!last.empty() && last.back().first == entry.first) {
+            last.back().second = entry.second;
+        } else {
+            last.push_back(entry);
+        }
+    }
+    index.entries = std::move(last);
     return indexes_.emplace(shape, std::move(index)).first->second;
 }
 
@@ -155,18 +186,20 @@ std::optional<std::string> ServiceList::ServiceNameOf(std::string_view key) {
         throw EStringListError(static_cast<long long>(lines_.size()));
     }
     const std::string shape = ShapeOf(key);
-    // A key with anything but hexadecimal digits and colons can only match literally.
-    bool plain_key = true;
-    for (const char c : key) {
-        if (c != ':' && !IsHexDigit(c)) plain_key = false;
-    }
     std::optional<std::size_t> match;
-    if (plain_key) {
-        const PrefixIndex& index = IndexFor(shape);
-        if (const auto found = index.find(AsciiUpper(key)); found != index.end()) {
+    PackedKey packed = 0;
+    if (PackToShape(key, shape, packed)) {
+        const ShapeIndex& index = IndexFor(shape);
+        const auto found = std::lower_bound(
+            index.entries.begin(), index.entries.end(), packed,
+            [](const std::pair<PackedKey, std::size_t>& entry, PackedKey value) {
+                return entry.first < value;
+            });
+        if (found != index.entries.end() && found->first == packed) {
             match = found->second;
         }
     } else {
+        // A key with more than hexadecimal digits and colons can only match literally.
         for (std::size_t j = 0; j < lines_.size(); ++j) {
             if (StartsWithNoCase(lines_[j], key)) match = j;
         }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tapir::boxfiles {
@@ -29,7 +30,10 @@ std::string ConvertServiceName(std::string_view name_line);
 class ServiceList {
 public:
     ServiceList() = default;
-    explicit ServiceList(std::vector<std::string> lines);
+    // The list held in `text`, split into lines as the box's files are.
+    explicit ServiceList(std::string text);
+    // A list of the given lines. Requires: no line holds CR, LF or a zero byte.
+    explicit ServiceList(const std::vector<std::string>& lines);
 
     // Reads the list from a file. Throws EFOpenError when it cannot be read.
     static ServiceList Load(const std::string& path);
@@ -41,17 +45,23 @@ public:
     std::optional<std::string> ServiceNameOf(std::string_view key);
 
     std::size_t LineCount() const { return lines_.size(); }
-    const std::vector<std::string>& Lines() const { return lines_; }
 
 private:
-    // Lines that can match keys of one shape (the same length and colon positions):
-    // upper-cased prefix -> index of the last line with that prefix.
-    using PrefixIndex = std::unordered_map<std::string, std::size_t>;
+    // The hexadecimal digits of a key, 4 bits each in order. A key has four fields of at
+    // most eight digits, so 128 bits always hold it; the shape fixes where they stand.
+    using PackedKey = unsigned __int128;
 
-    const PrefixIndex& IndexFor(const std::string& shape);
+    // Lines that can match keys of one shape (the same length and colon positions),
+    // sorted by packed prefix; for equal prefixes only the last line is kept.
+    struct ShapeIndex {
+        std::vector<std::pair<PackedKey, std::size_t>> entries;
+    };
 
-    std::vector<std::string> lines_;
-    std::unordered_map<std::string, PrefixIndex> indexes_;  // by key shape
+    const ShapeIndex& IndexFor(const std::string& shape);
+
+    std::string text_;
+    std::vector<std::string_view> lines_;  // views into text_
+    std::unordered_map<std::string, ShapeIndex> indexes_;  // by key shape
 };
 
 }  // namespace tapir::boxfiles

@@ -3,24 +3,40 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "boxfiles/box_errors.h"
 
 namespace tapir::boxfiles {
 
-std::vector<std::string> SplitLines(std::string_view text) {
+std::vector<std::string_view> SplitLineViews(std::string_view text) {
     if (const auto zero = text.find('\0'); zero != std::string_view::npos) {
         text = text.substr(0, zero);
     }
-    std::vector<std::string> lines;
+    std::vector<std::string_view> lines;
+    if (text.find('\r') == std::string_view::npos) {
+        // The common case, LF only: let memchr find the line ends.
+        std::size_t start = 0;
+        while (start < text.size()) {
+            const void* found = std::memchr(text.data() + start, '\n', text.size() - start);
+            if (found == nullptr) {
+                lines.push_back(text.substr(start));
+                break;
+            }
+            const auto end = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return lines;
+    }
     std::size_t start = 0;
     const std::size_t size = text.size();
     std::size_t pos = 0;
     while (pos < size) {
         const char c = text[pos];
         if (c == '\n' || c == '\r') {
-            lines.emplace_back(text.substr(start, pos - start));
+            lines.push_back(text.substr(start, pos - start));
             ++pos;
             if (c == '\r' && pos < size && text[pos] == '\n') {
                 ++pos;
@@ -31,12 +47,17 @@ std::vector<std::string> SplitLines(std::string_view text) {
         }
     }
     if (start < size) {
-        lines.emplace_back(text.substr(start));
+        lines.push_back(text.substr(start));
     }
     return lines;
 }
 
-std::vector<std::string> LoadLines(const std::string& path) {
+std::vector<std::string> SplitLines(std::string_view text) {
+    const std::vector<std::string_view> views = SplitLineViews(text);
+    return std::vector<std::string>(views.begin(), views.end());
+}
+
+std::string ReadWholeFile(const std::string& path) {
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
@@ -45,6 +66,10 @@ std::vector<std::string> LoadLines(const std::string& path) {
         throw EFOpenError(path);
     }
     std::string text;
+    struct stat info {};
+    if (::fstat(::fileno(file.get()), &info) == 0 && info.st_size > 0) {
+        text.reserve(static_cast<std::size_t>(info.st_size));
+    }
     char buffer[65536];
     std::size_t got = 0;
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
@@ -53,7 +78,11 @@ std::vector<std::string> LoadLines(const std::string& path) {
     if (std::ferror(file.get())) {
         throw EFOpenError(path);
     }
-    return SplitLines(text);
+    return text;
+}
+
+std::vector<std::string> LoadLines(const std::string& path) {
+    return SplitLines(ReadWholeFile(path));
 }
 
 bool FileExists(const std::string& path) {

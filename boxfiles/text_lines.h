@@ -13,6 +13,13 @@ namespace tapir::boxfiles {
 // A final line without an ending is kept; an ending at the very end adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// The same lines as views into `text`, which must outlive them.
+std::vector<std::string_view> SplitLineViews(std::string_view text);
+
+// The whole content of a file.
+// Throws EFOpenError ("Cannot open file <path>") when the file cannot be opened or read.
+std::string ReadWholeFile(const std::string& path);
+
 // Reads a whole file and splits it with SplitLines.
 // Throws EFOpenError ("Cannot open file <path>") when the file cannot be opened or read.
 std::vector<std::string> LoadLines(const std::string& path);
