@@ -13,6 +13,7 @@
 
 #include "app/dialog_host.h"
 #include "controls/db_spin_edit.h"
+#include "controls/form_layout.h"
 #include "platform/exception.h"
 #include "platform/settings.h"
 
@@ -37,11 +38,11 @@ QString TrimBlanks(const QString& text) {
     return text.mid(first, last - first);
 }
 
+// The captions end just left of the fields at x = 96.
+constexpr int kCaptionRightEdge = 92;
+
 QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y) {
-    auto* label = new QLabel(text, parent);
-    label->move(x, y);
-    label->adjustSize();
-    return label;
+    return controls::MakeFormLabel(parent, text, x, y, kCaptionRightEdge);
 }
 
 QLineEdit* MakeEdit(QWidget* parent, const QString& text, int x, int y) {
@@ -84,6 +85,7 @@ void TFormInstelling::FormCreate() {
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setFixedSize(kClientWidth, kClientHeight);
+    controls::ApplyDesignFont(*this);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Dreambox: "), this);
     GroupBox1->setGeometry(0, 0, kClientWidth, kGroupBox1Height);

@@ -13,6 +13,7 @@
 #include "app/dialog_host.h"
 #include "boxfiles/box_tables.h"
 #include "controls/db_list_view.h"
+#include "controls/form_layout.h"
 #include "engine/table/field.h"
 #include "platform/clock.h"
 #include "platform/date_time.h"
@@ -79,6 +80,7 @@ void TFormSelectZender::FormCreate() {
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setFixedSize(kOuterWidth - kFrameWidth, kOuterHeight - kFrameHeight);
+    controls::ApplyDesignFont(*this);
     boxfiles::BoxTables& tables = host_.Tables();
 
     auto* layout = new QVBoxLayout(this);

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <string>
 
 #include "app/dialog_host.h"
@@ -17,6 +18,7 @@
 #include "controls/db_combo_box.h"
 #include "controls/db_date_time_picker.h"
 #include "controls/db_edit.h"
+#include "controls/form_layout.h"
 #include "engine/table/field.h"
 #include "platform/clock.h"
 #include "platform/date_time.h"
@@ -35,11 +37,11 @@ constexpr int kStatusBarHeight = 19;
 constexpr int kMinutesInPastAllowed = 2;
 const QColor kAlarmColor = Qt::red;
 
+// The captions end just left of the fields at x = 73.
+constexpr int kCaptionRightEdge = 70;
+
 QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y) {
-    auto* label = new QLabel(text, parent);
-    label->move(x, y);
-    label->adjustSize();
-    return label;
+    return controls::MakeFormLabel(parent, text, x, y, kCaptionRightEdge);
 }
 
 QPushButton* MakeButton(QWidget* parent, const QString& text, const QRect& geometry) {
@@ -67,6 +69,7 @@ void TFormTimer::FormCreate() {
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setFixedSize(kClientWidth, kClientHeight);
+    controls::ApplyDesignFont(*this);
     boxfiles::BoxTables& tables = host_.Tables();
 
     Label1 = MakeLabel(this, QStringLiteral("Channel:"), 27, 16);
@@ -97,10 +100,10 @@ void TFormTimer::FormCreate() {
     QFont big = font();
     big.setPointSize(big.pointSize() + 6);
     big.setBold(true);
-    Label5 = MakeLabel(this, QStringLiteral("+"), 201, 66);
+    Label5 = controls::MakeFormLabel(this, QStringLiteral("+"), 201, 66);
     Label5->setFont(big);
     Label5->adjustSize();
-    Label6 = MakeLabel(this, QStringLiteral("<-"), 198, 98);
+    Label6 = controls::MakeFormLabel(this, QStringLiteral("<-"), 198, 98);
     Label6->setFont(big);
     Label6->adjustSize();
 
@@ -141,7 +144,10 @@ void TFormTimer::FormCreate() {
         // The boxes run Monday .. Sunday; the locale's names start at Sunday.
         auto* box = new QCheckBox(QString::fromStdString(day_names[(i + 1) % 7]), Panel1);
         box->setLayoutDirection(Qt::RightToLeft);
-        box->setGeometry(4 + kDayBoxPitch * i, 4, kDayBoxWidth, 17);
+        box->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
+        // Wider than designed when the caption needs it, never into the next box.
+        const int width = std::clamp(box->sizeHint().width(), kDayBoxWidth, kDayBoxPitch - 2);
+        box->setGeometry(4 + kDayBoxPitch * i, 4, width, 17);
         DayBoxes[i] = box;
     }
 

@@ -48,7 +48,8 @@ DbDateTimePicker::DbDateTimePicker(QWidget* parent) : QWidget(parent) {
     button_ = new QToolButton(this);
     button_->setArrowType(Qt::DownArrow);
     button_->setFocusPolicy(Qt::NoFocus);
-    button_->setFixedWidth(17);
+    button_->setFixedWidth(13);
+    edit_->setTextMargins(0, 0, 0, 0);
     layout->addWidget(edit_, 1);
     layout->addWidget(button_);
     setFocusProxy(edit_);
@@ -223,6 +224,8 @@ void DbDateTimePicker::ShowText() {
                              : QString();
     if (text != edit_->text()) {
         edit_->setText(text);
+        // Show the start of the text (the day name) when the field is narrow.
+        edit_->setCursorPosition(0);
     }
     edit_->setModified(false);
 }

@@ -250,11 +250,11 @@ void TDBGrid::SetColumns(std::vector<TDBGridColumn> columns) {
 }
 
 void TDBGrid::ApplyColumnWidths() {
-    const QFontMetrics metrics(font());
-    const int char_width = metrics.horizontalAdvance(QLatin1Char('0'));
+    // A character is as wide as a digit: dates and times must fit their counted width.
+    const int char_width = QFontMetrics(font()).horizontalAdvance(QLatin1Char('0'));
     const auto& columns = model_.Columns();
     for (size_t i = 0; i < columns.size(); ++i) {
-        setColumnWidth(static_cast<int>(i), columns[i].Width * char_width + 8);
+        setColumnWidth(static_cast<int>(i), columns[i].Width * char_width + 4);
     }
 }
 

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/form_select_zender.h"
+#include "app/real_dialogs.h"
 #include "controls/db_combo_box.h"
 #include "controls/db_date_time_picker.h"
 #include "controls/db_edit.h"
@@ -306,6 +308,46 @@ TEST_F(FormTimerTest, TypedNameIsCutToFortyCharacters) {
     form.DBEdit2->setFocus();
     QTest::keyClicks(form.DBEdit2, QString(45, QLatin1Char('x')));
     EXPECT_EQ(TimerField("Name").AsString(), std::string(40, 'x'));
+}
+
+}  // namespace
+}  // namespace tapir::app::testing
+
+namespace tapir::app::testing {
+namespace {
+
+class RealDialogsTest : public FormTest {
+protected:
+    platform::ScopedClockPin clock_{At(2026, 12, 7, 16, 0)};
+};
+
+TEST_F(RealDialogsTest, AppendPathRunsChannelThenTimerDialogOnTheSameRow) {
+    const int id = AddBouquet("Dutch");
+    AddChannel(id, "NPO 1", "1:0:1:FA1:3F2:1:C00000:0:0:0:");
+    RealTimerDialogs dialogs(host_);
+    Timers().Append();
+
+    int result = 1;
+    ScriptModal<TFormSelectZender>([](TFormSelectZender& form) { form.SelectExecute(); });
+    dialogs.ShowChannelDialog(result);
+    ASSERT_EQ(result, 0);
+
+    result = 1;
+    QString caption;
+    ScriptModal<TFormTimer>([&caption](TFormTimer& form) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Timer1->isActive(); }));
+        caption = form.windowTitle();
+        form.DurationButton(30)->click();
+        form.OpslaanExecute();
+    });
+    dialogs.ShowTimerDialog(result, true);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(caption, QStringLiteral("New Timer"));
+    EXPECT_EQ(TimerField("Zender").AsString(), "NPO 1");
+    EXPECT_TRUE(SameMillisecond(TimerField("End").AsDateTime(), At(2026, 12, 7, 21, 0)));
+    EXPECT_TRUE(SameMillisecond(host_.last_end, At(2026, 12, 7, 21, 0)));
+    Timers().Post();
+    EXPECT_EQ(Timers().RecordCount(), 1);
 }
 
 }  // namespace
