@@ -69,8 +69,8 @@ void BuildSetup(const std::string& dir) {
                   1 + t % 3, (i % 5 == 0) ? 2u : 1u};
         services.push_back(s);
         char line[64];
-        std::snprintf(line, sizeof line, "%04x:%08x:%04x:%04x:%u:0\n", s.sid, s.ns, s.tsid,
-                      s.onid, s.type);
+        std::snprintf(line, sizeof line, "%04x:%08x:%04x:%04x:%u:0\n", s.sid, s.ns, s.tsid, s.onid,
+                      s.type);
         lamedb += line;
         lamedb += "Channel " + std::to_string(i) + (i % 50 == 0 ? " \xC2\x86HD\xC2\x87" : "") +
                   "\np:Provider " + std::to_string(i % 37) + ",c:000064\n";
@@ -83,20 +83,23 @@ void BuildSetup(const std::string& dir) {
     std::vector<std::string> refs;
     for (int b = 0; b < kBouquets; ++b) {
         const bool is_radio = b >= 36;
-        const std::string file = "userbouquet.b" + std::to_string(b) + (is_radio ? ".radio" : ".tv");
-        (is_radio ? radio : tv) += "#SERVICE 1:7:1:0:0:0:0:0:0:0:FROM BOUQUET \"" + file +
-                                   "\" ORDER BY bouquet\n";
+        const std::string file =
+            "userbouquet.b" + std::to_string(b) + (is_radio ? ".radio" : ".tv");
+        (is_radio ? radio : tv) +=
+            "#SERVICE 1:7:1:0:0:0:0:0:0:0:FROM BOUQUET \"" + file + "\" ORDER BY bouquet\n";
         std::string text = "#NAME Bouquet " + std::to_string(b) + "\n";
         for (int e = 0; e < kEntriesPerBouquet; ++e) {
             if (e % 40 == 0) {
-                text += "#SERVICE 1:64:0:0:0:0:0:0:0:0::--- Group ---\n#DESCRIPTION --- Group ---\n";
+                text +=
+                    "#SERVICE 1:64:0:0:0:0:0:0:0:0::--- Group ---\n#DESCRIPTION --- Group ---\n";
                 continue;
             }
             Service s = services[random() % services.size()];
             if (e % 97 == 0) s.sid += 0x10000;  // not in the list
             std::string ref = Reference(s);
             if (e % 3 == 0) {
-                for (char& c : ref) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                for (char& c : ref)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             }
             text += "#SERVICE " + ref + "\n";
             refs.push_back(ref);
@@ -111,10 +114,9 @@ void BuildSetup(const std::string& dir) {
     for (int i = 0; i < kTimers; ++i) {
         const int64_t begin = base + static_cast<int64_t>(random() % (90 * 86400));
         timers += "\t<timer begin=\"" + std::to_string(begin) + "\" end=\"" +
-                  std::to_string(begin + 3600) + "\" serviceref=\"" +
-                  refs[random() % refs.size()] + "\" repeated=\"" +
-                  std::to_string(i % 25 == 0 ? 31 : 0) + "\" name=\"Timer " + std::to_string(i) +
-                  "\" description=\"Recording number " + std::to_string(i) +
+                  std::to_string(begin + 3600) + "\" serviceref=\"" + refs[random() % refs.size()] +
+                  "\" repeated=\"" + std::to_string(i % 25 == 0 ? 31 : 0) + "\" name=\"Timer " +
+                  std::to_string(i) + "\" description=\"Recording number " + std::to_string(i) +
                   "\" afterevent=\"auto\" eit=\"" + std::to_string(i) +
                   "\" disabled=\"0\" justplay=\"0\">\n\t</timer>\n";
     }
@@ -190,7 +192,8 @@ void LiteralReadBoxFiles(const std::string& dir, tb::BoxTables& tables,
         if (!tb::IsTimerLine(line)) continue;
         const tb::TimerLineValues v = tb::ParseTimerLine(line);
         t.Append();
-        t.FieldByName("Begin").SetAsDateTime(tp::UtcToLocal(tb::UtcOfSeconds(v.begin), conversion, {}));
+        t.FieldByName("Begin").SetAsDateTime(
+            tp::UtcToLocal(tb::UtcOfSeconds(v.begin), conversion, {}));
         t.FieldByName("End").SetAsDateTime(tp::UtcToLocal(tb::UtcOfSeconds(v.end), conversion, {}));
         SetText(t, "Serviceref", v.serviceref, 40);
         SetText(t, "Name", v.name, 40);
@@ -258,9 +261,9 @@ Timing Measure(Body&& body) {
     body();
     Timing t;
     t.cpu_ms = CpuMilliseconds() - cpu_start;
-    t.wall_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                          wall_start)
-                    .count();
+    t.wall_ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall_start)
+            .count();
     return t;
 }
 
@@ -339,17 +342,20 @@ int main(int argc, char** argv) {
 
     std::printf("boxfiles_bench: %d services, %d bouquets, %zu channel entries, %d timers\n",
                 kServices, kBouquets, keys.size(), kTimers);
-    std::printf("  service names: index %.1f ms cpu (%.1f wall), full scan %.1f ms cpu (%.1f wall): "
-                "%.0fx, %zu differing answers\n",
-                lookup.cpu_ms, lookup.wall_ms, literal_lookup.cpu_ms, literal_lookup.wall_ms,
-                literal_lookup.cpu_ms / lookup.cpu_ms, mismatches);
-    std::printf("  ReadBoxFiles %.1f ms cpu (%.1f wall), reference reading %.1f ms cpu (%.1f wall): "
-                "%.1fx faster\n",
-                read.cpu_ms, read.wall_ms, literal_read.cpu_ms, literal_read.wall_ms,
-                literal_read.cpu_ms / read.cpu_ms);
+    std::printf(
+        "  service names: index %.1f ms cpu (%.1f wall), full scan %.1f ms cpu (%.1f wall): "
+        "%.0fx, %zu differing answers\n",
+        lookup.cpu_ms, lookup.wall_ms, literal_lookup.cpu_ms, literal_lookup.wall_ms,
+        literal_lookup.cpu_ms / lookup.cpu_ms, mismatches);
+    std::printf(
+        "  ReadBoxFiles %.1f ms cpu (%.1f wall), reference reading %.1f ms cpu (%.1f wall): "
+        "%.1fx faster\n",
+        read.cpu_ms, read.wall_ms, literal_read.cpu_ms, literal_read.wall_ms,
+        literal_read.cpu_ms / read.cpu_ms);
     const bool same = fast_tables == literal_tables;
     std::printf("  tables identical: %s\n", same ? "yes" : "NO");
-    std::printf("  target (< 100 ms and >= 20x faster): %s\n",
-                read.cpu_ms < 100.0 && literal_read.cpu_ms / read.cpu_ms >= 20.0 ? "met" : "NOT met");
+    std::printf(
+        "  target (< 100 ms and >= 20x faster): %s\n",
+        read.cpu_ms < 100.0 && literal_read.cpu_ms / read.cpu_ms >= 20.0 ? "met" : "NOT met");
     return same && mismatches == 0 ? 0 : 1;
 }

@@ -10,39 +10,39 @@ namespace tapir::boxfiles {
 
 // A file to be read is missing or unreadable: "Cannot open file <path>".
 class EFOpenError : public tapir::Exception {
-public:
+  public:
     explicit EFOpenError(const std::string& path)
         : tapir::Exception("EFOpenError", "Cannot open file " + path) {}
 };
 
 // A file to be written cannot be created: "Cannot create file <path>".
 class EFCreateError : public tapir::Exception {
-public:
+  public:
     explicit EFCreateError(const std::string& path)
         : tapir::Exception("EFCreateError", "Cannot create file " + path) {}
 };
 
 // Writing to a created file failed part-way (disk full, I/O error).
 class EWriteError : public tapir::Exception {
-public:
+  public:
     EWriteError() : tapir::Exception("EWriteError", "Stream write error") {}
 };
 
 // A text that should hold a number does not: "'<text>' is not a valid integer value".
 class EConvertError : public tapir::Exception {
-public:
+  public:
     static EConvertError NotAnInteger(const std::string& text) {
         return EConvertError("'" + text + "' is not a valid integer value");
     }
 
-private:
+  private:
     explicit EConvertError(std::string message)
         : tapir::Exception("EConvertError", std::move(message)) {}
 };
 
 // A line number past the end of a list of lines: "List index out of bounds (<index>)".
 class EStringListError : public tapir::Exception {
-public:
+  public:
     explicit EStringListError(long long index)
         : tapir::Exception("EStringListError",
                            "List index out of bounds (" + std::to_string(index) + ")") {}

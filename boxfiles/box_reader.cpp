@@ -53,7 +53,7 @@ void SetText(TSQLMemDataSet& data_set, std::string_view field, std::string_view 
 
 // Detaches Timers.AfterInsert for the lifetime of the guard.
 class AfterInsertDetached {
-public:
+  public:
     explicit AfterInsertDetached(TSQLMemDataSet& data_set)
         : data_set_(data_set), saved_(std::move(data_set.AfterInsert)) {
         data_set_.AfterInsert = nullptr;
@@ -62,13 +62,12 @@ public:
     AfterInsertDetached& operator=(const AfterInsertDetached&) = delete;
     ~AfterInsertDetached() { data_set_.AfterInsert = std::move(saved_); }
 
-private:
+  private:
     TSQLMemDataSet& data_set_;
     TSQLMemDataSet::TDataSetNotifyEvent saved_;
 };
 
-void ReadBouquetFile(const std::string& path, int type, ServiceList& services,
-                     BoxTables& tables) {
+void ReadBouquetFile(const std::string& path, int type, ServiceList& services, BoxTables& tables) {
     const std::vector<std::string> lines = LoadLines(path);
     TSQLMemTable& bouquet = tables.Bouquet;
     TSQLMemTable& zenders = tables.Zenders;
@@ -151,8 +150,7 @@ bool EndedLongAgo(platform::TDateTime end, platform::TDateTime now) {
 }
 
 void ReadTimers(const std::string& program_dir, BoxTables& tables,
-                const platform::TimeConversionSettings& conversion,
-                const platform::LogSink& log) {
+                const platform::TimeConversionSettings& conversion, const platform::LogSink& log) {
     TSQLMemTable& timers = tables.Timers;
     {
         AfterInsertDetached detached(timers);

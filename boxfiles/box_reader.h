@@ -27,8 +27,7 @@ std::string ServiceListPath(const std::string& program_dir);
 // EConvertError "'0x..' is not a valid integer value", EStringListError "List index out
 // of bounds (<n>)"); rows read before the error stay in the tables, posted.
 void ReadBoxFiles(const std::string& program_dir, BoxTables& tables,
-                  const platform::TimeConversionSettings& conversion,
-                  const platform::LogSink& log);
+                  const platform::TimeConversionSettings& conversion, const platform::LogSink& log);
 
 // The channel name for a service reference: walks the channels of every bouquet, in
 // bouquet order and then SubId order, and returns the Zender of the first row whose

@@ -20,8 +20,7 @@ using engine::TSQLMemTable;
 constexpr int kAllocBy = 1000;
 
 // Default weekday labels of d0..d6 until the program sets the locale's names.
-constexpr std::array<const char*, 7> kDayLabels = {"Sun", "Mon", "Tue", "Wed",
-                                                   "Thu", "Fri", "Sat"};
+constexpr std::array<const char*, 7> kDayLabels = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 struct FieldSpec {
     const char* name;
@@ -36,8 +35,7 @@ void AddFieldDefs(TSQLMemTable& table, std::initializer_list<FieldSpec> specs) {
 }
 
 TField& Declare(TSQLMemTable& table, const char* name, TFieldType type, int size, int width,
-                bool visible, const char* label = nullptr,
-                TFieldKind kind = TFieldKind::fkData) {
+                bool visible, const char* label = nullptr, TFieldKind kind = TFieldKind::fkData) {
     TField& field = table.DeclareField(name, type, size, kind);
     field.SetDisplayWidth(width);
     field.SetVisible(visible);

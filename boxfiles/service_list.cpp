@@ -190,11 +190,9 @@ std::optional<std::string> ServiceList::ServiceNameOf(std::string_view key) {
     PackedKey packed = 0;
     if (PackToShape(key, shape, packed)) {
         const ShapeIndex& index = IndexFor(shape);
-        const auto found = std::lower_bound(
-            index.entries.begin(), index.entries.end(), packed,
-            [](const std::pair<PackedKey, std::size_t>& entry, PackedKey value) {
-                return entry.first < value;
-            });
+        const auto found = std::lower_bound(index.entries.begin(), index.entries.end(), packed,
+                                            [](const std::pair<PackedKey, std::size_t>& entry,
+                                               PackedKey value) { return entry.first < value; });
         if (found != index.entries.end() && found->first == packed) {
             match = found->second;
         }

@@ -28,7 +28,7 @@ std::string ServiceKeyOf(std::string_view reference);
 std::string ConvertServiceName(std::string_view name_line);
 
 class ServiceList {
-public:
+  public:
     ServiceList() = default;
     // The list held in `text`, split into lines as the box's files are.
     explicit ServiceList(std::string text);
@@ -46,7 +46,7 @@ public:
 
     std::size_t LineCount() const { return lines_.size(); }
 
-private:
+  private:
     // The hexadecimal digits of a key, 4 bits each in order. A key has four fields of at
     // most eight digits, so 128 bits always hold it; the shape fixes where they stand.
     using PackedKey = unsigned __int128;
@@ -60,7 +60,7 @@ private:
     const ShapeIndex& IndexFor(const std::string& shape);
 
     std::string text_;
-    std::vector<std::string_view> lines_;  // views into text_
+    std::vector<std::string_view> lines_;                  // views into text_
     std::unordered_map<std::string, ShapeIndex> indexes_;  // by key shape
 };
 

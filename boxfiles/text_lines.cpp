@@ -24,7 +24,8 @@ std::vector<std::string_view> SplitLineViews(std::string_view text) {
                 lines.push_back(text.substr(start));
                 break;
             }
-            const auto end = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+            const auto end =
+                static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
             lines.push_back(text.substr(start, end - start));
             start = end + 1;
         }
@@ -136,8 +137,7 @@ std::string CutToWidth(std::string_view text, std::size_t width) {
     // Step back over continuation bytes to the lead byte of the character at the cut, and
     // drop that character when it does not fit whole.
     std::size_t lead = cut;
-    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80 &&
-           cut - lead < 3) {
+    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80 && cut - lead < 3) {
         --lead;
     }
     if (lead != cut) {

@@ -64,9 +64,7 @@ bool IsNameStart(char c) {
            static_cast<unsigned char>(c) >= 0x80;
 }
 
-bool IsNameChar(char c) {
-    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
+bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
 // True when text[at] is an '&' that begins "&name;", "&#digits;" or "&#xhex;".
 bool BeginsReference(std::string_view text, std::size_t at) {
@@ -76,9 +74,9 @@ bool BeginsReference(std::string_view text, std::size_t at) {
         const bool hex = i < text.size() && text[i] == 'x';
         if (hex) ++i;
         const std::size_t digits_start = i;
-        while (i < text.size() &&
-               ((text[i] >= '0' && text[i] <= '9') ||
-                (hex && ((text[i] >= 'a' && text[i] <= 'f') || (text[i] >= 'A' && text[i] <= 'F'))))) {
+        while (i < text.size() && ((text[i] >= '0' && text[i] <= '9') ||
+                                   (hex && ((text[i] >= 'a' && text[i] <= 'f') ||
+                                            (text[i] >= 'A' && text[i] <= 'F'))))) {
             ++i;
         }
         return i > digits_start && i < text.size() && text[i] == ';';

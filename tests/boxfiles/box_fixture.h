@@ -18,7 +18,7 @@
 namespace tapir::boxfiles::testing {
 
 class BoxFilesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/tapir-boxfiles-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "box_fixture.h"
 #include "boxfiles/box_errors.h"
 #include "boxfiles/text_lines.h"
 #include "boxfiles/timer_file.h"
-#include "box_fixture.h"
 #include "platform/clock.h"
 #include "platform/date_time.h"
 
@@ -54,7 +54,7 @@ const char kRadioIndex[] = "#SERVICE 1:7:2:0:0:0:0:0:0:0:userbouquet.radio.radio
 const char kRadioBouquet[] = "#NAME Radio\n#SERVICE 1:0:2:6F1C:437:1:C00000:0:0:0:\n";
 
 class BoxReaderTest : public testing::BoxFilesTest {
-protected:
+  protected:
     void WriteStandardSet() {
         Write("services", kServices);
         Write("bouquets.tv", kFromBouquetTv);
@@ -112,10 +112,10 @@ TEST_F(BoxReaderTest, ReadsBouquetsAndChannelsWithNames) {
                   "HD/ZDF HD/1:0:19:2B66:3F3:1:C00000:0:0:0:",
                   "SD/Das Erste/1:0:1:6DCA:44D:1:C00000:0:0:0:",
                   "SD//1:64:0:0:0:0:0:0:0:0::--- PAY ---",
-                  "SD/Sky Cinema/1:0:1:11:453:1:C00000:0:0:0:",      // markup and ? removed
-                  "SD//1:0:1:12:453:1:C00000:0:0:0:",                // not UTF-8: no name
+                  "SD/Sky Cinema/1:0:1:11:453:1:C00000:0:0:0:",            // markup and ? removed
+                  "SD//1:0:1:12:453:1:C00000:0:0:0:",                      // not UTF-8: no name
                   "SD/A very long channel /1:0:1:13:453:1:C00000:0:0:0:",  // cut to 20
-                  "SD/Second name/1:0:1:14:453:1:C00000:0:0:0:",     // last key line wins
+                  "SD/Second name/1:0:1:14:453:1:C00000:0:0:0:",           // last key line wins
                   "Radio/Bayern 3/1:0:2:6F1C:437:1:C00000:0:0:0:",
               }));
     // SubId numbers channels across all bouquets; Id links them to their bouquet.
@@ -160,7 +160,7 @@ TEST_F(BoxReaderTest, BouquetFileLinesAndNames) {
     Write("bouquets.radio", "");
     Write("userbouquet.x.tv",
           "#NAME First\n"
-          "#service 1:0:19:2B66:3F3:1:C00000:0:0:0:\n"   // lower-case key word: no channel
+          "#service 1:0:19:2B66:3F3:1:C00000:0:0:0:\n"  // lower-case key word: no channel
           "#SERVICE 1:0:19:283d:3fb:1:c00000:0:0:0:ff:ee:dd:\n"
           "#NAME A bouquet name of 25 ch\n");
     Write("userbouquet.empty.tv", "#NAME Nothing here\n#DESCRIPTION x\n");
@@ -169,9 +169,10 @@ TEST_F(BoxReaderTest, BouquetFileLinesAndNames) {
     EXPECT_EQ(Column(tables_.Bouquet, "Id"), (Strings{"1", "3"}));
     EXPECT_EQ(Column(tables_.Bouquet, "Bouquet"),
               (Strings{"A bouquet name of 25", "A bouquet name of 25"}));
-    EXPECT_EQ(AllChannels(),
-              (Strings{"A bouquet name of 25/Das Erste HD/1:0:19:283D:3FB:1:C00000:0:0:0:FF:EE:DD:",
-                       "A bouquet name of 25/Das Erste HD/1:0:19:283D:3FB:1:C00000:0:0:0:FF:EE:DD:"}));
+    EXPECT_EQ(
+        AllChannels(),
+        (Strings{"A bouquet name of 25/Das Erste HD/1:0:19:283D:3FB:1:C00000:0:0:0:FF:EE:DD:",
+                 "A bouquet name of 25/Das Erste HD/1:0:19:283D:3FB:1:C00000:0:0:0:FF:EE:DD:"}));
 }
 
 TEST_F(BoxReaderTest, LamedbServesWhenThereIsNoServicesFile) {
@@ -218,8 +219,9 @@ TEST_F(BoxReaderTest, MissingRadioIndexIsAnError) {
 
 TEST_F(BoxReaderTest, BadReferenceFieldStopsTheReading) {
     WriteStandardSet();
-    Write("userbouquet.sd.tv", "#NAME SD\n#SERVICE 1:0:1:6DCA:44D:1:C00000:0:0:0:\n"
-                               "#SERVICE 1:0:1:XYZ:44D:1:C00000:0:0:0:\n");
+    Write("userbouquet.sd.tv",
+          "#NAME SD\n#SERVICE 1:0:1:6DCA:44D:1:C00000:0:0:0:\n"
+          "#SERVICE 1:0:1:XYZ:44D:1:C00000:0:0:0:\n");
     EXPECT_EQ(ReadError(), "'0xXYZ' is not a valid integer value");
     EXPECT_EQ(AllChannels().size(), 4u);  // two HD channels, one SD and the bad one
 }
@@ -235,10 +237,9 @@ TEST_F(BoxReaderTest, ReadsTimersInBeginEndOrderWithChannelsAndLocalTimes) {
     WriteStandardSet();
     const int64_t t0 = 1800000000;  // 2027-01-15 08:00:00 UTC
     Write("timers.xml",
-          "<?xml version=\"1.0\" ?>\n<timers>\n" +
-              TimerLine(t0 + 7200, t0 + 9000) + TimerLine(t0, t0 + 3600) +
-              TimerLine(t0, t0 + 1800) +
-              "\t<timer begin=\"" + std::to_string(t0) + "\" end=\"" + std::to_string(t0 + 60) +
+          "<?xml version=\"1.0\" ?>\n<timers>\n" + TimerLine(t0 + 7200, t0 + 9000) +
+              TimerLine(t0, t0 + 3600) + TimerLine(t0, t0 + 1800) + "\t<timer begin=\"" +
+              std::to_string(t0) + "\" end=\"" + std::to_string(t0 + 60) +
               "\" serviceref=\"1:0:2:6f1c:437:1:c00000:0:0:0:\" name=\"Radio\"/>\n</timers>\n");
     ReadAll();
     // Local time is UTC + 1 hour; rows follow Begin, then End.
@@ -250,8 +251,10 @@ TEST_F(BoxReaderTest, ReadsTimersInBeginEndOrderWithChannelsAndLocalTimes) {
     const auto at = [](int hour, int minute) {
         return EncodeDateTime(2027, 1, 15, hour, minute, 0);
     };
-    const std::vector<std::pair<double, double>> expected = {
-        {at(9, 0), at(9, 1)}, {at(9, 0), at(9, 30)}, {at(9, 0), at(10, 0)}, {at(11, 0), at(11, 30)}};
+    const std::vector<std::pair<double, double>> expected = {{at(9, 0), at(9, 1)},
+                                                             {at(9, 0), at(9, 30)},
+                                                             {at(9, 0), at(10, 0)},
+                                                             {at(11, 0), at(11, 30)}};
     ASSERT_EQ(times.size(), expected.size());
     for (std::size_t i = 0; i < times.size(); ++i) {
         SCOPED_TRACE(i);
@@ -292,12 +295,17 @@ TEST_F(BoxReaderTest, TimerValueRulesAndCuts) {
     const std::string name41(41, 'n');
     const std::string name150(150, 'm');
     Write("timers.xml",
-          "<TIMER begin=\"1800000000\" end=\"1800003600\" serviceref=\" 1:0:19:283d:3fb:1:c00000:0:0:0:x \" "
-          "name=\"" + name41 + "\" description=\"Tom &amp; Jerry\" afterevent=\"a-very-long-after-event-text\" "
-          "eit=\"-5\" repeated=\"0\" disabled=\"1\" justplay=\"1\">\n"
-          "<timer begin=\"1800000001\" end=\"1800003600\" name=\"" + name150 + "\">\n"
-          "<timer\tbegin=\"1800000002\" end=\"1800003600\">\n"
-          " x<timer begin=\"1800000003\" end=\"1800003600\">\n");
+          "<TIMER begin=\"1800000000\" end=\"1800003600\" serviceref=\" "
+          "1:0:19:283d:3fb:1:c00000:0:0:0:x \" "
+          "name=\"" +
+              name41 +
+              "\" description=\"Tom &amp; Jerry\" afterevent=\"a-very-long-after-event-text\" "
+              "eit=\"-5\" repeated=\"0\" disabled=\"1\" justplay=\"1\">\n"
+              "<timer begin=\"1800000001\" end=\"1800003600\" name=\"" +
+              name150 +
+              "\">\n"
+              "<timer\tbegin=\"1800000002\" end=\"1800003600\">\n"
+              " x<timer begin=\"1800000003\" end=\"1800003600\">\n");
     ReadAll();
     ASSERT_EQ(tables_.Timers.RecordCount(), 2);
     tables_.Timers.First();
@@ -323,7 +331,8 @@ TEST_F(BoxReaderTest, TimersThatEndedADayAgoAreDroppedUnlessRepeated) {
     Write("timers.xml", TimerLine(limit - 7200, limit) + TimerLine(limit - 7200, limit - 1) +
                             TimerLine(limit - 9000, limit - 3600, " repeated=\"0\"") +
                             "<timer begin=\"" + std::to_string(limit - 90000) + "\" end=\"" +
-                            std::to_string(limit - 86400) + "\" repeated=\"64\" name=\"Weekly\">\n");
+                            std::to_string(limit - 86400) +
+                            "\" repeated=\"64\" name=\"Weekly\">\n");
     ReadAll();
     EXPECT_EQ(Column(tables_.Timers, "Name"), (Strings{"Weekly", "N"}));
 }

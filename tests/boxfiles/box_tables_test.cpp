@@ -12,7 +12,7 @@ namespace tapir::boxfiles {
 namespace {
 
 class BoxTablesTest : public testing::BoxFilesTest {
-protected:
+  protected:
     // The calculated columns of a timer with this mask: "R" when Repeated, then for each of
     // d0..d6 '1' ticked, '0' false, '-' null.
     std::string CalculatedFor(int64_t mask) {
@@ -36,8 +36,13 @@ TEST_F(BoxTablesTest, WeekdayColumnsFollowTheRepeatMask) {
         const char* columns;  // Repeated, then d0 (Sunday) .. d6 (Saturday)
     };
     const Case cases[] = {
-        {0, "--------"},   {127, "R1111111"}, {64, "R1------"}, {1, "R-1-----"},
-        {128, "R-------"}, {31, "R-11111-"},  {0x100000041LL, "R11-----"},
+        {0, "--------"},
+        {127, "R1111111"},
+        {64, "R1------"},
+        {1, "R-1-----"},
+        {128, "R-------"},
+        {31, "R-11111-"},
+        {0x100000041LL, "R11-----"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mask);

@@ -40,9 +40,9 @@ bool WellFormedXml(const std::string& text, std::string* why) {
     };
     auto name_at = [&](std::size_t& p) {
         const std::size_t start = p;
-        while (p < text.size() && (std::isalnum(static_cast<unsigned char>(text[p])) ||
-                                   text[p] == '_' || text[p] == ':' || text[p] == '-' ||
-                                   text[p] == '.')) {
+        while (p < text.size() &&
+               (std::isalnum(static_cast<unsigned char>(text[p])) || text[p] == '_' ||
+                text[p] == ':' || text[p] == '-' || text[p] == '.')) {
             ++p;
         }
         return text.substr(start, p - start);
@@ -57,8 +57,7 @@ bool WellFormedXml(const std::string& text, std::string* why) {
         }
         return true;
     };
-    if (ConvertServiceName(text).empty() && !text.empty() &&
-        text.find('?') == std::string::npos) {
+    if (ConvertServiceName(text).empty() && !text.empty() && text.find('?') == std::string::npos) {
         return fail("not UTF-8");
     }
     if (!text.starts_with("<?xml ")) return fail("no declaration");
@@ -128,7 +127,7 @@ struct TimerRow {
 };
 
 class RealFilesTest : public testing::BoxFilesTest {
-protected:
+  protected:
     void SetUp() override {
         BoxFilesTest::SetUp();
         real_ = RealDataDir();
@@ -154,7 +153,8 @@ protected:
         std::vector<Bouquet> result;
         for (tables_.Bouquet.First(); !tables_.Bouquet.Eof(); tables_.Bouquet.Next()) {
             Bouquet b{tables_.Bouquet.FieldByName("Bouquet").AsString(),
-                      tables_.Bouquet.FieldByName("Type").AsInteger(), {}};
+                      tables_.Bouquet.FieldByName("Type").AsInteger(),
+                      {}};
             for (tables_.Zenders.First(); !tables_.Zenders.Eof(); tables_.Zenders.Next()) {
                 b.channels.push_back(tables_.Zenders.FieldByName("Zender").AsString());
             }
@@ -179,15 +179,14 @@ protected:
         std::vector<TimerRow> rows;
         engine::TSQLMemTable& t = tables_.Timers;
         for (t.First(); !t.Eof(); t.Next()) {
-            rows.push_back({t.FieldByName("Zender").AsString(), t.FieldByName("Name").AsString(),
-                            t.FieldByName("Description").AsString(),
-                            t.FieldByName("Afterevent").AsString(),
-                            t.FieldByName("Serviceref").AsString(), t.FieldByName("Eit").AsString(),
-                            t.FieldByName("RepeatedOrg").AsString(),
-                            t.FieldByName("Disabled").AsString(),
-                            t.FieldByName("Justplay").AsString(),
-                            platform::DateTimeToMilliseconds(t.FieldByName("Begin").AsDateTime()),
-                            platform::DateTimeToMilliseconds(t.FieldByName("End").AsDateTime())});
+            rows.push_back(
+                {t.FieldByName("Zender").AsString(), t.FieldByName("Name").AsString(),
+                 t.FieldByName("Description").AsString(), t.FieldByName("Afterevent").AsString(),
+                 t.FieldByName("Serviceref").AsString(), t.FieldByName("Eit").AsString(),
+                 t.FieldByName("RepeatedOrg").AsString(), t.FieldByName("Disabled").AsString(),
+                 t.FieldByName("Justplay").AsString(),
+                 platform::DateTimeToMilliseconds(t.FieldByName("Begin").AsDateTime()),
+                 platform::DateTimeToMilliseconds(t.FieldByName("End").AsDateTime())});
         }
         return rows;
     }
@@ -256,9 +255,9 @@ TEST_F(RealFilesTest, Raider05ReceiverWithItsTimer) {
     EXPECT_EQ(CountOfType(bouquets, 2), 1);
     EXPECT_EQ(ChannelCount(bouquets), 1827u);
     EXPECT_EQ(bouquets[0].name, "Favourites (TV)");
-    EXPECT_EQ(std::vector<std::string>(bouquets[0].channels.begin(),
-                                       bouquets[0].channels.begin() + 3),
-              (std::vector<std::string>{"Das Erste HD", "ZDF HD", "hr-fernsehen"}));
+    EXPECT_EQ(
+        std::vector<std::string>(bouquets[0].channels.begin(), bouquets[0].channels.begin() + 3),
+        (std::vector<std::string>{"Das Erste HD", "ZDF HD", "hr-fernsehen"}));
 
     const auto rows = TimerRows();
     ASSERT_EQ(rows.size(), 1u);

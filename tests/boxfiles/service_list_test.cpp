@@ -114,13 +114,13 @@ TEST(ConvertServiceName, KeepsValidTextAndDropsMarkup) {
     const std::vector<Case> cases = {
         {"Das Erste HD ", "Das Erste HD "},
         {"What?No?", "WhatNo"},
-        {"\xC3\x96RF1", "\xC3\x96RF1"},                    // ÖRF1 stays
-        {"\xC2\x86Sky\xC2\x87 Cinema", "Sky Cinema"},      // C1 markers go
+        {"\xC3\x96RF1", "\xC3\x96RF1"},                            // ÖRF1 stays
+        {"\xC2\x86Sky\xC2\x87 Cinema", "Sky Cinema"},              // C1 markers go
         {"\xD0\xA0\xD0\xA2\xD0\xA0", "\xD0\xA0\xD0\xA2\xD0\xA0"},  // Cyrillic stays
-        {"ORF\xE9", ""},                                   // Latin-1 byte: invalid
-        {"abc\xC3", ""},                                   // truncated sequence
-        {"\xC0\xAF", ""},                                  // overlong
-        {"\xED\xA0\x80", ""},                              // surrogate
+        {"ORF\xE9", ""},                                           // Latin-1 byte: invalid
+        {"abc\xC3", ""},                                           // truncated sequence
+        {"\xC0\xAF", ""},                                          // overlong
+        {"\xED\xA0\x80", ""},                                      // surrogate
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -129,7 +129,7 @@ TEST(ConvertServiceName, KeepsValidTextAndDropsMarkup) {
 }
 
 class ServiceListTest : public ::testing::Test {
-protected:
+  protected:
     static ServiceList ListOf(const std::string& text) { return ServiceList(SplitLines(text)); }
 };
 
@@ -185,11 +185,12 @@ TEST_F(ServiceListTest, AgreesWithALiteralScan) {
     std::string text;
     for (int i = 0; i < 300; ++i) {
         char line[64];
-        std::snprintf(line, sizeof line, (i % 3 == 0) ? "%04x:%08x:%04x:%04x:1:0\n"
-                                                       : "%04X:%08X:%04X:%04X:1:0\n",
+        std::snprintf(line, sizeof line,
+                      (i % 3 == 0) ? "%04x:%08x:%04x:%04x:1:0\n" : "%04X:%08X:%04X:%04X:1:0\n",
                       i % 97, 0xC00000, i % 5, 1);
         text += line;
-        text += (i % 7 == 0) ? std::string(line).substr(0, 23) + "\n" : "Name " + std::to_string(i) + "\n";
+        text += (i % 7 == 0) ? std::string(line).substr(0, 23) + "\n"
+                             : "Name " + std::to_string(i) + "\n";
     }
     text += "tail\n";
     ServiceList list = ListOf(text);

@@ -79,9 +79,9 @@ TEST(TimerLine, KeysAreFoundOnlyAsWholeAttributeNames) {
 
 TEST(TimerLine, ValueRules) {
     // serviceref trimmed and upper-cased in full, text after the last colon included.
-    EXPECT_EQ(ParseTimerLine("<timer serviceref=\" 1:0:1:6dca:44d:1:c00000:0:0:0:abc \">")
-                  .serviceref,
-              "1:0:1:6DCA:44D:1:C00000:0:0:0:ABC");
+    EXPECT_EQ(
+        ParseTimerLine("<timer serviceref=\" 1:0:1:6dca:44d:1:c00000:0:0:0:abc \">").serviceref,
+        "1:0:1:6DCA:44D:1:C00000:0:0:0:ABC");
     // Integers read like atol.
     EXPECT_EQ(ParseTimerLine("<timer begin=\"  -12x\">").begin, -12);
     EXPECT_EQ(ParseTimerLine("<timer begin=\"abc\">").begin, 0);
@@ -156,8 +156,16 @@ TEST(TimersFileText, ExactBytes) {
 }
 
 TEST(TimersFileText, WrittenLineReadsBackTheSameValues) {
-    TimerFileRow row{1798761600, 1798765200, "1:0:19:2B66:3F3:1:C00000:0:0:0:", "31",
-                     "Q&A \"live\" <1>", "x &amp; y", "deepstandby", "4711", "1", "0"};
+    TimerFileRow row{1798761600,
+                     1798765200,
+                     "1:0:19:2B66:3F3:1:C00000:0:0:0:",
+                     "31",
+                     "Q&A \"live\" <1>",
+                     "x &amp; y",
+                     "deepstandby",
+                     "4711",
+                     "1",
+                     "0"};
     const TimerLineValues v = ParseTimerLine(TimerLineText(row));
     EXPECT_EQ(v.begin, row.begin);
     EXPECT_EQ(v.end, row.end);

@@ -18,7 +18,7 @@ namespace {
 using platform::EncodeDateTime;
 
 class TimerWriterTest : public testing::BoxFilesTest {
-protected:
+  protected:
     void AppendTimer(double begin, double end, const std::string& name) {
         engine::TSQLMemTable& t = tables_.Timers;
         t.Append();
@@ -50,11 +50,12 @@ TEST_F(TimerWriterTest, NewTimerWithDefaultsExactBytes) {
     conversion_.UTC_Offset = 0;
     AppendTimer(EncodeDateTime(1970, 1, 2, 0, 0, 0), EncodeDateTime(1970, 1, 2, 1, 30, 0),
                 "Tagesschau");
-    EXPECT_EQ(WriteAndRead(),
-              "<?xml version=\"1.0\" ?>\r\n<timers>\r\n"
-              "<timer begin=\"86400\" end=\"91800\" serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\" "
-              "repeated=\"0\" name=\"Tagesschau\" description=\"\" afterevent=\"nothing\" eit=\"98\" "
-              "disabled=\"0\" justplay=\"0\">\r\n</timer>\r\n</timers>\r\n");
+    EXPECT_EQ(
+        WriteAndRead(),
+        "<?xml version=\"1.0\" ?>\r\n<timers>\r\n"
+        "<timer begin=\"86400\" end=\"91800\" serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\" "
+        "repeated=\"0\" name=\"Tagesschau\" description=\"\" afterevent=\"nothing\" eit=\"98\" "
+        "disabled=\"0\" justplay=\"0\">\r\n</timer>\r\n</timers>\r\n");
     EXPECT_TRUE(tables_.Timers.Eof());
 }
 
