@@ -92,7 +92,9 @@ public:
     // Reads a visible row other than the current one without moving and without events:
     // for the duration of `visit`, the field accessors read row `rec_no` (1-based, in the
     // current order) with its calculated fields computed. Returns false when there is no
-    // such row. Used by grids.
+    // such row. Used by grids. Only stored rows are visited: a row being inserted is not
+    // among them until posted (RecordCount and RecNo count the same rows). `visit` must
+    // not move the dataset or change its state.
     bool ReadRowAt(int rec_no, const std::function<void()>& visit);
 
     // Re-reads the current row (and rebuilds a filtered view): leave-edit step,
@@ -114,8 +116,9 @@ public:
     bool Filtered() const { return filtered_; }
     void SetFiltered(bool filtered);
 
-    // Writes the dataset's state into the data sources' links that take pending control
-    // input (UpdateData); Post does this itself.
+    // Asks the links to take pending control input into the row (UpdateData). Post and
+    // the leave-edit step do this themselves. EDatabaseError "Dataset not in edit or
+    // insert mode" (prefixed) outside the writing states.
     void UpdateRecord();
 
     // Locate: options.
