@@ -231,6 +231,11 @@ void DbDateTimePicker::ShowText() {
 }
 
 void DbDateTimePicker::Apply(double value, bool write_field, bool keep_text) {
+    if (write_field && link_.Field() != nullptr && !link_.WriteAllowed()) {
+        // A bound row that cannot be written keeps its value; show it again.
+        ShowText();
+        return;
+    }
     const bool changed = !has_value_ || !platform::SameMillisecond(value_, value);
     value_ = value;
     has_value_ = true;

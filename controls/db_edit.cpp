@@ -54,7 +54,12 @@ void DbEdit::WriteField(const QString& text) {
         return;
     }
     tapir::engine::TField* field = link_.Field();
-    if (field == nullptr || !link_.WriteAllowed()) {
+    if (field == nullptr) {
+        return;
+    }
+    if (!link_.WriteAllowed()) {
+        // The row cannot take the text: show the row again rather than a value it lacks.
+        ShowField();
         return;
     }
     const std::string value = text.toStdString();

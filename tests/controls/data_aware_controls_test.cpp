@@ -48,6 +48,7 @@ TEST_F(DbEditTest, TypingWritesTheFieldOnlyWhileEditing) {
     edit.selectAll();
     QTest::keyClicks(&edit, "zz");
     EXPECT_EQ(Field("Name").AsString(), "alpha") << "browse state: the row is not written";
+    EXPECT_EQ(edit.text(), QStringLiteral("alpha"));
 
     table_.Edit();
     EXPECT_EQ(edit.text(), QStringLiteral("alpha"));
@@ -146,6 +147,20 @@ TEST_F(DbDateTimePickerTest, ArrowKeysStepFiveMinutes) {
     QTest::keyClick(picker.LineEdit(), Qt::Key_Down);
     EXPECT_TRUE(SameMillisecond(Field("When").AsDateTime(), IncMinute(when_, 5)));
     EXPECT_EQ(picker.Text(), QStringLiteral("Mon 07-12-26  20:35"));
+}
+
+TEST_F(DbDateTimePickerTest, RowInBrowseStateKeepsItsValue) {
+    AddRow("a", when_, "", 0);
+    DbDateTimePicker picker;
+    picker.Bind(&source_, "When");
+    picker.show();
+    QSignalSpy changes(&picker, &DbDateTimePicker::Change);
+    QTest::keyClick(picker.LineEdit(), Qt::Key_Up);
+    picker.SetValue(IncMinute(when_, 60));
+    EXPECT_TRUE(SameMillisecond(Field("When").AsDateTime(), when_));
+    EXPECT_TRUE(SameMillisecond(picker.Value(), when_));
+    EXPECT_EQ(picker.Text(), QStringLiteral("Mon 07-12-26  20:30"));
+    EXPECT_EQ(changes.count(), 0);
 }
 
 TEST_F(DbDateTimePickerTest, KeyDownHandlerCanTakeAKey) {
