@@ -220,8 +220,12 @@ void TSQLMemDataSet::CheckInactive() const {
     }
 }
 
+bool TSQLMemDataSet::GetCanModify() const {
+    return !read_only_ && !(cursor_ && cursor_->ReadOnly());
+}
+
 void TSQLMemDataSet::CheckCanModify() const {
-    if (read_only_ || (cursor_ && cursor_->ReadOnly())) {
+    if (!GetCanModify()) {
         ComponentError("Cannot modify a read-only dataset");
     }
 }
@@ -311,11 +315,26 @@ void TSQLMemDataSet::SetActive(bool active) {
 }
 
 void TSQLMemDataSet::OpenCursor() {
-    if (!cursor_) {
-        ComponentError("Cannot perform this operation on a closed dataset");
-    }
+    CreateHandle();
+    InternalOpen();
+}
+
+void TSQLMemDataSet::CreateHandle() {
+    // A bare dataset has no table to open; TSQLMemTable creates its cursor here.
+    ComponentError("Missing TableName property");
+}
+
+void TSQLMemDataSet::DestroyHandle() { cursor_.reset(); }
+
+void TSQLMemDataSet::InternalOpen() {
+    PrepareCursor();
     BindFields();
     ApplyFilter();
+}
+
+void TSQLMemDataSet::InternalClose() {
+    FreeOpenFields();
+    range_values_.reset();
 }
 
 void TSQLMemDataSet::ApplyFilter() {
@@ -354,11 +373,13 @@ void TSQLMemDataSet::SetFiltered(bool filtered) {
     First();
 }
 
+void TSQLMemDataSet::InternalRefresh() { ApplyFilter(); }
+
 void TSQLMemDataSet::Refresh() {
     CheckActive();
     CheckBrowseMode();
     FireEvent(BeforeRefresh);
-    ApplyFilter();
+    InternalRefresh();
     Resync();
     FireEvent(AfterRefresh);
 }
@@ -380,36 +401,40 @@ bool TSQLMemDataSet::BookmarkValid(const TSQLMemRecordID& bookmark) {
     return valid;
 }
 
+bool TSQLMemDataSet::InternalGotoBookmark(const TSQLMemRecordID& bookmark) {
+    return bookmark.PageNo >= 0 && cursor_->GotoRecordID(bookmark);
+}
+
 void TSQLMemDataSet::GotoBookmark(const TSQLMemRecordID& bookmark) {
     CheckActive();
     CheckBrowseMode();
     FireEvent(BeforeScroll);
-    if (bookmark.PageNo < 0 || !cursor_->GotoRecordID(bookmark)) {
+    if (!InternalGotoBookmark(bookmark)) {
         ComponentError("Record not found");
     }
     Resync();
     FireEvent(AfterScroll);
 }
 
-void TSQLMemDataSet::CloseCursor() { cursor_.reset(); }
+void TSQLMemDataSet::CloseCursor() {
+    InternalClose();
+    DestroyHandle();
+}
 
 void TSQLMemDataSet::DoOpen() {
     FireEvent(BeforeOpen);
     try {
         OpenCursor();
         InitRowBuffer(current_);
-        cursor_->First();
+        InternalFirst();
         RowBuffer row;
         InitRowBuffer(row);
-        has_row_ = ReadRow(static_cast<int>(grmNext), row);
+        has_row_ = GetRecord(row, static_cast<int>(grmNext));
         if (has_row_) {
             current_ = std::move(row);
         }
     } catch (...) {
         CloseCursor();
-        cursor_.reset();
-        FreeOpenFields();
-        range_values_.reset();
         has_row_ = false;
         state_ = dsInactive;
         throw;
@@ -425,9 +450,6 @@ void TSQLMemDataSet::DoClose() {
     FireEvent(BeforeClose);
     SetState(dsInactive);
     CloseCursor();
-    cursor_.reset();
-    FreeOpenFields();
-    range_values_.reset();
     has_row_ = false;
     eof_ = bof_ = true;
     modified_ = false;
@@ -439,9 +461,7 @@ void TSQLMemDataSet::CloseQuietly() {
         return;
     }
     SetState(dsInactive);
-    cursor_.reset();
-    FreeOpenFields();
-    range_values_.reset();
+    CloseCursor();
     has_row_ = false;
     eof_ = bof_ = true;
 }
@@ -646,7 +666,22 @@ void TSQLMemDataSet::ClearCalcFields(RowBuffer& row) const {
     row.calc.assign(static_cast<size_t>(calc_field_count_), std::monostate{});
 }
 
-bool TSQLMemDataSet::ReadRow(int mode, RowBuffer& row) {
+void TSQLMemDataSet::InternalInitRecord(RowBuffer& row) {
+    InitRowBuffer(row);
+    cursor_->InitNewRecord(row.bytes.data());
+}
+
+void TSQLMemDataSet::InitRecord(RowBuffer& row) {
+    InternalInitRecord(row);
+    ClearCalcFields(row);
+    SetBookmarkFlag(row.bytes.data(), cursor_->DataSize(), bfInserted);
+}
+
+void TSQLMemDataSet::InternalFirst() { cursor_->First(); }
+
+void TSQLMemDataSet::InternalLast() { cursor_->Last(); }
+
+bool TSQLMemDataSet::GetRecord(RowBuffer& row, int mode) {
     const TSQLMemGetRecordResult result =
         cursor_->GetRecord(static_cast<TSQLMemGetRecordMode>(mode), row.bytes.data());
     if (result != grrOK) {
@@ -669,16 +704,16 @@ void TSQLMemDataSet::CalculateFields(RowBuffer& row) {
 void TSQLMemDataSet::Resync() {
     RowBuffer row;
     InitRowBuffer(row);
-    has_row_ = ReadRow(static_cast<int>(grmCurrent), row);
+    has_row_ = GetRecord(row, static_cast<int>(grmCurrent));
     if (!has_row_) {
-        has_row_ = ReadRow(static_cast<int>(grmNext), row);
+        has_row_ = GetRecord(row, static_cast<int>(grmNext));
     }
     if (!has_row_) {
-        has_row_ = ReadRow(static_cast<int>(grmPrior), row);
+        has_row_ = GetRecord(row, static_cast<int>(grmPrior));
     }
     if (!has_row_) {
         cursor_->First();
-        has_row_ = ReadRow(static_cast<int>(grmNext), row);
+        has_row_ = GetRecord(row, static_cast<int>(grmNext));
     }
     if (has_row_) {
         current_ = std::move(row);
@@ -760,18 +795,18 @@ void TSQLMemDataSet::BeginInsertAppend(bool append) {
     FireEvent(BeforeScroll);
     const TSQLMemCursor::Position position = cursor_->SavePosition();
     RowBuffer fresh;
-    InitRowBuffer(fresh);
     try {
         if (append) {
             // A cancelled append comes back to the last row.
-            cursor_->Last();
+            InternalLast();
             RowBuffer last;
             InitRowBuffer(last);
             if (cursor_->GetRecord(grmPrior, last.bytes.data()) != grrOK) {
-                cursor_->First();
+                InternalFirst();
             }
         }
-        cursor_->InitNewRecord(fresh.bytes.data());
+        InitRecord(fresh);
+        InternalInsert();
     } catch (...) {
         // No new row (a sequence ran out): stay on the row shown.
         cursor_->RestorePosition(position);
@@ -799,6 +834,62 @@ void TSQLMemDataSet::BeginInsertAppend(bool append) {
 
 void TSQLMemDataSet::DoOnNewRecord() { FireEvent(OnNewRecord); }
 
+void TSQLMemDataSet::InternalInsert() {}
+
+void TSQLMemDataSet::InternalEdit() {
+    // Take the stored values again: another component may have changed the row.
+    RowBuffer row;
+    InitRowBuffer(row);
+    if (cursor_->GetRecord(grmCurrent, row.bytes.data()) == grrOK) {
+        row.calc = current_.calc;
+        current_ = std::move(row);
+    }
+    old_ = current_;
+}
+
+void TSQLMemDataSet::InternalCancel() {
+    if (state_ == dsEdit && !old_.bytes.empty()) {
+        current_ = old_;
+    }
+}
+
+void TSQLMemDataSet::InternalPost() {
+    if (!cursor_) {
+        throw ESQLMemException(10029, "Dataset is not opened");
+    }
+    if (state_ != dsEdit && state_ != dsInsert) {
+        throw ESQLMemException(10030, "Dataset is not in insert or edit mode");
+    }
+    if (!GetCanModify()) {
+        throw ESQLMemException(10032, "Dataset is in read only mode");
+    }
+    TSQLMemCursor::PostResult result;
+    if (state_ == dsInsert) {
+        result = cursor_->InsertRecord(current_.bytes.data());
+        if (!result.Ok() && result.message.empty()) {
+            result.message = "Error adding record";
+        }
+    } else {
+        result = cursor_->UpdateRecord(old_.bytes.data(), current_.bytes.data());
+        if (!result.Ok() && result.message.empty()) {
+            result.message = "Error updating record";
+        }
+    }
+    if (!result.Ok()) {
+        throw EDatabaseError(result.message);
+    }
+}
+
+void TSQLMemDataSet::InternalDelete() {
+    if (!GetCanModify()) {
+        throw ESQLMemException(10032, "Dataset is in read only mode");
+    }
+    const TSQLMemCursor::PostResult result = cursor_->DeleteRecord(current_.bytes.data());
+    if (!result.Ok()) {
+        throw EDatabaseError(result.message.empty() ? "Error deleting record" : result.message);
+    }
+}
+
 void TSQLMemDataSet::Edit() {
     CheckActive();
     if (state_ == dsEdit || state_ == dsInsert) {
@@ -811,18 +902,7 @@ void TSQLMemDataSet::Edit() {
     CheckBrowseMode();
     CheckCanModify();
     FireEvent(BeforeEdit);
-    const bool done = CheckOperation(
-        [this] {
-            // Take the stored values again: another component may have changed the row.
-            RowBuffer row;
-            InitRowBuffer(row);
-            if (cursor_->GetRecord(grmCurrent, row.bytes.data()) == grrOK) {
-                row.calc = current_.calc;
-                current_ = std::move(row);
-            }
-            old_ = current_;
-        },
-        OnEditError);
+    const bool done = CheckOperation([this] { InternalEdit(); }, OnEditError);
     if (!done) {
         return;
     }
@@ -844,34 +924,7 @@ void TSQLMemDataSet::Post() {
     }
     NotifyDataSources(TDataEvent::CheckBrowseMode);
     FireEvent(BeforePost);
-    const bool done = CheckOperation(
-        [this] {
-            if (!cursor_) {
-                throw ESQLMemException(10029, "Dataset is not opened");
-            }
-            if (state_ != dsEdit && state_ != dsInsert) {
-                throw ESQLMemException(10030, "Dataset is not in insert or edit mode");
-            }
-            if (read_only_ || cursor_->ReadOnly()) {
-                throw ESQLMemException(10032, "Dataset is in read only mode");
-            }
-            TSQLMemCursor::PostResult result;
-            if (state_ == dsInsert) {
-                result = cursor_->InsertRecord(current_.bytes.data());
-                if (!result.Ok() && result.message.empty()) {
-                    result.message = "Error adding record";
-                }
-            } else {
-                result = cursor_->UpdateRecord(old_.bytes.data(), current_.bytes.data());
-                if (!result.Ok() && result.message.empty()) {
-                    result.message = "Error updating record";
-                }
-            }
-            if (!result.Ok()) {
-                throw EDatabaseError(result.message);
-            }
-        },
-        OnPostError);
+    const bool done = CheckOperation([this] { InternalPost(); }, OnPostError);
     if (!done) {
         return;
     }
@@ -894,9 +947,8 @@ void TSQLMemDataSet::Cancel() {
     const bool was_insert = state_ == dsInsert;
     if (was_insert) {
         FireEvent(BeforeScroll);
-    } else if (!old_.bytes.empty()) {
-        current_ = old_;
     }
+    InternalCancel();
     SetState(dsBrowse);
     Resync();
     FireEvent(AfterCancel);
@@ -917,18 +969,7 @@ void TSQLMemDataSet::Delete() {
     NotifyDataSources(TDataEvent::CheckBrowseMode);
     FireEvent(BeforeDelete);
     FireEvent(BeforeScroll);
-    const bool done = CheckOperation(
-        [this] {
-            if (read_only_ || cursor_->ReadOnly()) {
-                throw ESQLMemException(10032, "Dataset is in read only mode");
-            }
-            TSQLMemCursor::PostResult result = cursor_->DeleteRecord(current_.bytes.data());
-            if (!result.Ok()) {
-                throw EDatabaseError(result.message.empty() ? "Error deleting record"
-                                                            : result.message);
-            }
-        },
-        OnDeleteError);
+    const bool done = CheckOperation([this] { InternalDelete(); }, OnDeleteError);
     if (!done) {
         return;
     }
@@ -944,10 +985,10 @@ void TSQLMemDataSet::First() {
     CheckActive();
     CheckBrowseMode();
     FireEvent(BeforeScroll);
-    cursor_->First();
+    InternalFirst();
     RowBuffer row;
     InitRowBuffer(row);
-    has_row_ = ReadRow(static_cast<int>(grmNext), row);
+    has_row_ = GetRecord(row, static_cast<int>(grmNext));
     if (has_row_) {
         current_ = std::move(row);
     } else {
@@ -963,10 +1004,10 @@ void TSQLMemDataSet::Last() {
     CheckActive();
     CheckBrowseMode();
     FireEvent(BeforeScroll);
-    cursor_->Last();
+    InternalLast();
     RowBuffer row;
     InitRowBuffer(row);
-    has_row_ = ReadRow(static_cast<int>(grmPrior), row);
+    has_row_ = GetRecord(row, static_cast<int>(grmPrior));
     if (has_row_) {
         current_ = std::move(row);
     } else {
@@ -999,7 +1040,7 @@ int TSQLMemDataSet::MoveBy(int distance) {
             const TSQLMemCursor::Position position = cursor_->SavePosition();
             RowBuffer row;
             InitRowBuffer(row);
-            if (ReadRow(static_cast<int>(step > 0 ? grmNext : grmPrior), row)) {
+            if (GetRecord(row, static_cast<int>(step > 0 ? grmNext : grmPrior))) {
                 current_ = std::move(row);
                 moved += step;
                 distance -= step;
@@ -1026,19 +1067,25 @@ bool TSQLMemDataSet::IsEmpty() const { return !Active() || !has_row_; }
 
 bool TSQLMemDataSet::Modified() const { return modified_; }
 
+int TSQLMemDataSet::GetRecordCount() const { return static_cast<int>(cursor_->RecordCount()); }
+
 int TSQLMemDataSet::RecordCount() const {
-    if (!Active() || !cursor_) {
+    if (!Active() || !IsCursorOpen()) {
         return 0;
     }
-    return static_cast<int>(cursor_->RecordCount());
+    return GetRecordCount();
+}
+
+int TSQLMemDataSet::GetRecNo() const {
+    const int64_t rec_no = cursor_->RecNo();
+    return rec_no < 0 ? 0 : static_cast<int>(rec_no);
 }
 
 int TSQLMemDataSet::RecNo() const {
-    if (!Active() || !cursor_ || state_ == dsInsert || !has_row_) {
+    if (!Active() || !IsCursorOpen() || state_ == dsInsert || !has_row_) {
         return 0;
     }
-    const int64_t rec_no = cursor_->RecNo();
-    return rec_no < 0 ? 0 : static_cast<int>(rec_no);
+    return GetRecNo();
 }
 
 void TSQLMemDataSet::SetRecNo(int rec_no) {

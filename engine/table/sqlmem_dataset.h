@@ -161,13 +161,52 @@ protected:
         std::vector<FieldValue> calc;
     };
 
-    // Opens the engine cursor (cursor_), builds and binds the fields, selects the index
-    // and applies a range. Throws on failure; the caller releases what was opened.
+    // Hooks of the dataset layer over the engine cursor, in the order the layer declares
+    // them; the operations above call them at fixed points of their order of events.
+    virtual void ClearCalcFields(RowBuffer& row) const;
+    // Opens the cursor: CreateHandle, then InternalOpen. Throws on failure; the caller
+    // releases what was opened.
     virtual void OpenCursor();
-    // Releases the cursor; field objects created at open are freed by the caller.
+    // Releases the field objects made at open (InternalClose) and the cursor
+    // (DestroyHandle).
     virtual void CloseCursor();
+    virtual bool GetCanModify() const;
+    virtual int GetRecordCount() const;
+    virtual int GetRecNo() const;
+    // A new row: InternalInitRecord, calculated fields cleared, bookmark flag "inserted".
+    virtual void InitRecord(RowBuffer& row);
+    // Restores the values the row had when Edit began (nothing to undo for an insert).
+    virtual void InternalCancel();
+    // Takes the row's stored values again and keeps them as the old values.
+    virtual void InternalEdit();
+    virtual void InternalInsert();
+    virtual void InternalRefresh();
+    // Removes the current row; EDatabaseError with the engine's text when refused.
+    virtual void InternalDelete();
+    virtual void InternalFirst();
+    virtual bool InternalGotoBookmark(const TSQLMemRecordID& bookmark);
+    // Every field null, then defaults and autoinc numbers (ESQLMemException 30009 when a
+    // sequence runs out).
+    virtual void InternalInitRecord(RowBuffer& row);
+    virtual void InternalLast();
+    // Stores the row being inserted or edited after the engine's checks; EDatabaseError
+    // with the engine's complete text (unprefixed) when refused.
+    virtual void InternalPost();
+    // Reads the current, next or previous visible row into `row` and computes its
+    // calculated fields; false at either end or when the row is gone.
+    virtual bool GetRecord(RowBuffer& row, int mode);
+    virtual void InternalClose();
+    // Prepares the cursor (PrepareCursor), builds and binds the fields, applies the
+    // filter.
+    virtual void InternalOpen();
+    virtual bool IsCursorOpen() const { return cursor_ != nullptr; }
     // Fills a new row after the autoinc numbers: the base runs OnNewRecord.
     virtual void DoOnNewRecord();
+    // Own operations: create and release the engine cursor, and prepare it (index and
+    // range) before the fields are bound.
+    virtual void CreateHandle();
+    virtual void DestroyHandle();
+    virtual void PrepareCursor() {}
     // Releases everything without events (destruction).
     void CloseQuietly();
     // The active row's bytes (the new row while inserting).
@@ -214,14 +253,13 @@ private:
     // Runs a storing step, consulting an error handler: true when done, false when the
     // handler chose to abort silently.
     bool CheckOperation(const std::function<void()>& operation, const TDataSetErrorEvent& handler);
-    void CheckCanModify() const;
+    void CheckCanModify() const;  // "Cannot modify a read-only dataset"
     void DoOpen();
     void DoClose();
     void BeginInsertAppend(bool append);
+    // Sizes a buffer for the cursor and makes every field null.
     void InitRowBuffer(RowBuffer& row) const;
-    bool ReadRow(int mode, RowBuffer& row);  // mode: TSQLMemGetRecordMode
     void CalculateFields(RowBuffer& row);
-    void ClearCalcFields(RowBuffer& row) const;
     bool HasCalcFields() const { return calc_field_count_ > 0; }
     void AddDataSource(TDataSource* source);
     void RemoveDataSource(TDataSource* source);

@@ -238,7 +238,7 @@ void TSQLMemTable::DeleteTable() {
 
 // --- Opening --------------------------------------------------------------------------------
 
-void TSQLMemTable::OpenCursor() {
+void TSQLMemTable::CreateHandle() {
     if (table_name_.empty()) {
         ComponentError("Missing TableName property");
     }
@@ -248,15 +248,20 @@ void TSQLMemTable::OpenCursor() {
     params.read_only = ReadOnly();
     params.exclusive = exclusive_;
     cursor_ = std::make_unique<TSQLMemCursor>(params);
+    InitFieldDefs();
+    UpdateIndexDefs();
+}
 
-    // From here on the stored definitions describe the table.
-    const TableDefinition stored = cursor_->StoredDefinition();
+void TSQLMemTable::InitFieldDefs() {
     field_defs_.clear();
-    for (const TableFieldSpec& spec : stored.fields) {
+    for (const TableFieldSpec& spec : cursor_->StoredDefinition().fields) {
         field_defs_.push_back(TFieldDef{spec.name, spec.data_type, spec.size, spec.required});
     }
+}
+
+void TSQLMemTable::UpdateIndexDefs() {
     index_defs_.clear();
-    for (const TableIndexSpec& spec : stored.indexes) {
+    for (const TableIndexSpec& spec : cursor_->StoredDefinition().indexes) {
         TIndexOptions options = 0;
         if (spec.primary) {
             options |= static_cast<unsigned>(ixPrimary);
@@ -273,15 +278,16 @@ void TSQLMemTable::OpenCursor() {
         index_defs_.push_back(
             TIndexDef{spec.name, spec.fields, options, spec.desc_fields, spec.case_ins_fields});
     }
+}
 
+void TSQLMemTable::DestroyHandle() { cursor_.reset(); }
+
+void TSQLMemTable::PrepareCursor() {
     SelectIndex();
-    TSQLMemDataSet::OpenCursor();
     if (MasterLinkActive()) {
         SetRangeValues(MasterValues());
     }
 }
-
-void TSQLMemTable::CloseCursor() { cursor_.reset(); }
 
 void TSQLMemTable::SelectIndex() {
     if (!index_name_.empty()) {

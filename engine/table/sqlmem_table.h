@@ -86,8 +86,13 @@ public:
     TDataSource* GetDataSource() const override;
 
 protected:
-    void OpenCursor() override;
-    void CloseCursor() override;
+    // Resolves or creates the table and opens the cursor on it; FieldDefs and IndexDefs
+    // then describe the table as stored.
+    void CreateHandle() override;
+    void DestroyHandle() override;
+    // Selects the index and applies the master range.
+    void PrepareCursor() override;
+    // Copies the master's link values into the new row, then OnNewRecord.
     void DoOnNewRecord() override;
 
 private:
@@ -97,6 +102,9 @@ private:
     // The definition a new table is created from: FieldDefs plus declared data fields
     // missing from them, IndexDefs.
     TableDefinition BuildDefinition() const;
+    // FieldDefs and IndexDefs from the stored definitions of the open cursor.
+    void InitFieldDefs();
+    void UpdateIndexDefs();
     // Picks the index for IndexName / IndexFieldNames on the open cursor.
     void SelectIndex();
     // Leave-edit step, then the range for the master's current values (or none when the
