@@ -490,9 +490,12 @@ TField& TSQLMemDataSet::DeclareField(const std::string& name, TFieldType type, i
 }
 
 TField* TSQLMemDataSet::FindField(std::string_view name) const {
-    const std::string wanted = Lower(name);
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     for (TField* field : fields_) {
-        if (Lower(field->FieldName()) == wanted) {
+        const std::string& candidate = field->FieldName();
+        if (candidate.size() == name.size() &&
+            std::equal(candidate.begin(), candidate.end(), name.begin(),
+                       [&](char a, char b) { return lower(a) == lower(b); })) {
             return field;
         }
     }

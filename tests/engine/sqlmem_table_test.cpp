@@ -661,6 +661,15 @@ TEST_F(SQLMemTableTest, FieldAccessorsConvertAndValidate) {
     EXPECT_TRUE(name.IsNull());
     name.SetAsString(std::string("ab\0cd", 5));
     EXPECT_EQ(name.AsString(), "ab");
+    // Widths count bytes; a cut never splits a character.
+    std::string accented;
+    for (int i = 0; i < 11; ++i) {
+        accented += "\xC3\xA9";
+    }
+    name.SetAsString(accented);
+    EXPECT_EQ(name.AsString(), accented.substr(0, 20));
+    name.SetAsString("a" + accented);
+    EXPECT_EQ(name.AsString(), "a" + accented.substr(0, 18));
 
     mask.SetAsString("");
     EXPECT_TRUE(mask.IsNull());
