@@ -51,6 +51,7 @@ constexpr int kClientWidth = 871;
 constexpr int kClientHeight = 497;
 constexpr int kOuterWidth = 886;
 constexpr int kFrameWidth = kOuterWidth - kClientWidth;
+constexpr int kFontPointSize = 8;
 constexpr int kButtonWidth = 105;
 constexpr int kButtonHeight = 25;
 constexpr int kDebugLogHeight = 300;
@@ -282,6 +283,9 @@ void TForm1::BuildActions() {
 void TForm1::BuildControls() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    QFont window_font(QStringLiteral("Sans Serif"), kFontPointSize);
+    window_font.setStyleHint(QFont::SansSerif);
+    setFont(window_font);
 
     auto* menu = menuBar()->addMenu(QStringLiteral("Main menu"));
     menuBar()->setObjectName(QStringLiteral("MainMenu1"));

@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QString>
+#include <algorithm>
 #include <utility>
 
 #include "engine/table/field.h"
@@ -235,6 +236,8 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
     verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("\u25B6")) +
                                     10);
     horizontalHeader()->setHighlightSections(false);
+    // Narrow check-box columns keep their counted width.
+    horizontalHeader()->setMinimumSectionSize(4);
     horizontalHeader()->setSectionsClickable(false);
 
     connect(&model_, &TDBGridModel::CurrentRowChanged, this, &TDBGrid::FollowDataSet);
@@ -250,11 +253,22 @@ void TDBGrid::SetColumns(std::vector<TDBGridColumn> columns) {
 }
 
 void TDBGrid::ApplyColumnWidths() {
-    // A character is as wide as a digit: dates and times must fit their counted width.
-    const int char_width = QFontMetrics(font()).horizontalAdvance(QLatin1Char('0'));
+    // A column of n characters is n average characters wide, widened for the rows it
+    // shows up to n digits, so that dates and times fit their counted width.
+    const QFontMetrics metrics(font());
+    const int average = metrics.averageCharWidth();
+    const int digit = metrics.horizontalAdvance(QLatin1Char('0'));
+    constexpr int kPadding = 6;
     const auto& columns = model_.Columns();
     for (size_t i = 0; i < columns.size(); ++i) {
-        setColumnWidth(static_cast<int>(i), columns[i].Width * char_width + 4);
+        const int column = static_cast<int>(i);
+        const int narrow = columns[i].Width * average + kPadding;
+        const int wide = columns[i].Width * std::max(average, digit) + kPadding;
+        int width = narrow;
+        if (!columns[i].CheckBox && model_.rowCount() > 0) {
+            width = std::clamp(sizeHintForColumn(column), narrow, wide);
+        }
+        setColumnWidth(column, width);
     }
 }
 

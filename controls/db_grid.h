@@ -86,7 +86,7 @@ private:
 };
 
 // The grid control: a QTableView over a TDBGridModel, read-only, whole rows selected,
-// column widths in digit widths of the view's font.
+// column widths counted in characters of the view's font.
 class TDBGrid : public QTableView {
     Q_OBJECT
 

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -138,11 +139,17 @@ TEST_F(DBGridTest, TitlesFallBackToTheFieldsDisplayLabel) {
 }
 
 TEST_F(DBGridTest, ColumnWidthsCountCharacters) {
+    AddRow(1, "0000000000000000000", false);
     TDBGrid& grid = MakeGrid(kColumns);
-    const int char_width = QFontMetrics(grid.font()).horizontalAdvance(QLatin1Char('0'));
+    const QFontMetrics metrics(grid.font());
+    const int average = metrics.averageCharWidth();
+    const int digit = std::max(average, metrics.horizontalAdvance(QLatin1Char('0')));
+    // Between the average-character and the digit measure of its count.
+    EXPECT_GE(grid.columnWidth(0), 20 * average);
+    EXPECT_LE(grid.columnWidth(0), 20 * digit + 6);
+    // Widened for a text of digits it holds.
+    EXPECT_GE(grid.columnWidth(0), metrics.horizontalAdvance(QString(19, QLatin1Char('0'))));
     EXPECT_GT(grid.columnWidth(0), grid.columnWidth(3));
-    EXPECT_GE(grid.columnWidth(0), 20 * char_width);
-    EXPECT_LT(grid.columnWidth(0), 21 * char_width + 8);
     EXPECT_EQ(grid.columnWidth(1), grid.columnWidth(2));
 }
 
