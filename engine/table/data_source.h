@@ -18,15 +18,15 @@ class TSQLMemDataSet;
 // What a dataset tells its data sources. Each reaches every link of every data source of
 // the dataset; see TDataLink for the notification each one becomes.
 enum class TDataEvent : int {
-    FieldChange = 0,   // a field of the active row was set      -> RecordChanged(field)
-    RecordChange,      // the whole row changed (Edit)           -> RecordChanged(nullptr)
-    DataSetChange,     // rows added/removed/re-read             -> DataSetChanged()
-    DataSetScroll,     // the current row moved by Next/Prior    -> DataSetScrolled()
-    LayoutChange,      // fields changed                         -> LayoutChanged()
-    UpdateRecord,      // take pending control input             -> UpdateData()
-    UpdateState,       // the state changed                      -> ActiveChanged(),
-                       //   EditingChanged() when those changed, then StateChanged()
-    CheckBrowseMode,   // about to leave edit mode or move       -> CheckBrowseMode()
+    FieldChange = 0,  // a field of the active row was set      -> RecordChanged(field)
+    RecordChange,     // the whole row changed (Edit)           -> RecordChanged(nullptr)
+    DataSetChange,    // rows added/removed/re-read             -> DataSetChanged()
+    DataSetScroll,    // the current row moved by Next/Prior    -> DataSetScrolled()
+    LayoutChange,     // fields changed                         -> LayoutChanged()
+    UpdateRecord,     // take pending control input             -> UpdateData()
+    UpdateState,      // the state changed                      -> ActiveChanged(),
+                      //   EditingChanged() when those changed, then StateChanged()
+    CheckBrowseMode,  // about to leave edit mode or move       -> CheckBrowseMode()
 };
 
 // Observer of one data source. Controls and master-detail links derive from it.
@@ -52,15 +52,15 @@ public:
     bool Active() const;
 
     // Notifications, all on the thread that runs the dataset operation.
-    virtual void ActiveChanged() {}               // opened or closed
-    virtual void EditingChanged() {}              // entered or left edit/insert state
-    virtual void StateChanged() {}                // any state change relayed
+    virtual void ActiveChanged() {}                   // opened or closed
+    virtual void EditingChanged() {}                  // entered or left edit/insert state
+    virtual void StateChanged() {}                    // any state change relayed
     virtual void RecordChanged(TField* /*field*/) {}  // a field (or the whole row: nullptr)
-    virtual void DataSetChanged() {}              // rows added/removed/re-read
-    virtual void DataSetScrolled() {}             // the current row moved
-    virtual void LayoutChanged() {}               // fields or display properties changed
-    virtual void UpdateData() {}                  // take pending control input into the row
-    virtual void CheckBrowseMode() {}             // the dataset is about to leave edit mode
+    virtual void DataSetChanged() {}                  // rows added/removed/re-read
+    virtual void DataSetScrolled() {}                 // the current row moved
+    virtual void LayoutChanged() {}                   // fields or display properties changed
+    virtual void UpdateData() {}                      // take pending control input into the row
+    virtual void CheckBrowseMode() {}                 // the dataset is about to leave edit mode
 
     // True while the observed dataset is in edit or insert state.
     bool Editing() const { return editing_; }

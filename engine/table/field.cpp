@@ -147,9 +147,9 @@ std::optional<double> ParseDateTime(const std::string& text) {
     std::string rest = text.substr(static_cast<size_t>(consumed));
     if (!rest.empty()) {
         int tail = 0;
-        const bool with_seconds = std::sscanf(rest.c_str(), " %2d:%2d:%2d%n", &hour, &minute,
-                                              &second, &tail) == 3 &&
-                                  static_cast<size_t>(tail) == rest.size();
+        const bool with_seconds =
+            std::sscanf(rest.c_str(), " %2d:%2d:%2d%n", &hour, &minute, &second, &tail) == 3 &&
+            static_cast<size_t>(tail) == rest.size();
         if (!with_seconds) {
             second = 0;
             tail = 0;
@@ -199,8 +199,8 @@ void TField::AccessError(const char* type_name) const {
 }
 
 void TField::InvalidInteger(const std::string& text) const {
-    throw EDatabaseError("'" + text + "' is not a valid integer value for field '" +
-                         field_name_ + "'");
+    throw EDatabaseError("'" + text + "' is not a valid integer value for field '" + field_name_ +
+                         "'");
 }
 
 void TField::RangeError(double value, double min, double max) const {

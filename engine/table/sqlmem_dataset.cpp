@@ -50,8 +50,7 @@ bool IsDateTimeColumn(TSQLMemBaseFieldType type) {
 }
 
 bool IsFloatColumn(TSQLMemBaseFieldType type) {
-    return type == bftSingle || type == bftDouble || type == bftExtended ||
-           type == bftCurrency;
+    return type == bftSingle || type == bftDouble || type == bftExtended || type == bftCurrency;
 }
 
 std::string ValueToText(const FieldValue& value) {
@@ -114,8 +113,8 @@ std::string Lower(std::string_view text) {
     return result;
 }
 
-std::unique_ptr<TField> MakeField(TSQLMemDataSet& dataset, const std::string& name,
-                                  TFieldType type, int size, TFieldKind kind) {
+std::unique_ptr<TField> MakeField(TSQLMemDataSet& dataset, const std::string& name, TFieldType type,
+                                  int size, TFieldKind kind) {
     switch (type) {
         case ftString:
         case ftFixedChar:
@@ -275,8 +274,7 @@ void TSQLMemDataSet::NotifyDataSources(TDataEvent event, TField* field) {
     }
     const std::vector<TDataSource*> sources = data_sources_;
     for (TDataSource* source : sources) {
-        if (std::find(data_sources_.begin(), data_sources_.end(), source) !=
-            data_sources_.end()) {
+        if (std::find(data_sources_.begin(), data_sources_.end(), source) != data_sources_.end()) {
             source->DataEvent(event, field);
         }
     }
@@ -520,8 +518,8 @@ void TSQLMemDataSet::BindFields() {
         const TableDefinition stored = cursor_->StoredDefinition();
         for (int32_t column = 0; column < defs.Count(); ++column) {
             const TSQLMemFieldDef& def = defs[column];
-            auto field = MakeField(*this, def.Name, AdvancedToFieldType(def.AdvancedType),
-                                   def.Size, fkData);
+            auto field =
+                MakeField(*this, def.Name, AdvancedToFieldType(def.AdvancedType), def.Size, fkData);
             field->created_at_open_ = true;
             if (static_cast<size_t>(column) < stored.fields.size()) {
                 field->SetRequired(stored.fields[column].required);
@@ -626,8 +624,8 @@ void TSQLMemDataSet::WriteFieldValue(TField& field, const FieldValue& value) {
     if (field.binding_ < 0 || !cursor_) {
         ComponentError("Cannot perform this operation on a closed dataset");
     }
-    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey &&
-        state_ != dsCalcFields && state_ != dsFilter) {
+    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey && state_ != dsCalcFields &&
+        state_ != dsFilter) {
         throw ESQLMemException(10007, kNotEditing);
     }
     RowBuffer& row = ActiveBuffer();
@@ -779,8 +777,8 @@ void TSQLMemDataSet::CheckBrowseMode() {
 }
 
 void TSQLMemDataSet::UpdateRecord() {
-    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey &&
-        state_ != dsCalcFields && state_ != dsFilter) {
+    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey && state_ != dsCalcFields &&
+        state_ != dsFilter) {
         ComponentError(kNotEditing);
     }
     NotifyDataSources(TDataEvent::UpdateRecord);
@@ -1131,8 +1129,8 @@ bool TSQLMemDataSet::ReadRowAt(int rec_no, const std::function<void()>& visit) {
     return true;
 }
 
-bool TSQLMemDataSet::Locate(const std::string& field_names,
-                            const std::vector<std::string>& values, LocateOptions options) {
+bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<std::string>& values,
+                            LocateOptions options) {
     CheckActive();
     CheckBrowseMode();
     std::vector<int> columns;

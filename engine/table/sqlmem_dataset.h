@@ -275,8 +275,8 @@ private:
     bool bof_ = true;
     bool has_row_ = false;  // the active buffer holds a row (stored or being inserted)
     RowBuffer current_;
-    RowBuffer old_;          // the row's values when Edit began
-    RowBuffer key_;          // range key being built in set-key state
+    RowBuffer old_;                       // the row's values when Edit began
+    RowBuffer key_;                       // range key being built in set-key state
     RowBuffer* read_override_ = nullptr;  // a row other than current_ (calc, ReadRowAt)
     std::vector<std::unique_ptr<TField>> owned_fields_;
     std::vector<TField*> fields_;

@@ -21,8 +21,7 @@ std::string RandomTableName() {
 
 // Whether `fields` begins with `prefix` (case ignored) followed by ";" or its end.
 bool FieldListStartsWith(const std::string& fields, const std::string& prefix) {
-    if (fields.size() < prefix.size() ||
-        !SameName(fields.substr(0, prefix.size()), prefix)) {
+    if (fields.size() < prefix.size() || !SameName(fields.substr(0, prefix.size()), prefix)) {
         return false;
     }
     return fields.size() == prefix.size() || fields[prefix.size()] == ';';

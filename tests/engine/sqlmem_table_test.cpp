@@ -42,8 +42,7 @@ protected:
         return values;
     }
 
-    static void AddTimer(TSQLMemTable& timers, const std::string& name, double begin,
-                         double end) {
+    static void AddTimer(TSQLMemTable& timers, const std::string& name, double begin, double end) {
         timers.Append();
         timers.FieldByName("Name").SetAsString(name);
         timers.FieldByName("Begin").SetAsDateTime(begin);
@@ -406,8 +405,9 @@ TEST_F(SQLMemTableTest, DuplicatePrimaryKeyFailsAndKeepsTheRowInInsertState) {
         bouquet.Post();
         FAIL() << "duplicate key posted";
     } catch (const EDatabaseError& error) {
-        EXPECT_STREQ(error.what(),
-                     "Primary Key constraint 'Id' violated. Duplicate found. - Native error: 30319");
+        EXPECT_STREQ(
+            error.what(),
+            "Primary Key constraint 'Id' violated. Duplicate found. - Native error: 30319");
         EXPECT_EQ(error.KindName(), "EDatabaseError");
     }
     EXPECT_EQ(bouquet.State(), dsInsert);
@@ -436,8 +436,7 @@ TEST_F(SQLMemTableTest, DatasetErrorsCarryTheComponentName) {
         {"unknown field", [&] { timers.FieldByName("Nope"); }, "Timers: Field 'Nope' not found"},
         {"empty while open", [&] { timers.EmptyTable(); },
          "Timers: Cannot perform this operation on an open dataset"},
-        {"no index",
-         [&] { timers.SetIndexFieldNames("Name"); },
+        {"no index", [&] { timers.SetIndexFieldNames("Name"); },
          "Timers: No index for fields 'Name'"},
         {"read only",
          [&] {
@@ -491,8 +490,8 @@ TEST_F(SQLMemTableTest, EditOnAnEmptyTableInserts) {
     RecordEvents(timers, log);
     timers.Edit();
     EXPECT_EQ(timers.State(), dsInsert);
-    EXPECT_EQ(log, (Events{"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert",
-                           "AfterScroll"}));
+    EXPECT_EQ(
+        log, (Events{"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert", "AfterScroll"}));
 }
 
 TEST_F(SQLMemTableTest, PostAndCancelWorkInsideAfterInsertAndAfterEdit) {
@@ -716,7 +715,8 @@ TEST_F(SQLMemTableTest, FieldAccessorsConvertAndValidate) {
     const struct {
         const char* text;
         double value;
-    } dates[] = {{"30-12-1899", 0.0}, {"01-01-1970 06:00", 25569.25},
+    } dates[] = {{"30-12-1899", 0.0},
+                 {"01-01-1970 06:00", 25569.25},
                  {"29-02-2024 18:30:00", 45351.0 + 0.7708333333333334}};
     for (const auto& date : dates) {
         SCOPED_TRACE(date.text);
@@ -737,8 +737,8 @@ TEST_F(SQLMemTableTest, ReadRowAtReadsOtherRowsWithoutMoving) {
     TSQLMemTable timers("Timers");
     DefineTimers(timers, "ReadRowAt");
     timers.OnCalcFields = [](TSQLMemDataSet& dataset) {
-        dataset.FieldByName("Repeated").SetAsBoolean(
-            dataset.FieldByName("RepeatedOrg").AsLargeint() != 0);
+        dataset.FieldByName("Repeated")
+            .SetAsBoolean(dataset.FieldByName("RepeatedOrg").AsLargeint() != 0);
     };
     timers.Open();
     AddTimer(timers, "b", 2, 3);
@@ -769,8 +769,7 @@ TEST_F(SQLMemTableTest, PostErrorHandlerCanAbortOrRetry) {
     bouquet.Open();
     AddBouquet(bouquet, "a");
     int calls = 0;
-    bouquet.OnPostError = [&](TSQLMemDataSet& dataset, const EDatabaseError&,
-                              TDataAction& action) {
+    bouquet.OnPostError = [&](TSQLMemDataSet& dataset, const EDatabaseError&, TDataAction& action) {
         ++calls;
         if (calls == 1) {
             action = daAbort;
@@ -1067,7 +1066,8 @@ TEST_F(SQLMemTableTest, SequenceOverflowLeavesTheTableWhereItWas) {
         FAIL();
     } catch (const ESQLMemException& error) {
         EXPECT_EQ(error.Code(), 30009);
-        EXPECT_STREQ(error.what(), "Sequence '$S_Autoinc$Limited$Id' overflow - Native error: 30009");
+        EXPECT_STREQ(error.what(),
+                     "Sequence '$S_Autoinc$Limited$Id' overflow - Native error: 30009");
     }
     EXPECT_EQ(limited.State(), dsBrowse);
     EXPECT_EQ(limited.FieldByName("Name").AsString(), "a");

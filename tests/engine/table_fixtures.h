@@ -64,11 +64,11 @@ inline void DefineZenders(TSQLMemTable& table, const std::string& table_name) {
 // Timers: declared stored fields and calculated booleans, order "Begin;End".
 inline void DefineTimers(TSQLMemTable& table, const std::string& table_name) {
     table.SetTableName(table_name);
-    table.FieldDefs() = {{"Zender", ftString, 20, false},     {"Begin", ftDateTime, 0, false},
-                         {"End", ftDateTime, 0, false},       {"Name", ftString, 40, false},
+    table.FieldDefs() = {{"Zender", ftString, 20, false},       {"Begin", ftDateTime, 0, false},
+                         {"End", ftDateTime, 0, false},         {"Name", ftString, 40, false},
                          {"RepeatedOrg", ftLargeint, 0, false}, {"Afterevent", ftString, 20, false},
-                         {"Justplay", ftLargeint, 0, false},  {"Serviceref", ftString, 40, false},
-                         {"Description", ftString, 40, false}, {"Eit", ftLargeint, 0, false},
+                         {"Justplay", ftLargeint, 0, false},    {"Serviceref", ftString, 40, false},
+                         {"Description", ftString, 40, false},  {"Eit", ftLargeint, 0, false},
                          {"Disabled", ftLargeint, 0, false}};
     table.IndexDefs() = {{"BeginEnd", "Begin;End", 0, "", ""}, {"testje", "Zender", 0, "", ""}};
     table.DeclareField("Zender", ftString, 20);
