@@ -88,5 +88,18 @@ TEST_F(TimerWriterTest, UncreatableFileIsReported) {
     }
 }
 
+TEST_F(TimerWriterTest, FailedWriteIsReportedNotTakenForSuccess) {
+    if (!std::filesystem::exists("/dev/full")) {
+        GTEST_SKIP() << "/dev/full is not available";
+    }
+    AppendTimer(EncodeDateTime(2027, 1, 15, 10, 0, 0), EncodeDateTime(2027, 1, 15, 11, 0, 0), "A");
+    try {
+        WriteTimersFile("/dev/full", tables_.Timers, conversion_, LogSink());
+        FAIL() << "no error";
+    } catch (const EWriteError& e) {
+        EXPECT_EQ(e.Message(), "Stream write error");
+    }
+}
+
 }  // namespace
 }  // namespace tapir::boxfiles
