@@ -68,24 +68,35 @@ class AfterInsertDetached {
 };
 
 void ReadBouquetFile(const std::string& path, int type, ServiceList& services, BoxTables& tables) {
-    const std::vector<std::string> lines = LoadLines(path);
+    const std::string text = ReadWholeFile(path);
     TSQLMemTable& bouquet = tables.Bouquet;
     TSQLMemTable& zenders = tables.Zenders;
-    for (const std::string& line : lines) {
-        bouquet.FieldByName("Type").SetAsInteger(type);
+    engine::TField& bouquet_type = bouquet.FieldByName("Type");
+    engine::TField& bouquet_name = bouquet.FieldByName("Bouquet");
+    engine::TField& bouquet_id = bouquet.FieldByName("Id");
+    engine::TField& zender_id = zenders.FieldByName("Id");
+    engine::TField& zender_service = zenders.FieldByName("Service");
+    engine::TField& zender_name = zenders.FieldByName("Zender");
+    bool type_set = false;
+    for (const std::string_view line : SplitLineViews(text)) {
+        // Every line of the file stamps the kind; nothing else writes it meanwhile, so
+        // once is the same as on every line.
+        if (!type_set) {
+            bouquet_type.SetAsInteger(type);
+            type_set = true;
+        }
         if (const auto name = BouquetNameOfLine(line)) {
-            SetText(bouquet, "Bouquet", *name, kBouquetNameWidth);
+            bouquet_name.SetAsString(CutToWidth(*name, kBouquetNameWidth));
         }
         if (const auto reference = ChannelReferenceOfLine(line)) {
             zenders.Append();
-            engine::TField& id = zenders.FieldByName("Id");
-            if (id.IsNull()) {
-                id.SetAsInteger(bouquet.FieldByName("Id").AsInteger());
+            if (zender_id.IsNull()) {
+                zender_id.SetAsInteger(bouquet_id.AsInteger());
             }
-            SetText(zenders, "Service", AsciiUpper(*reference), kServiceWidth);
+            zender_service.SetAsString(CutToWidth(AsciiUpper(*reference), kServiceWidth));
             const std::string key = ServiceKeyOf(*reference);
             if (const auto zender = services.ServiceNameOf(key)) {
-                SetText(zenders, "Zender", *zender, kZenderWidth);
+                zender_name.SetAsString(CutToWidth(*zender, kZenderWidth));
             }
         }
     }
