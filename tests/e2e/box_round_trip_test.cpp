@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,10 @@ protected:
         ASSERT_TRUE(form_->SaveExit()->isEnabled());
         form_->SaveExit()->trigger();
         ASSERT_TRUE(messages_.empty()) << messages_.front().text.toStdString();
+        // Armed at the end of the action; it cannot have fired yet, no events ran since.
+        EXPECT_TRUE(form_->TimerTerminate()->isActive());
+        EXPECT_EQ(form_->TimerTerminate()->interval(), 1000);
+        EXPECT_EQ(quit_requests_, 0);
         // The telnet reader hands each chunk to the UI thread and waits for it, so the
         // dialogue only moves while events are processed here.
         EXPECT_TRUE(WaitFor([&] { return simulator_->RestartCount() >= 1; }));
@@ -114,10 +120,20 @@ protected:
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "root");
         EXPECT_TRUE(Contains(lines, "killall -9 enigma2"));
+        // Nothing else is typed: the negotiation stays out of the text.
+        for (const std::string& line : lines) {
+            EXPECT_TRUE(line == "root" || line == "killall -9 enigma2") << line;
+        }
+        EXPECT_EQ(simulator_->TerminalType(), std::optional<std::string>("dumb"));
         EXPECT_EQ(simulator_->RestartCount(), 1);
 
+        // The upload went to /etc/enigma2 under the receiver's name.
+        const auto commands = simulator_->FtpCommands();
+        const auto stor = std::find(commands.begin(), commands.end(), "STOR timers.xml");
+        ASSERT_NE(stor, commands.end());
+        EXPECT_NE(std::find(commands.begin(), stor, "CWD /etc/enigma2"), stor);
+
         // The program ends one second after the telnet connection was opened.
-        EXPECT_TRUE(form_->TimerTerminate()->isActive() || quit_requests_ > 0);
         EXPECT_TRUE(WaitFor([&] { return quit_requests_ > 0; }));
         EXPECT_EQ(quit_requests_, 1);
         EXPECT_FALSE(form_->TimerTerminate()->isActive());
