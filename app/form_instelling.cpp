@@ -14,6 +14,7 @@
 #include "app/dialog_host.h"
 #include "controls/db_spin_edit.h"
 #include "controls/form_layout.h"
+#include "controls/handler_guard.h"
 #include "platform/exception.h"
 #include "platform/settings.h"
 
@@ -66,8 +67,7 @@ QString AcceptedAddress(const QString& typed) {
     return address;
 }
 
-TFormInstelling::TFormInstelling(DialogHost& host, QWidget* parent)
-    : QDialog(parent), host_(host) {
+TFormInstelling::TFormInstelling(DialogHost& host, QWidget* parent) : QDialog(parent), host_(host) {
     ShowMessage = [this](const QString& text) {
         QMessageBox::information(this, QCoreApplication::applicationName(), text, QMessageBox::Ok);
     };
@@ -110,12 +110,15 @@ void TFormInstelling::FormCreate() {
     CheckBox1->setLayoutDirection(Qt::RightToLeft);
     CheckBox1->setGeometry(39, 56, 71, 17);
     CheckBox1->setChecked(true);
-    connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
+    connect(CheckBox1, &QCheckBox::toggled, this,
+            [this] { controls::RunGuarded(this, [this] { CheckBox1Click(); }); });
 
     Save = new QAction(QStringLiteral("&Save"), this);
     Cancel = new QAction(QStringLiteral("&Cancel"), this);
-    connect(Save, &QAction::triggered, this, [this] { SaveExecute(); });
-    connect(Cancel, &QAction::triggered, this, [this] { CancelExecute(); });
+    connect(Save, &QAction::triggered, this,
+            [this] { controls::RunGuarded(this, [this] { SaveExecute(); }); });
+    connect(Cancel, &QAction::triggered, this,
+            [this] { controls::RunGuarded(this, [this] { CancelExecute(); }); });
     BitBtn_Ok = new QPushButton(Save->text(), this);
     BitBtn_Ok->setGeometry(96, 200, 75, 25);
     BitBtn_Cancel = new QPushButton(Cancel->text(), this);
@@ -130,7 +133,8 @@ void TFormInstelling::FormCreate() {
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
     Timer1->setInterval(kFillDelayMs);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { controls::RunGuarded(this, [this] { Timer1Timer(); }); });
     Timer1->start();
 }
 
@@ -147,9 +151,7 @@ void TFormInstelling::Timer1Timer() {
     CheckBox1->setChecked(settings.UTC_Auto);
 }
 
-void TFormInstelling::CheckBox1Click() {
-    wwDBSpinEdit1->setEnabled(!CheckBox1->isChecked());
-}
+void TFormInstelling::CheckBox1Click() { wwDBSpinEdit1->setEnabled(!CheckBox1->isChecked()); }
 
 void TFormInstelling::SaveExecute() {
     const QString address = AcceptedAddress(Edit_Ip->text());
@@ -178,9 +180,7 @@ void TFormInstelling::SaveExecute() {
     accept();
 }
 
-void TFormInstelling::CancelExecute() {
-    reject();
-}
+void TFormInstelling::CancelExecute() { reject(); }
 
 void TFormInstelling::done(int result) {
     FormClose();

@@ -14,6 +14,7 @@
 #include "boxfiles/box_tables.h"
 #include "controls/db_list_view.h"
 #include "controls/form_layout.h"
+#include "controls/handler_guard.h"
 #include "engine/table/field.h"
 #include "platform/clock.h"
 #include "platform/date_time.h"
@@ -97,13 +98,16 @@ void TFormSelectZender::FormCreate() {
     wwDBGrid2 = new controls::DbListView(this);
     wwDBGrid2->Bind(&tables.Ds_Zenders, {{"Zender", 30, "Channel"}});
     layout->addWidget(wwDBGrid2, 1);
-    connect(wwDBGrid2, &controls::DbListView::KeyDown, this,
-            [this](QKeyEvent* event) { wwDBGrid2KeyDown(event); });
+    connect(wwDBGrid2, &controls::DbListView::KeyDown, this, [this](QKeyEvent* event) {
+        controls::RunGuarded(this, [this, event] { wwDBGrid2KeyDown(event); });
+    });
 
     Select = new QAction(QStringLiteral("&Select"), this);
     Cancel = new QAction(QStringLiteral("&Cancel"), this);
-    connect(Select, &QAction::triggered, this, [this] { SelectExecute(); });
-    connect(Cancel, &QAction::triggered, this, [this] { CancelExecute(); });
+    connect(Select, &QAction::triggered, this,
+            [this] { controls::RunGuarded(this, [this] { SelectExecute(); }); });
+    connect(Cancel, &QAction::triggered, this,
+            [this] { controls::RunGuarded(this, [this] { CancelExecute(); }); });
     connect(wwDBGrid2, &controls::DbListView::RowDoubleClicked, Select, &QAction::trigger);
 
     Panel1 = new QFrame(this);
@@ -123,7 +127,8 @@ void TFormSelectZender::FormCreate() {
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
     Timer1->setInterval(kFocusDelayMs);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { controls::RunGuarded(this, [this] { Timer1Timer(); }); });
     Timer1->start();
 }
 

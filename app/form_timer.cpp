@@ -19,6 +19,7 @@
 #include "controls/db_date_time_picker.h"
 #include "controls/db_edit.h"
 #include "controls/form_layout.h"
+#include "controls/handler_guard.h"
 #include "engine/table/field.h"
 #include "platform/clock.h"
 #include "platform/date_time.h"
@@ -127,14 +128,16 @@ void TFormTimer::FormCreate() {
             yellow.setColor(QPalette::ButtonText, Qt::yellow);
             button->setPalette(yellow);
         }
-        connect(button, &QPushButton::clicked, this, [this, tag] { Button15Click(tag); });
+        connect(button, &QPushButton::clicked, this,
+                [this, tag] { controls::RunGuarded(this, [this, tag] { Button15Click(tag); }); });
         duration_buttons_[i] = button;
     }
 
     CheckBoxRepeated = new QCheckBox(QStringLiteral("Repeated:"), this);
     CheckBoxRepeated->setLayoutDirection(Qt::RightToLeft);
     CheckBoxRepeated->setGeometry(16, 152, 70, 17);
-    connect(CheckBoxRepeated, &QCheckBox::clicked, this, [this] { CheckBoxRepeatedExit(); });
+    connect(CheckBoxRepeated, &QCheckBox::clicked, this,
+            [this] { controls::RunGuarded(this, [this] { CheckBoxRepeatedExit(); }); });
     CheckBoxRepeated->installEventFilter(this);
 
     Panel1 = new QFrame(this);
@@ -168,10 +171,14 @@ void TFormTimer::FormCreate() {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
     }
-    connect(Opslaan, &QAction::triggered, this, [this] { OpslaanExecute(); });
-    connect(Cancel, &QAction::triggered, this, [this] { CancelExecute(); });
-    connect(Plus, &QAction::triggered, this, [this] { PlusExecute(); });
-    connect(Min, &QAction::triggered, this, [this] { MinExecute(); });
+    connect(Opslaan, &QAction::triggered, this,
+            [this] { controls::RunGuarded(this, [this] { OpslaanExecute(); }); });
+    connect(Cancel, &QAction::triggered, this,
+            [this] { controls::RunGuarded(this, [this] { CancelExecute(); }); });
+    connect(Plus, &QAction::triggered, this,
+            [this] { controls::RunGuarded(this, [this] { PlusExecute(); }); });
+    connect(Min, &QAction::triggered, this,
+            [this] { controls::RunGuarded(this, [this] { MinExecute(); }); });
 
     // Reachable only through their mnemonics; they must not take the focus away from the
     // picker they act on.
@@ -198,18 +205,21 @@ void TFormTimer::FormCreate() {
 
     // Ctrl+C cancels the dialog even while the caret is in a text field, which would
     // otherwise keep the key for copying.
-    for (QLineEdit* edit : {static_cast<QLineEdit*>(DBEdit1), static_cast<QLineEdit*>(DBEdit2),
-                            wwDBDateTimePicker_Begin->LineEdit(),
-                            wwDBDateTimePicker_End->LineEdit()}) {
+    for (QLineEdit* edit :
+         {static_cast<QLineEdit*>(DBEdit1), static_cast<QLineEdit*>(DBEdit2),
+          wwDBDateTimePicker_Begin->LineEdit(), wwDBDateTimePicker_End->LineEdit()}) {
         edit->installEventFilter(this);
     }
 
     // Connected after binding: opening the dialog leaves both pickers in the normal colour.
     for (DbDateTimePicker* picker : {wwDBDateTimePicker_Begin, wwDBDateTimePicker_End}) {
-        connect(picker, &DbDateTimePicker::Change, this,
-                [this] { wwDBDateTimePicker_BeginChange(); });
-        connect(picker, &DbDateTimePicker::KeyDown, this,
-                [this, picker](QKeyEvent* event) { wwDBDateTimePicker_BeginKeyDown(picker, event); });
+        connect(picker, &DbDateTimePicker::Change, this, [this] {
+            controls::RunGuarded(this, [this] { wwDBDateTimePicker_BeginChange(); });
+        });
+        connect(picker, &DbDateTimePicker::KeyDown, this, [this, picker](QKeyEvent* event) {
+            controls::RunGuarded(
+                this, [this, picker, event] { wwDBDateTimePicker_BeginKeyDown(picker, event); });
+        });
     }
 
     setTabOrder(DBEdit2, wwDBDateTimePicker_Begin);
@@ -222,7 +232,8 @@ void TFormTimer::FormCreate() {
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
     Timer1->setInterval(kFillDelayMs);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { controls::RunGuarded(this, [this] { Timer1Timer(); }); });
     Timer1->start();
 }
 
@@ -269,11 +280,10 @@ void TFormTimer::wwDBDateTimePicker_BeginChange() {
     const double begin = wwDBDateTimePicker_Begin->Value();
     const double end = wwDBDateTimePicker_End->Value();
     const double earliest = platform::IncMinute(platform::Now(), -kMinutesInPastAllowed);
-    wwDBDateTimePicker_Begin->SetColor(platform::CompareDateTime(begin, earliest) >= 0
-                                           ? QColor()
-                                           : kAlarmColor);
+    wwDBDateTimePicker_Begin->SetColor(
+        platform::CompareDateTime(begin, earliest) >= 0 ? QColor() : kAlarmColor);
     wwDBDateTimePicker_End->SetColor(platform::CompareDateTime(begin, end) < 0 ? QColor()
-                                                                                : kAlarmColor);
+                                                                               : kAlarmColor);
 }
 
 void TFormTimer::wwDBDateTimePicker_BeginKeyDown(DbDateTimePicker* picker, QKeyEvent* event) {
@@ -314,9 +324,7 @@ void TFormTimer::MinExecute() {
     }
 }
 
-bool TFormTimer::IsRed(const DbDateTimePicker* picker) const {
-    return picker->Color().isValid();
-}
+bool TFormTimer::IsRed(const DbDateTimePicker* picker) const { return picker->Color().isValid(); }
 
 void TFormTimer::OpslaanExecute() {
     const bool begin_red = IsRed(wwDBDateTimePicker_Begin);
@@ -361,7 +369,8 @@ bool TFormTimer::eventFilter(QObject* watched, QEvent* event) {
         CheckBoxRepeatedExit();
     } else if (event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_C && (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+        if (key->key() == Qt::Key_C &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
             // Not taken by the text field: the dialog's Ctrl+C shortcut gets it.
             key->ignore();
             return true;

@@ -34,7 +34,7 @@ public:
     static constexpr int kClientHeight = 276;
     static constexpr int kFillDelayMs = 50;
     // Tags of the duration buttons in minutes: one row per hour, one column per quarter.
-    static constexpr std::array<int, 12> kDurationTags = {0,  15, 30,  45,  60,  75,
+    static constexpr std::array<int, 12> kDurationTags = {0,  15,  30,  45,  60,  75,
                                                           90, 105, 120, 135, 150, 165};
 
     // Requires: host's timer table is in insert or edit state for the whole life of the

@@ -28,9 +28,9 @@ void DbComboBox::SetItems(const QStringList& items) {
 
 void DbComboBox::ShowField() {
     tapir::engine::TField* field = link_.Field();
-    const int index =
-        field != nullptr ? findText(QString::fromStdString(field->AsString()), Qt::MatchExactly)
-                         : -1;
+    const int index = field != nullptr
+                          ? findText(QString::fromStdString(field->AsString()), Qt::MatchExactly)
+                          : -1;
     if (index != currentIndex()) {
         showing_ = true;
         setCurrentIndex(index);

@@ -83,9 +83,7 @@ void DbDateTimePicker::Bind(tapir::engine::TDataSource* source, const std::strin
     ShowText();
 }
 
-void DbDateTimePicker::SetValue(double value) {
-    Apply(value, true, false);
-}
+void DbDateTimePicker::SetValue(double value) { Apply(value, true, false); }
 
 void DbDateTimePicker::SetDisplayFormat(std::string format) {
     format_ = std::move(format);
@@ -100,9 +98,7 @@ std::string DbDateTimePicker::EffectiveFormat() const {
     return format_;
 }
 
-QString DbDateTimePicker::Text() const {
-    return edit_->text();
-}
+QString DbDateTimePicker::Text() const { return edit_->text(); }
 
 void DbDateTimePicker::SetColor(const QColor& color) {
     color_ = color;
@@ -219,9 +215,9 @@ void DbDateTimePicker::ShowField() {
 }
 
 void DbDateTimePicker::ShowText() {
-    const QString text = has_value_
-                             ? QString::fromStdString(platform::FormatDateTime(EffectiveFormat(), value_))
-                             : QString();
+    const QString text =
+        has_value_ ? QString::fromStdString(platform::FormatDateTime(EffectiveFormat(), value_))
+                   : QString();
     if (text != edit_->text()) {
         edit_->setText(text);
         // Show the start of the text (the day name) when the field is narrow.
@@ -275,8 +271,7 @@ void DbDateTimePicker::CalendarPicked(const QDate& date) {
         parts = platform::DecodeDateTime(value_);
     }
     double picked = 0.0;
-    if (date.isValid() &&
-        platform::TryEncodeDate(date.year(), date.month(), date.day(), picked)) {
+    if (date.isValid() && platform::TryEncodeDate(date.year(), date.month(), date.day(), picked)) {
         picked += platform::EncodeTime(parts.hour, parts.minute, parts.second, parts.ms);
         Apply(picked, true, false);
     }

@@ -24,8 +24,8 @@ void DbEdit::SetReadOnlyField(bool read_only) {
     setReadOnly(read_only);
     setFocusPolicy(read_only ? Qt::ClickFocus : Qt::StrongFocus);
     QPalette pal = palette();
-    pal.setColor(QPalette::Base, read_only ? pal.color(QPalette::Window)
-                                           : QPalette().color(QPalette::Base));
+    pal.setColor(QPalette::Base,
+                 read_only ? pal.color(QPalette::Window) : QPalette().color(QPalette::Base));
     setPalette(pal);
 }
 

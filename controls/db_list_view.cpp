@@ -14,12 +14,9 @@ using tapir::engine::TSQLMemDataSet;
 
 DataSourceRowModel::DataSourceRowModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-DataSourceRowModel::~DataSourceRowModel() {
-    link_.SetDataSource(nullptr);
-}
+DataSourceRowModel::~DataSourceRowModel() { link_.SetDataSource(nullptr); }
 
-void DataSourceRowModel::Bind(tapir::engine::TDataSource* source,
-                              std::vector<ListColumn> columns) {
+void DataSourceRowModel::Bind(tapir::engine::TDataSource* source, std::vector<ListColumn> columns) {
     beginResetModel();
     columns_ = std::move(columns);
     link_.SetDataSource(source);
@@ -55,13 +52,11 @@ QVariant DataSourceRowModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     QString text;
-    dataset->ReadRowAt(index.row() + 1,
-                       [&] { text = QString::fromStdString(field->AsString()); });
+    dataset->ReadRowAt(index.row() + 1, [&] { text = QString::fromStdString(field->AsString()); });
     return text;
 }
 
-QVariant DataSourceRowModel::headerData(int section, Qt::Orientation orientation,
-                                        int role) const {
+QVariant DataSourceRowModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) {
         return {};
     }

@@ -26,9 +26,7 @@ double DbSpinEdit::Value() {
     return value();
 }
 
-void DbSpinEdit::SetValue(double value) {
-    setValue(static_cast<int>(std::trunc(value)));
-}
+void DbSpinEdit::SetValue(double value) { setValue(static_cast<int>(std::trunc(value))); }
 
 void DbSpinEdit::ShowField() {
     tapir::engine::TField* field = link_.Field();

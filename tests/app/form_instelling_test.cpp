@@ -1,5 +1,7 @@
 #include "app/form_instelling.h"
 
+#include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -9,8 +11,6 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
-
-#include <gtest/gtest.h>
 
 #include "app/real_dialogs.h"
 #include "controls/db_spin_edit.h"
@@ -31,7 +31,9 @@ TEST(AcceptedAddress, NeedsNineDigitsOrPointsAfterTrimming) {
         {".........", "........."},
         {"999999999", "999999999"},
         {"  192.168.1.10 \t", "192.168.1.10"},
-        {"\x01" "192.168.1.10\r\n", "192.168.1.10"},
+        {"\x01"
+         "192.168.1.10\r\n",
+         "192.168.1.10"},
         {"192.168.1.1O", ""},
         {"192.168. 1.10", ""},
         {"", ""},

@@ -1,11 +1,11 @@
 #include "app/form_select_zender.h"
 
+#include <gtest/gtest.h>
+
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <memory>
-
-#include <gtest/gtest.h>
 
 #include "controls/db_list_view.h"
 #include "form_test_support.h"
@@ -33,8 +33,8 @@ TEST(ProposedBegin, FollowsTheEveningRuleRoundingAndLastEnd) {
          At(2026, 12, 7, 20, 30)},
         {"after 20:30 on a ten-minute mark", At(2026, 12, 7, 21, 0), 0.0, At(2026, 12, 7, 21, 0)},
         {"after 20:30 with seconds", At(2026, 12, 7, 20, 31, 10), 0.0, At(2026, 12, 7, 20, 40, 10)},
-        {"last end later than now wins unrounded", At(2026, 12, 7, 16, 0),
-         At(2026, 12, 7, 23, 15), At(2026, 12, 7, 23, 15)},
+        {"last end later than now wins unrounded", At(2026, 12, 7, 16, 0), At(2026, 12, 7, 23, 15),
+         At(2026, 12, 7, 23, 15)},
         {"last end earlier than now is ignored", At(2026, 12, 7, 16, 0), At(2026, 12, 7, 15, 3),
          At(2026, 12, 7, 20, 30)},
         {"late evening rounds into the next day", At(2026, 12, 7, 23, 55), 0.0,

@@ -3,17 +3,17 @@
 // clock, and helpers that fill bouquets, channels and timers and that put the timer
 // table into the state the dialogs expect.
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDialog>
-#include <QTimer>
-#include <functional>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/dialog_host.h"
 #include "boxfiles/box_tables.h"
@@ -116,8 +116,7 @@ protected:
     }
 
     // A stored timer, then put into edit state as the main window's Edit does.
-    void EditStoredTimer(double begin, double end, int64_t mask,
-                         const std::string& name = "News") {
+    void EditStoredTimer(double begin, double end, int64_t mask, const std::string& name = "News") {
         Timers().Append();
         TimerField("Zender").SetAsString("Das Erste");
         TimerField("Name").SetAsString(name);

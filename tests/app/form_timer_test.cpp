@@ -1,5 +1,7 @@
 #include "app/form_timer.h"
 
+#include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QFrame>
 #include <QLineEdit>
@@ -7,8 +9,6 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
-
-#include <gtest/gtest.h>
 
 #include "app/form_select_zender.h"
 #include "app/real_dialogs.h"
@@ -260,8 +260,8 @@ TEST_F(FormTimerTest, PlusAndMinStepTheFocusedPickerByFiveMinutes) {
 
     // Alt+minus reaches MinExecute through the mnemonic of the hidden button.
     QTest::keyClick(Begin().LineEdit(), Qt::Key_Minus, Qt::AltModifier);
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return SameMillisecond(TimerField("Begin").AsDateTime(), begin); }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return SameMillisecond(TimerField("Begin").AsDateTime(), begin); }));
     EXPECT_TRUE(SameMillisecond(TimerField("End").AsDateTime(), end));
 }
 

@@ -1,11 +1,11 @@
+#include <gtest/gtest.h>
+
 #include <QAbstractItemModelTester>
 #include <QCalendarWidget>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include "controls/db_combo_box.h"
 #include "controls/db_date_time_picker.h"
