@@ -85,11 +85,12 @@ void DefaultShowMessage(QWidget* parent, const QString& title, const QString& te
 // that the actions, which ignore requests in those states, keep working.
 class LeaveEditGuard {
 public:
-    explicit LeaveEditGuard(TSQLMemDataSet& dataset) : dataset_(dataset) {}
+    explicit LeaveEditGuard(TSQLMemDataSet& dataset)
+        : dataset_(dataset), exceptions_on_entry_(std::uncaught_exceptions()) {}
     LeaveEditGuard(const LeaveEditGuard&) = delete;
     LeaveEditGuard& operator=(const LeaveEditGuard&) = delete;
     ~LeaveEditGuard() {
-        if (std::uncaught_exceptions() == 0) {
+        if (std::uncaught_exceptions() <= exceptions_on_entry_) {
             return;
         }
         try {
@@ -104,6 +105,7 @@ public:
 
 private:
     TSQLMemDataSet& dataset_;
+    int exceptions_on_entry_;
 };
 
 }  // namespace

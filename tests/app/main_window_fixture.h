@@ -108,12 +108,14 @@ protected:
     QString Workdir() const { return dir_.path(); }
     QString PathOf(const QString& name) const { return QDir(dir_.path()).filePath(name); }
 
-    void WriteConfig(const std::string& ip) {
+    void WriteConfig(const std::string& ip, bool utc_auto = true, int utc_offset = 0) {
         QFile file(PathOf(QStringLiteral("config.ini")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         const std::string text = "[DU7025]\nIp=" + ip +
-                                 "\nUsername=root\nPassword=\nUTC_Offset=0\nUTC_Auto=1\n"
-                                 "FtpPort=" + std::to_string(closed_port_) +
+                                 "\nUsername=root\nPassword=\nUTC_Offset=" +
+                                 std::to_string(utc_offset) +
+                                 "\nUTC_Auto=" + (utc_auto ? "1" : "0") +
+                                 "\nFtpPort=" + std::to_string(closed_port_) +
                                  "\nTelnetPort=" + std::to_string(closed_port_) + "\n";
         file.write(text.c_str());
     }

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "controls/db_grid.h"
+#include "platform/clock.h"
 #include "platform/settings.h"
 #include "tests/app/main_window_fixture.h"
 
@@ -82,6 +83,7 @@ TEST_F(MainWindowTest, ActionsHaveTheirCaptionsHintsAndButtons) {
         EXPECT_EQ(button->toolTip(), QString::fromUtf8(e.hint));
         EXPECT_EQ(button->geometry(), QRect(e.x, 0, 105, 25));
         EXPECT_EQ(button->isEnabled(), e.action->isEnabled());
+        EXPECT_EQ(button->shortcut(), QKeySequence::mnemonic(QString::fromUtf8(e.caption)));
     }
 }
 
@@ -169,6 +171,56 @@ TEST_F(MainWindowTest, MissingBoxFilesAreReportedAndStartUpFinishes) {
     EXPECT_TRUE(AnyMessageContains(QStringLiteral("Cannot open file")));
     EXPECT_FALSE(form.Terminating());
     EXPECT_TRUE(form.Append()->isEnabled());
+}
+
+TEST_F(MainWindowTest, StartUpRunsItsStepsInOrder) {
+    TForm1& form = MakeForm();
+    const std::string log = form.MemoText();
+    // Time-zone lines, then the download's connection attempt.
+    const auto zone = log.find("TimeZoneInformation.Bias: ");
+    const auto download = log.find("asStatusText : ");
+    ASSERT_NE(zone, std::string::npos);
+    ASSERT_NE(download, std::string::npos);
+    EXPECT_LT(zone, download);
+    // The download's alert comes before the reader's error.
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[0].title, "Alert!");
+    EXPECT_TRUE(messages_[1].text.startsWith("Cannot open file "));
+    EXPECT_TRUE(messages_[1].error_icon);
+}
+
+TEST_F(MainWindowTest, StartUpShowsTheLocalCopiesInBeginOrder) {
+    for (const QString& name : QDir(QStringLiteral(TAPIR_SOURCE_DIR "/testdata")).entryList(QDir::Files)) {
+        ASSERT_TRUE(QFile::copy(QStringLiteral(TAPIR_SOURCE_DIR "/testdata/") + name, PathOf(name)));
+    }
+    WriteConfig("127.0.0.1", false, 1);
+    platform::ScopedClockPin now(platform::EncodeDateTime(2027, 1, 10, 12, 0));
+    TForm1& form = MakeForm();
+
+    ASSERT_EQ(messages_.size(), 1u);  // only the download's alert
+    auto& model = form.wwDBGrid3()->GridModel();
+    ASSERT_EQ(model.rowCount(), 5);
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), "heute journal");
+    Timers().First();
+    double previous = 0;
+    for (int row = 0; row < 5; ++row) {
+        SCOPED_TRACE(row);
+        const double begin = Timers().FieldByName("Begin").AsDateTime();
+        EXPECT_GE(begin, previous);
+        previous = begin;
+        Timers().Next();
+    }
+    // Monday to Friday (mask 31): d1..d5 ticked, Saturday and Sunday not.
+    EXPECT_EQ(model.data(model.index(0, 4)).toString(), "True");
+    for (int column = 5; column <= 11; ++column) {
+        SCOPED_TRACE(column);
+        EXPECT_EQ(model.data(model.index(0, column), Qt::CheckStateRole).toInt(),
+                  column <= 9 ? Qt::Checked : Qt::Unchecked);
+    }
+    EXPECT_TRUE(form.Edit()->isEnabled());
+    EXPECT_TRUE(form.Delete()->isEnabled());
+    EXPECT_FALSE(form.SaveExit()->isEnabled());
+    EXPECT_EQ(form.ChangeCount(), 0);
 }
 
 TEST_F(MainWindowTest, StartUpLogsTheTimeZoneRecord) {
