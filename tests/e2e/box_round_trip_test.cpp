@@ -86,7 +86,7 @@ protected:
     static std::string Shown(int year, int month, int day, int hour, int minute) {
         const platform::TDateTime value = platform::EncodeDateTime(year, month, day, hour, minute);
         const int weekday = platform::DayOfWeek(value) - 1;  // 0 = Sunday
-        char text[32];
+        char text[96];
         std::snprintf(text, sizeof(text), " %02d-%02d-%02d  %02d:%02d", day, month, year % 100,
                       hour, minute);
         return platform::ShortDayNames()[static_cast<std::size_t>(weekday)] + text;
