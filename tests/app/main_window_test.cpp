@@ -433,6 +433,15 @@ TEST_F(MainWindowTest, TerminateTimerEndsTheProgram) {
     EXPECT_FALSE(form.TimerTerminate()->isActive());
 }
 
+TEST_F(MainWindowTest, TelnetChunksAreLoggedAndFailedRepliesDropped) {
+    TForm1& form = MakeForm();
+    messages_.clear();
+    // Not connected: the reply to "login" cannot be sent, which the dialogue ignores.
+    form.IdTelnet1DataAvailable("dm7025 login: ");
+    EXPECT_NE(form.MemoText().find("dm7025 login: "), std::string::npos);
+    EXPECT_TRUE(messages_.empty());
+}
+
 TEST_F(MainWindowTest, AnErrorInAHandlerIsShownAndTheProgramGoesOn) {
     TForm1& form = MakeForm();
     messages_.clear();
