@@ -131,7 +131,14 @@ protected:
         const auto commands = simulator_->FtpCommands();
         const auto stor = std::find(commands.begin(), commands.end(), "STOR timers.xml");
         ASSERT_NE(stor, commands.end());
-        EXPECT_NE(std::find(commands.begin(), stor, "CWD /etc/enigma2"), stor);
+        // In the upload's own session: after its login, before the STOR.
+        auto login = stor;
+        while (login != commands.begin() && login->substr(0, 5) != "user " &&
+               login->substr(0, 5) != "USER ") {
+            --login;
+        }
+        ASSERT_NE(login, commands.begin());
+        EXPECT_NE(std::find(login, stor, "CWD /etc/enigma2"), stor);
 
         // The program ends one second after the telnet connection was opened.
         EXPECT_TRUE(WaitFor([&] { return quit_requests_ > 0; }));
