@@ -28,9 +28,9 @@ struct FieldSpec {
     int size;
 };
 
-void AddFieldDefs(TSQLMemTable& table, std::initializer_list<FieldSpec> specs) {
-    for (const FieldSpec& spec : specs) {
-        table.FieldDefs().push_back(TFieldDef{spec.name, spec.type, spec.size, false});
+void AddFieldDefs(TSQLMemTable& table, std::initializer_list<FieldSpec> column_specs) {
+    for (const FieldSpec& column_spec : column_specs) {
+        table.FieldDefs().push_back(TFieldDef{column_spec.name, column_spec.type, column_spec.size, false});
     }
 }
 

@@ -70,33 +70,33 @@ TableDefinition TSQLMemCursor::StoredDefinition() const {
     definition.alloc_by = table_->AllocBy();
     for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
         const TSQLMemFieldDef& def = field_defs_[field_no];
-        TableFieldSpec spec;
-        spec.name = def.Name;
-        spec.data_type = AdvancedToFieldType(def.AdvancedType);
-        spec.size = def.Size;
-        spec.increment = def.Increment;
-        spec.initial_value = def.InitialValue;
-        spec.min_value = def.MinValue;
-        spec.max_value = def.MaxValue;
-        spec.cycled = def.Cycled;
+        TableFieldSpec column_spec;
+        column_spec.name = def.Name;
+        column_spec.data_type = AdvancedToFieldType(def.AdvancedType);
+        column_spec.size = def.Size;
+        column_spec.increment = def.Increment;
+        column_spec.initial_value = def.InitialValue;
+        column_spec.min_value = def.MinValue;
+        column_spec.max_value = def.MaxValue;
+        column_spec.cycled = def.Cycled;
         for (const TSQLMemConstraintDef& constraint : constraint_defs_) {
             if (constraint.FieldNo != field_no) {
                 continue;
             }
             if (constraint.Kind == ConstraintKind::NotNull) {
-                spec.required = true;
+                column_spec.required = true;
             } else if (constraint.Kind == ConstraintKind::Check) {
-                spec.check_min = constraint.MinValue;
-                spec.check_max = constraint.MaxValue;
+                column_spec.check_min = constraint.MinValue;
+                column_spec.check_max = constraint.MaxValue;
             }
         }
-        definition.fields.push_back(std::move(spec));
+        definition.fields.push_back(std::move(column_spec));
     }
     for (const TSQLMemIndexDef& def : index_defs_) {
-        TableIndexSpec spec;
-        spec.name = def.Name;
-        spec.primary = def.Primary;
-        spec.unique = def.Unique && !def.Primary;
+        TableIndexSpec column_spec;
+        column_spec.name = def.Name;
+        column_spec.primary = def.Primary;
+        column_spec.unique = def.Unique && !def.Primary;
         std::vector<std::string> names, desc, case_ins;
         for (const TSQLMemIndexColumn& column : def.Columns) {
             names.push_back(column.FieldName);
@@ -107,18 +107,18 @@ TableDefinition TSQLMemCursor::StoredDefinition() const {
                 case_ins.push_back(column.FieldName);
             }
         }
-        spec.fields = JoinNames(names);
+        column_spec.fields = JoinNames(names);
         if (!desc.empty() && desc.size() == names.size()) {
-            spec.descending = true;
+            column_spec.descending = true;
         } else {
-            spec.desc_fields = JoinNames(desc);
+            column_spec.desc_fields = JoinNames(desc);
         }
         if (!case_ins.empty() && case_ins.size() == names.size()) {
-            spec.case_insensitive = true;
+            column_spec.case_insensitive = true;
         } else {
-            spec.case_ins_fields = JoinNames(case_ins);
+            column_spec.case_ins_fields = JoinNames(case_ins);
         }
-        definition.indexes.push_back(std::move(spec));
+        definition.indexes.push_back(std::move(column_spec));
     }
     return definition;
 }

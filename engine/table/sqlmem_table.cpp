@@ -181,41 +181,41 @@ TableDefinition TSQLMemTable::BuildDefinition() const {
     definition.name = table_name_;
     definition.alloc_by = memory_table_alloc_by_;
     for (const TFieldDef& def : field_defs_) {
-        TableFieldSpec spec;
-        spec.name = def.Name;
-        spec.data_type = def.DataType;
-        spec.size = def.Size;
-        spec.required = def.Required;
-        definition.fields.push_back(spec);
+        TableFieldSpec column_spec;
+        column_spec.name = def.Name;
+        column_spec.data_type = def.DataType;
+        column_spec.size = def.Size;
+        column_spec.required = def.Required;
+        definition.fields.push_back(column_spec);
     }
     for (const TField* field : Fields()) {
         if (field->FieldKind() != fkData) {
             continue;
         }
         bool known = false;
-        for (const TableFieldSpec& spec : definition.fields) {
-            known = known || SameName(spec.name, field->FieldName());
+        for (const TableFieldSpec& column_spec : definition.fields) {
+            known = known || SameName(column_spec.name, field->FieldName());
         }
         if (!known) {
-            TableFieldSpec spec;
-            spec.name = field->FieldName();
-            spec.data_type = field->DataType();
-            spec.size = field->Size();
-            spec.required = field->Required();
-            definition.fields.push_back(spec);
+            TableFieldSpec column_spec;
+            column_spec.name = field->FieldName();
+            column_spec.data_type = field->DataType();
+            column_spec.size = field->Size();
+            column_spec.required = field->Required();
+            definition.fields.push_back(column_spec);
         }
     }
     for (const TIndexDef& def : index_defs_) {
-        TableIndexSpec spec;
-        spec.name = def.Name;
-        spec.fields = def.Fields;
-        spec.primary = HasOption(def.Options, ixPrimary);
-        spec.unique = HasOption(def.Options, ixUnique);
-        spec.descending = HasOption(def.Options, ixDescending);
-        spec.case_insensitive = HasOption(def.Options, ixCaseInsensitive);
-        spec.desc_fields = def.DescFields;
-        spec.case_ins_fields = def.CaseInsFields;
-        definition.indexes.push_back(spec);
+        TableIndexSpec column_spec;
+        column_spec.name = def.Name;
+        column_spec.fields = def.Fields;
+        column_spec.primary = HasOption(def.Options, ixPrimary);
+        column_spec.unique = HasOption(def.Options, ixUnique);
+        column_spec.descending = HasOption(def.Options, ixDescending);
+        column_spec.case_insensitive = HasOption(def.Options, ixCaseInsensitive);
+        column_spec.desc_fields = def.DescFields;
+        column_spec.case_ins_fields = def.CaseInsFields;
+        definition.indexes.push_back(column_spec);
     }
     return definition;
 }
@@ -253,29 +253,29 @@ void TSQLMemTable::CreateHandle() {
 
 void TSQLMemTable::InitFieldDefs() {
     field_defs_.clear();
-    for (const TableFieldSpec& spec : cursor_->StoredDefinition().fields) {
-        field_defs_.push_back(TFieldDef{spec.name, spec.data_type, spec.size, spec.required});
+    for (const TableFieldSpec& column_spec : cursor_->StoredDefinition().fields) {
+        field_defs_.push_back(TFieldDef{column_spec.name, column_spec.data_type, column_spec.size, column_spec.required});
     }
 }
 
 void TSQLMemTable::UpdateIndexDefs() {
     index_defs_.clear();
-    for (const TableIndexSpec& spec : cursor_->StoredDefinition().indexes) {
+    for (const TableIndexSpec& column_spec : cursor_->StoredDefinition().indexes) {
         TIndexOptions options = 0;
-        if (spec.primary) {
+        if (column_spec.primary) {
             options |= static_cast<unsigned>(ixPrimary);
         }
-        if (spec.unique) {
+        if (column_spec.unique) {
             options |= static_cast<unsigned>(ixUnique);
         }
-        if (spec.descending) {
+        if (column_spec.descending) {
             options |= static_cast<unsigned>(ixDescending);
         }
-        if (spec.case_insensitive) {
+        if (column_spec.case_insensitive) {
             options |= static_cast<unsigned>(ixCaseInsensitive);
         }
         index_defs_.push_back(
-            TIndexDef{spec.name, spec.fields, options, spec.desc_fields, spec.case_ins_fields});
+            TIndexDef{column_spec.name, column_spec.fields, options, column_spec.desc_fields, column_spec.case_ins_fields});
     }
 }
 

@@ -96,7 +96,7 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
         for (const std::string& field : SplitFieldList(index.fields)) {
             const bool known =
                 std::any_of(definition.fields.begin(), definition.fields.end(),
-                            [&](const TableFieldSpec& spec) { return SameName(spec.name, field); });
+                            [&](const TableFieldSpec& column_spec) { return SameName(column_spec.name, field); });
             if (!known) {
                 CreationError(11435, "Cannot create table '" + table + "'. Field '" + field +
                                          "' of index '" + index.name + "' not found");
@@ -118,34 +118,34 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
 
     // 5. Columns with object identifiers and offsets.
     std::vector<TSQLMemFieldDef> defs;
-    for (const TableFieldSpec& spec : definition.fields) {
+    for (const TableFieldSpec& column_spec : definition.fields) {
         TSQLMemFieldDef def;
-        def.Name = spec.name.substr(0, 255);
-        def.SetAdvancedType(FieldTypeToAdvancedType(spec.data_type), spec.size);
+        def.Name = column_spec.name.substr(0, 255);
+        def.SetAdvancedType(FieldTypeToAdvancedType(column_spec.data_type), column_spec.size);
         def.ObjectID = database_.NextObjectID();
-        def.Increment = spec.increment;
-        def.InitialValue = spec.initial_value;
-        def.MinValue = spec.min_value;
-        def.MaxValue = spec.max_value;
-        def.Cycled = spec.cycled;
+        def.Increment = column_spec.increment;
+        def.InitialValue = column_spec.initial_value;
+        def.MinValue = column_spec.min_value;
+        def.MaxValue = column_spec.max_value;
+        def.Cycled = column_spec.cycled;
         defs.push_back(std::move(def));
     }
     field_defs_ = TSQLMemFieldDefs(std::move(defs));
 
-    for (const TableIndexSpec& spec : definition.indexes) {
+    for (const TableIndexSpec& column_spec : definition.indexes) {
         TSQLMemIndexDef def;
-        def.Name = spec.name;
+        def.Name = column_spec.name;
         def.ObjectID = database_.NextObjectID();
-        def.Primary = spec.primary;
-        def.Unique = spec.unique || spec.primary;
-        const std::vector<std::string> desc = SplitFieldList(spec.desc_fields);
-        const std::vector<std::string> case_ins = SplitFieldList(spec.case_ins_fields);
-        for (const std::string& field : SplitFieldList(spec.fields)) {
+        def.Primary = column_spec.primary;
+        def.Unique = column_spec.unique || column_spec.primary;
+        const std::vector<std::string> desc = SplitFieldList(column_spec.desc_fields);
+        const std::vector<std::string> case_ins = SplitFieldList(column_spec.case_ins_fields);
+        for (const std::string& field : SplitFieldList(column_spec.fields)) {
             TSQLMemIndexColumn column;
             column.FieldName = field_defs_[field_defs_.IndexOf(field)].Name;
-            column.Descending = InList(desc, field) || (spec.descending && desc.empty());
+            column.Descending = InList(desc, field) || (column_spec.descending && desc.empty());
             column.CaseInsensitive =
-                InList(case_ins, field) || (spec.case_insensitive && case_ins.empty());
+                InList(case_ins, field) || (column_spec.case_insensitive && case_ins.empty());
             def.Columns.push_back(std::move(column));
         }
         index_defs_.push_back(std::move(def));
@@ -155,26 +155,26 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
     // per index its primary-key or unique constraint.
     auto taken = [&](const std::string& name) { return InList(constraint_names, name); };
     for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
-        const TableFieldSpec& spec = definition.fields[field_no];
-        if (spec.required) {
+        const TableFieldSpec& column_spec = definition.fields[field_no];
+        if (column_spec.required) {
             TSQLMemConstraintDef constraint;
             constraint.Kind = ConstraintKind::NotNull;
-            constraint.Name = FreeName("$C_NotNull$" + table + "$" + spec.name, taken);
+            constraint.Name = FreeName("$C_NotNull$" + table + "$" + column_spec.name, taken);
             constraint.ObjectID = database_.NextObjectID();
             constraint.TableName = table;
             constraint.FieldNo = field_no;
             constraint_names.push_back(constraint.Name);
             constraints_.push_back(std::move(constraint));
         }
-        if (spec.check_min || spec.check_max) {
+        if (column_spec.check_min || column_spec.check_max) {
             TSQLMemConstraintDef constraint;
             constraint.Kind = ConstraintKind::Check;
-            constraint.Name = FreeName("$C_Check$" + table + "$" + spec.name, taken);
+            constraint.Name = FreeName("$C_Check$" + table + "$" + column_spec.name, taken);
             constraint.ObjectID = database_.NextObjectID();
             constraint.TableName = table;
             constraint.FieldNo = field_no;
-            constraint.MinValue = spec.check_min;
-            constraint.MaxValue = spec.check_max;
+            constraint.MinValue = column_spec.check_min;
+            constraint.MaxValue = column_spec.check_max;
             constraint_names.push_back(constraint.Name);
             constraints_.push_back(std::move(constraint));
         }

@@ -13,22 +13,22 @@ namespace tapir::engine::testing {
 
 inline TableFieldSpec Field(std::string name, TFieldType type, int32_t size = 0,
                             bool required = false) {
-    TableFieldSpec spec;
-    spec.name = std::move(name);
-    spec.data_type = type;
-    spec.size = size;
-    spec.required = required;
-    return spec;
+    TableFieldSpec column_spec;
+    column_spec.name = std::move(name);
+    column_spec.data_type = type;
+    column_spec.size = size;
+    column_spec.required = required;
+    return column_spec;
 }
 
 inline TableIndexSpec Index(std::string name, std::string fields, bool primary = false,
                             bool unique = false) {
-    TableIndexSpec spec;
-    spec.name = std::move(name);
-    spec.fields = std::move(fields);
-    spec.primary = primary;
-    spec.unique = unique;
-    return spec;
+    TableIndexSpec column_spec;
+    column_spec.name = std::move(name);
+    column_spec.fields = std::move(fields);
+    column_spec.primary = primary;
+    column_spec.unique = unique;
+    return column_spec;
 }
 
 inline TableDefinition TimersDefinition(std::string name = "Table1079105802") {
