@@ -31,6 +31,7 @@
 #include "boxfiles/box_tables.h"
 #include "boxfiles/timer_writer.h"
 #include "controls/db_grid.h"
+#include "controls/handler_guard.h"
 #include "engine/table/field.h"
 #include "engine/table/sqlmem_table.h"
 #include "platform/date_time.h"
@@ -524,19 +525,8 @@ platform::TimeConversionSettings TForm1::Conversion() const {
 // Handlers
 
 bool TForm1::Guarded(const std::function<void()>& body) {
-    QString text;
-    try {
-        body();
-        return true;
-    } catch (const tapir::Exception& error) {
-        text = QString::fromStdString(error.Message());
-    } catch (const std::exception& error) {
-        text = QString::fromUtf8(error.what());
-    } catch (...) {
-        text = QStringLiteral("Unknown error");
-    }
-    ShowMessage(QStringLiteral("Tapir"), text, true);
-    return false;
+    return controls::RunGuarded(
+        body, [this](const QString& text) { ShowMessage(QStringLiteral("Tapir"), text, true); });
 }
 
 void TForm1::ShowMessage(const QString& title, const QString& text, bool error_icon) {

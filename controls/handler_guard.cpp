@@ -8,7 +8,8 @@
 
 namespace tapir::controls {
 
-bool RunGuarded(QWidget* parent, const std::function<void()>& body) {
+bool RunGuarded(const std::function<void()>& body,
+                const std::function<void(const QString&)>& report) {
     QString text;
     try {
         body();
@@ -17,9 +18,17 @@ bool RunGuarded(QWidget* parent, const std::function<void()>& body) {
         text = QString::fromStdString(error.Message());
     } catch (const std::exception& error) {
         text = QString::fromUtf8(error.what());
+    } catch (...) {
+        text = QStringLiteral("Unknown error");
     }
-    QMessageBox::critical(parent, QCoreApplication::applicationName(), text, QMessageBox::Ok);
+    report(text);
     return false;
+}
+
+bool RunGuarded(QWidget* parent, const std::function<void()>& body) {
+    return RunGuarded(body, [parent](const QString& text) {
+        QMessageBox::critical(parent, QCoreApplication::applicationName(), text, QMessageBox::Ok);
+    });
 }
 
 }  // namespace tapir::controls

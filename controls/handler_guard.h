@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QString;
 class QWidget;
 
 namespace tapir::controls {
@@ -11,5 +12,10 @@ namespace tapir::controls {
 // Runs `body`; an exception it raises is shown (title: the application name) and
 // swallowed. Returns false when one was raised.
 bool RunGuarded(QWidget* parent, const std::function<void()>& body);
+
+// Runs `body`; the text of an exception it raises goes to `report` instead of a message
+// box. Returns false when one was raised.
+bool RunGuarded(const std::function<void()>& body,
+                const std::function<void(const QString&)>& report);
 
 }  // namespace tapir::controls

@@ -77,10 +77,18 @@ std::vector<TIndexDef>& TSQLMemTable::IndexDefs() { return index_defs_; }
 const std::string& TSQLMemTable::IndexFieldNames() const { return index_field_names_; }
 
 void TSQLMemTable::SetIndexFieldNames(const std::string& names) {
+    SwitchOrdering(names, std::string());
+}
+
+const std::string& TSQLMemTable::IndexName() const { return index_name_; }
+
+void TSQLMemTable::SetIndexName(const std::string& name) { SwitchOrdering(std::string(), name); }
+
+void TSQLMemTable::SwitchOrdering(const std::string& field_names, const std::string& index_name) {
     const std::string previous_names = index_field_names_;
     const std::string previous_index = index_name_;
-    index_field_names_ = names;
-    index_name_.clear();
+    index_field_names_ = field_names;
+    index_name_ = index_name;
     if (!Active()) {
         return;
     }
@@ -94,31 +102,6 @@ void TSQLMemTable::SetIndexFieldNames(const std::string& names) {
         throw;
     }
     // The range keys pair with the new index's columns: build them again.
-    const auto values = RangeValues();
-    SetRangeValues(std::nullopt);
-    SetRangeValues(values);
-    Resync();
-}
-
-const std::string& TSQLMemTable::IndexName() const { return index_name_; }
-
-void TSQLMemTable::SetIndexName(const std::string& name) {
-    const std::string previous_names = index_field_names_;
-    const std::string previous_index = index_name_;
-    index_name_ = name;
-    index_field_names_.clear();
-    if (!Active()) {
-        return;
-    }
-    CheckBrowseMode();
-    try {
-        SelectIndex();
-    } catch (...) {
-        index_field_names_ = previous_names;
-        index_name_ = previous_index;
-        SelectIndex();
-        throw;
-    }
     const auto values = RangeValues();
     SetRangeValues(std::nullopt);
     SetRangeValues(values);

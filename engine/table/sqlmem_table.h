@@ -107,6 +107,9 @@ private:
     void UpdateIndexDefs();
     // Picks the index for IndexName / IndexFieldNames on the open cursor.
     void SelectIndex();
+    // Sets the ordering (one of the two texts is empty) and, on an open table, leaves edit
+    // mode, switches the index and rebuilds the range; an unusable ordering is undone.
+    void SwitchOrdering(const std::string& field_names, const std::string& index_name);
     // Leave-edit step, then the range for the master's current values (or none when the
     // link is inactive); moves to the first row of a new range.
     void MasterChanged();
