@@ -20,11 +20,8 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QThread>
 #include <array>
-#include <condition_variable>
 #include <exception>
-#include <mutex>
 #include <utility>
 
 #include "boxfiles/box_reader.h"
@@ -39,6 +36,7 @@
 #include "transfer/box_transfer.h"
 #include "transfer/id_ftp.h"
 #include "transfer/id_telnet.h"
+#include "transfer/ui_dispatcher.h"
 
 namespace tapir::app {
 
@@ -111,71 +109,6 @@ private:
 
 }  // namespace
 
-// Runs a call from the telnet reader thread on the UI thread and waits until it has run.
-// The wait also ends when the window closes the dispatcher, so that the reader can be
-// joined while the UI thread no longer serves calls (a plain blocking queued call would
-// deadlock there). Calls still queued when the receiver goes are dropped with it.
-class UiThreadDispatcher {
-public:
-    explicit UiThreadDispatcher(QObject* parent)
-        : receiver_(new QObject(parent)), shared_(std::make_shared<Shared>()) {}
-    UiThreadDispatcher(const UiThreadDispatcher&) = delete;
-    UiThreadDispatcher& operator=(const UiThreadDispatcher&) = delete;
-    ~UiThreadDispatcher() { Close(); }
-
-    void Run(std::function<void()> call) {
-        if (QThread::currentThread() == receiver_->thread()) {
-            call();
-            return;
-        }
-        auto done = std::make_shared<bool>(false);
-        std::shared_ptr<Shared> shared = shared_;
-        {
-            std::lock_guard lock(shared->mutex);
-            if (shared->closed) {
-                return;
-            }
-        }
-        QMetaObject::invokeMethod(
-            receiver_,
-            [shared, done, call = std::move(call)] {
-                {
-                    std::lock_guard lock(shared->mutex);
-                    if (shared->closed) {
-                        return;
-                    }
-                }
-                try {
-                    call();
-                } catch (...) {
-                    // The handler shows its own errors; nothing may cross the event loop.
-                }
-                std::lock_guard lock(shared->mutex);
-                *done = true;
-                shared->condition.notify_all();
-            },
-            Qt::QueuedConnection);
-        std::unique_lock lock(shared->mutex);
-        shared->condition.wait(lock, [&] { return *done || shared->closed; });
-    }
-
-    // Releases every waiting reader; later calls are not run.
-    void Close() {
-        std::lock_guard lock(shared_->mutex);
-        shared_->closed = true;
-        shared_->condition.notify_all();
-    }
-
-private:
-    struct Shared {
-        std::mutex mutex;  // guards closed and every call's done flag; rank: innermost
-        std::condition_variable condition;
-        bool closed = false;
-    };
-    QObject* receiver_;  // owned by the window, lives in the UI thread
-    std::shared_ptr<Shared> shared_;
-};
-
 CommandLine ParseCommandLine(const QStringList& arguments) {
     CommandLine result;
     if (!arguments.isEmpty()) {
@@ -219,13 +152,18 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     BuildActions();
     BuildControls();
 
-    dispatcher_ = std::make_unique<UiThreadDispatcher>(this);
+    // Telnet chunks are handed to the UI thread and the reader waits until they are
+    // handled. A plain blocking queued call would deadlock when the window joins the reader
+    // after the event loop has ended; the dispatcher's Close() releases it instead.
+    auto* dispatch_receiver = new QObject(this);
+    dispatcher_ = std::make_unique<transfer::UiDispatcher>(
+        [dispatch_receiver](std::function<void()> call) {
+            QMetaObject::invokeMethod(dispatch_receiver, std::move(call), Qt::QueuedConnection);
+        });
     IdFTP1_ = std::make_unique<transfer::TIdFTP>();
     IdFTP1_->OnStatus = transfer::FtpStatusLogger([this](const std::string& line) { Log(line); });
     IdTelnet1_ = std::make_unique<transfer::TIdTelnet>(
-        [dispatcher = dispatcher_.get()](std::function<void()> call) {
-            dispatcher->Run(std::move(call));
-        });
+        dispatcher_->AsFunction());
     IdTelnet1_->OnConnected = [] {};
     IdTelnet1_->OnDataAvailable = [this](const std::string& text) {
         IdTelnet1DataAvailable(text);

@@ -33,6 +33,7 @@ class TDBGrid;
 namespace tapir::transfer {
 class TIdFTP;
 class TIdTelnet;
+class UiDispatcher;
 }
 
 namespace tapir::app {
@@ -62,8 +63,6 @@ struct TForm1Options {
     // Asks the application to end once the event loop runs.
     std::function<void()> request_quit;
 };
-
-class UiThreadDispatcher;
 
 class TForm1 : public QMainWindow, public DialogHost {
     Q_OBJECT
@@ -151,7 +150,7 @@ private:
     CommandLine command_line_;
     std::unique_ptr<TimerDialogs> dialogs_;
     std::unique_ptr<tapir::boxfiles::BoxTables> tables_;
-    std::unique_ptr<UiThreadDispatcher> dispatcher_;
+    std::unique_ptr<transfer::UiDispatcher> dispatcher_;
     std::unique_ptr<transfer::TIdFTP> IdFTP1_;
     // Last: its reader thread is joined before the dispatcher and the tables go.
     std::unique_ptr<transfer::TIdTelnet> IdTelnet1_;
