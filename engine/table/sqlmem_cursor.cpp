@@ -37,28 +37,38 @@ std::string JoinNames(const std::vector<std::string>& names) {
 
 TSQLMemCursor::TSQLMemCursor(const OpenParams& params)
     : read_only_(params.read_only), exclusive_(params.exclusive) {
-    TSQLMemEngine& engine = TSQLMemEngine::Instance();
-    database_ = engine.FindDatabase(params.database_name);
-    if (database_ == nullptr) {
-        throw ESQLMemException::Formatted(11245,
-                                          "Cannot open database '" + params.database_name + "'");
+    TSQLMemSession& session = TSQLMemEngine::Instance().Session(params.session_name);
+    database_component_ = &session.Database(params.database_name);
+    try {
+        session_ = &database_component_->AddUser(this, params.data_set);
+    } catch (...) {
+        session.DropIfUnused(*database_component_);
+        throw;
     }
-    session_ = &engine.Session(params.session_name).Handle(*database_);
-    Lock database_lock(database_->Mutex());
-    table_ = &database_->FindOrCreateTable(params.definition);
-    Lock table_lock(table_->Mutex());
-    table_name_ = table_->Name();
-    field_defs_ = table_->FieldDefs();
-    index_defs_ = table_->IndexDefs();
-    constraint_defs_ = table_->ConstraintDefs();
-    scratch_.resize(static_cast<size_t>(field_defs_.RecordSize()));
-    // Last, so that a cursor that failed to construct is never left registered.
-    table_->RegisterCursor(this);
+    database_ = &session_->Database();
+    try {
+        Lock database_lock(database_->Mutex());
+        table_ = &database_->FindOrCreateTable(params.definition);
+        Lock table_lock(table_->Mutex());
+        table_name_ = table_->Name();
+        field_defs_ = table_->FieldDefs();
+        index_defs_ = table_->IndexDefs();
+        constraint_defs_ = table_->ConstraintDefs();
+        scratch_.resize(static_cast<size_t>(field_defs_.RecordSize()));
+        // Last, so that a cursor that failed to construct is never left registered.
+        table_->RegisterCursor(this);
+    } catch (...) {
+        database_component_->RemoveUser(this);
+        throw;
+    }
 }
 
 TSQLMemCursor::~TSQLMemCursor() {
-    Lock lock(table_->Mutex());
-    table_->UnregisterCursor(this);
+    {
+        Lock lock(table_->Mutex());
+        table_->UnregisterCursor(this);
+    }
+    database_component_->RemoveUser(this);
 }
 
 int32_t TSQLMemCursor::ConnectionID() const { return session_->ConnectionID(); }

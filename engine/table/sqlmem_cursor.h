@@ -23,6 +23,8 @@ namespace tapir::engine {
 class TSQLMemTableData;
 class TSQLMemDatabaseData;
 class TSQLMemLocalSession;
+class TSQLMemDatabase;
+class TSQLMemDataSet;
 
 class TSQLMemCursor {
   public:
@@ -35,6 +37,9 @@ class TSQLMemCursor {
         TableDefinition definition;
         bool read_only = false;
         bool exclusive = false;
+        // The table component that owns the cursor, listed by the database component
+        // among its users; none for a cursor used on its own.
+        TSQLMemDataSet* data_set = nullptr;
     };
 
     // Result of a post or delete: code 0 on success; -8 a constraint check failed, -1
@@ -60,8 +65,9 @@ class TSQLMemCursor {
     // A test on a stored row (null bitmap + field data, layout of FieldDefs()).
     using RowPredicate = std::function<bool(const std::byte* row)>;
 
-    // Opens the table, creating it when absent; the cursor starts before the first row in
-    // natural order. Throws ESQLMemException: 11245 "Cannot open database '%s'" for an
+    // Joins the database through the connection's database component (created on first
+    // use, registering this cursor as one of its users), then opens the table, creating
+    // it when absent; the cursor starts before the first row in natural order. Throws ESQLMemException: 11245 "Cannot open database '%s'" for an
     // unknown database name, 10028 "Table not found, table name = %s" for a missing
     // table of "TEMP", and the creation errors (10025, 11429, 11430, 11432, 11433, 11434,
     // 11428, 11427, 30289, 30050, 30007, ...) when creating fails; nothing is created
@@ -69,7 +75,7 @@ class TSQLMemCursor {
     explicit TSQLMemCursor(const OpenParams& params);
     TSQLMemCursor(const TSQLMemCursor&) = delete;
     TSQLMemCursor& operator=(const TSQLMemCursor&) = delete;
-    // Unregisters from the table; the rows stay.
+    // Unregisters from the table and from the database component; the rows stay.
     ~TSQLMemCursor();
 
     // --- Definitions in force (copies of the stored ones) ---
@@ -86,6 +92,8 @@ class TSQLMemCursor {
     // DataSize() + 7; the component adds its calculated-field area.
     int32_t RecordSize() const { return field_defs_.RecordSize(); }
     int32_t ConnectionID() const;
+    // The connection's database component this cursor is registered with.
+    TSQLMemDatabase& DatabaseComponent() const { return *database_component_; }
     bool ReadOnly() const { return read_only_; }
     bool Exclusive() const { return exclusive_; }
 
@@ -227,6 +235,7 @@ class TSQLMemCursor {
     // Called by the table when another cursor changed its rows: a built list may be stale.
     void OnTableChangedElsewhere();
 
+    TSQLMemDatabase* database_component_ = nullptr;
     TSQLMemLocalSession* session_ = nullptr;
     TSQLMemDatabaseData* database_ = nullptr;
     TSQLMemTableData* table_ = nullptr;

@@ -37,17 +37,170 @@ bool TSQLMemLocalSession::LastValue(const std::string& sequence_name, int64_t& v
     return true;
 }
 
-// --- TSQLMemSession ---
+// --- TSQLMemDatabase ---
 
-TSQLMemLocalSession& TSQLMemSession::Handle(TSQLMemDatabaseData& database) {
-    std::lock_guard lock(mutex_);
-    for (const auto& handle : handles_) {
-        if (&handle->Database() == &database) {
-            return *handle;
+TSQLMemDatabase::TSQLMemDatabase(TSQLMemSession& session, std::string database_name,
+                                 bool implicit)
+    : session_(session), database_name_(std::move(database_name)), implicit_(implicit) {}
+
+TSQLMemDatabase::~TSQLMemDatabase() {
+    std::lock_guard lock(session_.Mutex());
+    DisconnectLocked();
+}
+
+bool TSQLMemDatabase::KeepConnection() const {
+    std::lock_guard lock(session_.Mutex());
+    return keep_connection_;
+}
+
+void TSQLMemDatabase::SetKeepConnection(bool keep) {
+    std::lock_guard lock(session_.Mutex());
+    keep_connection_ = keep;
+    if (!keep_connection_ && users_.empty()) {
+        DisconnectLocked();
+    }
+}
+
+bool TSQLMemDatabase::ReadOnly() const {
+    std::lock_guard lock(session_.Mutex());
+    return read_only_;
+}
+
+void TSQLMemDatabase::SetReadOnly(bool read_only) {
+    std::lock_guard lock(session_.Mutex());
+    read_only_ = read_only;
+}
+
+bool TSQLMemDatabase::Exclusive() const {
+    std::lock_guard lock(session_.Mutex());
+    return exclusive_;
+}
+
+void TSQLMemDatabase::SetExclusive(bool exclusive) {
+    std::lock_guard lock(session_.Mutex());
+    exclusive_ = exclusive;
+}
+
+bool TSQLMemDatabase::Connected() const {
+    std::lock_guard lock(session_.Mutex());
+    return handle_ != nullptr;
+}
+
+TSQLMemLocalSession* TSQLMemDatabase::Handle() const {
+    std::lock_guard lock(session_.Mutex());
+    return handle_.get();
+}
+
+void TSQLMemDatabase::Open() {
+    // The database list (rank 1) is searched before the connection lock (rank 2) is taken.
+    TSQLMemDatabaseData& data = RequireDatabase(database_name_);
+    std::lock_guard lock(session_.Mutex());
+    ConnectLocked(data);
+}
+
+void TSQLMemDatabase::Close() {
+    std::lock_guard lock(session_.Mutex());
+    if (users_.empty()) {
+        DisconnectLocked();
+    }
+}
+
+TSQLMemLocalSession& TSQLMemDatabase::AddUser(const TSQLMemCursor* cursor,
+                                              TSQLMemDataSet* data_set) {
+    TSQLMemDatabaseData& data = RequireDatabase(database_name_);
+    std::lock_guard lock(session_.Mutex());
+    ConnectLocked(data);
+    users_.push_back(User{cursor, data_set});
+    return *handle_;
+}
+
+void TSQLMemDatabase::RemoveUser(const TSQLMemCursor* cursor) {
+    std::lock_guard lock(session_.Mutex());
+    std::erase_if(users_, [&](const User& user) { return user.cursor == cursor; });
+    if (users_.empty() && !keep_connection_) {
+        DisconnectLocked();
+    }
+}
+
+int32_t TSQLMemDatabase::DataSetCount() const {
+    std::lock_guard lock(session_.Mutex());
+    return static_cast<int32_t>(users_.size());
+}
+
+std::vector<TSQLMemDataSet*> TSQLMemDatabase::DataSets() const {
+    std::lock_guard lock(session_.Mutex());
+    std::vector<TSQLMemDataSet*> data_sets;
+    for (const User& user : users_) {
+        if (user.data_set != nullptr) {
+            data_sets.push_back(user.data_set);
         }
     }
-    handles_.push_back(std::make_unique<TSQLMemLocalSession>(connection_id_, database));
-    return *handles_.back();
+    return data_sets;
+}
+
+void TSQLMemDatabase::ConnectLocked(TSQLMemDatabaseData& data) {
+    if (handle_ != nullptr) {
+        return;
+    }
+    auto handle = std::make_unique<TSQLMemLocalSession>(session_.ConnectionID(), data);
+    data.Connect(handle.get());
+    handle_ = std::move(handle);
+}
+
+void TSQLMemDatabase::DisconnectLocked() {
+    if (handle_ == nullptr) {
+        return;
+    }
+    handle_->Database().Disconnect(handle_.get());
+    handle_.reset();
+}
+
+// --- TSQLMemSession ---
+
+bool TSQLMemSession::KeepConnections() const {
+    std::lock_guard lock(mutex_);
+    return keep_connections_;
+}
+
+void TSQLMemSession::SetKeepConnections(bool keep) {
+    std::lock_guard lock(mutex_);
+    keep_connections_ = keep;
+}
+
+TSQLMemDatabase* TSQLMemSession::FindDatabase(const std::string& database_name) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& database : databases_) {
+        if (SameName(database->DatabaseName(), database_name)) {
+            return database.get();
+        }
+    }
+    return nullptr;
+}
+
+TSQLMemDatabase& TSQLMemSession::Database(const std::string& database_name) {
+    std::lock_guard lock(mutex_);
+    if (TSQLMemDatabase* database = FindDatabase(database_name)) {
+        return *database;
+    }
+    databases_.push_back(std::make_unique<TSQLMemDatabase>(*this, database_name, true));
+    databases_.back()->SetKeepConnection(keep_connections_);
+    return *databases_.back();
+}
+
+std::vector<TSQLMemDatabase*> TSQLMemSession::Databases() const {
+    std::lock_guard lock(mutex_);
+    std::vector<TSQLMemDatabase*> databases;
+    for (const auto& database : databases_) {
+        databases.push_back(database.get());
+    }
+    return databases;
+}
+
+void TSQLMemSession::DropIfUnused(TSQLMemDatabase& database) {
+    std::lock_guard lock(mutex_);
+    if (database.Implicit() && database.DataSetCount() == 0 && !database.Connected()) {
+        std::erase_if(databases_, [&](const auto& owned) { return owned.get() == &database; });
+    }
 }
 
 // --- TSQLMemDatabaseData ---
@@ -124,6 +277,21 @@ int32_t TSQLMemDatabaseData::NextObjectID() {
     // Cycles within 0..4294967295; the identifier is stored in a 32-bit field.
     last_object_id_ = last_object_id_ == UINT32_MAX ? 0 : last_object_id_ + 1;
     return static_cast<int32_t>(last_object_id_);
+}
+
+void TSQLMemDatabaseData::Connect(TSQLMemLocalSession* handle) {
+    std::lock_guard lock(mutex_);
+    connections_.push_back(handle);
+}
+
+void TSQLMemDatabaseData::Disconnect(TSQLMemLocalSession* handle) {
+    std::lock_guard lock(mutex_);
+    std::erase(connections_, handle);
+}
+
+int32_t TSQLMemDatabaseData::ConnectionCount() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int32_t>(connections_.size());
 }
 
 void TSQLMemDatabaseData::Clear() {

@@ -39,22 +39,103 @@ class TSQLMemLocalSession {
     std::map<std::string, int64_t> last_values_;
 };
 
-// A connection ("Default" unless named): its engine handles, one per database joined.
+class TSQLMemSession;
+class TSQLMemCursor;
+class TSQLMemDataSet;
+
+// Database component of a connection: joins one database by name through its engine
+// handle, and counts the table components that use it. The first user connects it; when
+// the last one goes it disconnects unless KeepConnection is set. The rows never go with
+// it: they belong to the database's tables. State is guarded by its connection's lock.
+class TSQLMemDatabase {
+  public:
+    TSQLMemDatabase(TSQLMemSession& session, std::string database_name, bool implicit);
+    // Disconnects.
+    ~TSQLMemDatabase();
+    TSQLMemDatabase(const TSQLMemDatabase&) = delete;
+    TSQLMemDatabase& operator=(const TSQLMemDatabase&) = delete;
+
+    TSQLMemSession& Session() const { return session_; }
+    const std::string& DatabaseName() const { return database_name_; }
+    bool KeepConnection() const;
+    void SetKeepConnection(bool keep);
+    bool ReadOnly() const;
+    void SetReadOnly(bool read_only);
+    bool Exclusive() const;
+    void SetExclusive(bool exclusive);
+    // True when a table component's opening created it rather than the program.
+    bool Implicit() const { return implicit_; }
+
+    bool Connected() const;
+    // Connects the engine handle (nothing when connected). Throws ESQLMemException 11245
+    // "Cannot open database '%s'" when no database has this name.
+    void Open();
+    // Disconnects the engine handle, dropping this connection's last sequence values.
+    // Ignored while users remain, so that an open cursor keeps its handle.
+    void Close();
+    // The engine handle; nullptr while disconnected.
+    TSQLMemLocalSession* Handle() const;
+
+    // Registers a user (an open cursor, with the table component that owns it, if any),
+    // connecting first; returns the engine handle. Throws like Open().
+    TSQLMemLocalSession& AddUser(const TSQLMemCursor* cursor, TSQLMemDataSet* data_set);
+    // Unregisters it; the last one disconnects unless KeepConnection is set.
+    void RemoveUser(const TSQLMemCursor* cursor);
+    // Number of registered users (open table components and bare cursors).
+    int32_t DataSetCount() const;
+    // The table components among the users, in the order they opened.
+    std::vector<TSQLMemDataSet*> DataSets() const;
+
+  private:
+    struct User {
+        const TSQLMemCursor* cursor;
+        TSQLMemDataSet* data_set;
+    };
+    // Both with the connection lock held.
+    void ConnectLocked(TSQLMemDatabaseData& data);
+    void DisconnectLocked();
+
+    TSQLMemSession& session_;
+    std::string database_name_;
+    bool implicit_;
+    bool keep_connection_ = true;
+    bool read_only_ = false;
+    bool exclusive_ = false;
+    std::unique_ptr<TSQLMemLocalSession> handle_;
+    std::vector<User> users_;
+};
+
+// A connection ("Default" unless named) and its database components.
 class TSQLMemSession {
   public:
     explicit TSQLMemSession(std::string name, int32_t connection_id)
         : name_(std::move(name)), connection_id_(connection_id) {}
     const std::string& Name() const { return name_; }
-    bool KeepConnections() const { return true; }
-    // The handle on `database`, connecting on first use.
-    TSQLMemLocalSession& Handle(TSQLMemDatabaseData& database);
+    int32_t ConnectionID() const { return connection_id_; }
+    // Copied into each database component created implicitly from then on.
+    bool KeepConnections() const;
+    void SetKeepConnections(bool keep);
+    // The connection lock (rank 2); also guards the state of its database components.
+    std::recursive_mutex& Mutex() const { return mutex_; }
+
+    // The component for this database name (case ignored); nullptr when none.
+    TSQLMemDatabase* FindDatabase(const std::string& database_name) const;
+    // The component for this database name, created (implicitly, not connected) when
+    // absent; its KeepConnection copies KeepConnections.
+    TSQLMemDatabase& Database(const std::string& database_name);
+    // The components, in the order they were created.
+    std::vector<TSQLMemDatabase*> Databases() const;
+    // Frees a component created implicitly that has no users and is not connected (an
+    // opening that failed leaves none behind).
+    void DropIfUnused(TSQLMemDatabase& database);
 
   private:
-    // Guards handles_; rank 2.
-    std::recursive_mutex mutex_;
+    // Guards databases_, keep_connections_ and the components' state; rank 2.
+    mutable std::recursive_mutex mutex_;
     std::string name_;
     int32_t connection_id_;
-    std::vector<std::unique_ptr<TSQLMemLocalSession>> handles_;
+    bool keep_connections_ = true;
+    std::vector<std::unique_ptr<TSQLMemDatabase>> databases_;
 };
 
 class TSQLMemDatabaseData {
@@ -83,16 +164,21 @@ class TSQLMemDatabaseData {
     void DeleteTable(const std::string& name);
     // Next object identifier: 1, 2, ... up to 4294967295, then 0 again.
     int32_t NextObjectID();
+    // The engine handles connected to this database.
+    void Connect(TSQLMemLocalSession* handle);
+    void Disconnect(TSQLMemLocalSession* handle);
+    int32_t ConnectionCount() const;
 
     // Drops every table (tests); refused (20017) while any cursor is open.
     void Clear();
 
   private:
-    // Guards tables_ and the object-identifier sequence; rank 3.
+    // Guards tables_, connections_ and the object-identifier sequence; rank 3.
     mutable std::recursive_mutex mutex_;
     std::string name_;
     bool temporary_;
     std::vector<std::unique_ptr<TSQLMemTableData>> tables_;
+    std::vector<TSQLMemLocalSession*> connections_;
     uint32_t last_object_id_ = 0;
 };
 

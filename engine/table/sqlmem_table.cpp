@@ -155,6 +155,10 @@ bool TSQLMemTable::StoreDefs() const { return store_defs_; }
 
 void TSQLMemTable::SetStoreDefs(bool store) { store_defs_ = store; }
 
+TSQLMemDatabase* TSQLMemTable::Database() const {
+    return cursor_ ? &cursor_->DatabaseComponent() : nullptr;
+}
+
 bool TSQLMemTable::Exists() const { return TableExists(kDatabaseName, table_name_); }
 
 // --- Table operations -----------------------------------------------------------------------
@@ -229,6 +233,7 @@ void TSQLMemTable::CreateHandle() {
     params.definition = BuildDefinition();
     params.read_only = ReadOnly();
     params.exclusive = exclusive_;
+    params.data_set = this;
     cursor_ = std::make_unique<TSQLMemCursor>(params);
     InitFieldDefs();
     UpdateIndexDefs();

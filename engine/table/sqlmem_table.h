@@ -15,6 +15,7 @@
 namespace tapir::engine {
 
 class TDataSource;
+class TSQLMemDatabase;
 
 struct TFieldDef {
     std::string Name;
@@ -72,6 +73,9 @@ public:
     void SetMemoryTableAllocBy(int rows);
     bool StoreDefs() const;
     void SetStoreDefs(bool store);
+    // The database component of the default connection the open table is registered
+    // with (created by the first table that opens); nullptr while closed.
+    TSQLMemDatabase* Database() const;
     // True when the in-memory database holds a table of this name.
     bool Exists() const;
 
