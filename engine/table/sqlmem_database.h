@@ -1,9 +1,10 @@
 #pragma once
 // The process-wide registry of in-memory databases ("MEMORY" for tables, "TEMP" for the
-// temporary tables of the query layer), the connections and their engine handles, and
-// each database's list of tables. A table name finds its table without regard to case.
-// Thread-safe; locks from outermost to innermost: database list (1), connection (2),
-// database (3), then the table's own lock (4).
+// temporary tables of the query layer), the connections with their database components
+// and engine handles, and each database's list of tables. A table name finds its table
+// without regard to case.
+// Thread-safe; locks from outermost to innermost: database list (1), connection (2, also
+// guarding its database components), database (3), then the table's own lock (4).
 
 #include <cstdint>
 #include <map>
