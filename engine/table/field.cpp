@@ -203,6 +203,25 @@ void TField::InvalidInteger(const std::string& text) const {
                          "'");
 }
 
+std::string TField::IntegerText() const {
+    const FieldValue value = Value();
+    if (std::holds_alternative<std::monostate>(value)) {
+        return {};
+    }
+    return std::to_string(AsInt64(value));
+}
+
+std::optional<int64_t> TField::IntegerFromText(const std::string& text) const {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    const auto parsed = ParseInteger(text);
+    if (!parsed) {
+        InvalidInteger(text);
+    }
+    return parsed;
+}
+
 void TField::RangeError(double value, double min, double max) const {
     throw EDatabaseError(FormatG(value) + " is not a valid value for field '" + field_name_ +
                          "'. The allowed range is " + FormatG(min) + " to " + FormatG(max));
@@ -298,22 +317,13 @@ int64_t TIntegerField::MaxValue() const {
     }
 }
 
-std::string TIntegerField::AsString() const {
-    const FieldValue value = Value();
-    if (std::holds_alternative<std::monostate>(value)) {
-        return {};
-    }
-    return std::to_string(AsInt64(value));
-}
+std::string TIntegerField::AsString() const { return IntegerText(); }
 
 void TIntegerField::SetAsString(const std::string& value) {
-    if (value.empty()) {
+    const auto parsed = IntegerFromText(value);
+    if (!parsed) {
         SetValue(std::monostate{});
         return;
-    }
-    const auto parsed = ParseInteger(value);
-    if (!parsed) {
-        InvalidInteger(value);
     }
     SetAsLargeint(*parsed);
 }
@@ -345,22 +355,13 @@ void TIntegerField::SetAsFloat(double value) {
 
 // --- TLargeintField -----------------------------------------------------------------------
 
-std::string TLargeintField::AsString() const {
-    const FieldValue value = Value();
-    if (std::holds_alternative<std::monostate>(value)) {
-        return {};
-    }
-    return std::to_string(AsInt64(value));
-}
+std::string TLargeintField::AsString() const { return IntegerText(); }
 
 void TLargeintField::SetAsString(const std::string& value) {
-    if (value.empty()) {
+    const auto parsed = IntegerFromText(value);
+    if (!parsed) {
         SetValue(std::monostate{});
         return;
-    }
-    const auto parsed = ParseInteger(value);
-    if (!parsed) {
-        InvalidInteger(value);
     }
     SetValue(*parsed);
 }

@@ -4,6 +4,7 @@
 // the table itself ignores them. The subclasses give each field type its conversions.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -77,6 +78,11 @@ public:
 protected:
     [[noreturn]] void AccessError(const char* type_name) const;
     [[noreturn]] void InvalidInteger(const std::string& text) const;
+    // The stored integer in decimal, "" when null (the integer field classes).
+    std::string IntegerText() const;
+    // Reads text given to an integer field: nullopt for empty text (the field becomes
+    // null), the value for a decimal integer, else InvalidInteger.
+    std::optional<int64_t> IntegerFromText(const std::string& text) const;
     [[noreturn]] void RangeError(double value, double min, double max) const;
 
 private:
