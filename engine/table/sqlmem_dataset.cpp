@@ -982,40 +982,30 @@ void TSQLMemDataSet::Delete() {
 
 // --- Navigation -----------------------------------------------------------------------------
 
-void TSQLMemDataSet::First() {
-    CheckActive();
-    CheckBrowseMode();
-    FireEvent(BeforeScroll);
-    InternalFirst();
-    RowBuffer row;
-    InitRowBuffer(row);
-    has_row_ = GetRecord(row, static_cast<int>(grmNext));
-    if (has_row_) {
-        current_ = std::move(row);
-    } else {
-        InitRowBuffer(current_);
-    }
-    bof_ = true;
-    eof_ = !has_row_;
-    NotifyDataSources(TDataEvent::DataSetChange);
-    FireEvent(AfterScroll);
-}
+void TSQLMemDataSet::First() { MoveToEnd(true); }
 
-void TSQLMemDataSet::Last() {
+void TSQLMemDataSet::Last() { MoveToEnd(false); }
+
+void TSQLMemDataSet::MoveToEnd(bool to_first) {
     CheckActive();
     CheckBrowseMode();
     FireEvent(BeforeScroll);
-    InternalLast();
+    if (to_first) {
+        InternalFirst();
+    } else {
+        InternalLast();
+    }
     RowBuffer row;
     InitRowBuffer(row);
-    has_row_ = GetRecord(row, static_cast<int>(grmPrior));
+    has_row_ = GetRecord(row, static_cast<int>(to_first ? grmNext : grmPrior));
     if (has_row_) {
         current_ = std::move(row);
     } else {
         InitRowBuffer(current_);
     }
-    eof_ = true;
-    bof_ = !has_row_;
+    // The end moved to is reached; the other end only when no row is visible.
+    bof_ = to_first || !has_row_;
+    eof_ = !to_first || !has_row_;
     NotifyDataSources(TDataEvent::DataSetChange);
     FireEvent(AfterScroll);
 }

@@ -257,6 +257,8 @@ private:
     void DoOpen();
     void DoClose();
     void BeginInsertAppend(bool append);
+    // First (to_first) or Last: leave-edit step, scroll events, the end flags.
+    void MoveToEnd(bool to_first);
     // Sizes a buffer for the cursor and makes every field null.
     void InitRowBuffer(RowBuffer& row) const;
     void CalculateFields(RowBuffer& row);
