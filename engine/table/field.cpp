@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/table/sqlmem_dataset.h"
+#include "platform/date_time.h"
 
 namespace tapir::engine {
 
@@ -102,36 +103,6 @@ std::string AsText(const FieldValue& value) {
     return {};
 }
 
-// Civil date from a day count since 30 December 1899.
-void DayToDate(int64_t day, int& year, int& month, int& dom) {
-    // Days since 1970-01-01, then the usual civil-from-days conversion.
-    int64_t z = day - 25569 + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    dom = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-// Day count since 30 December 1899 of a civil date.
-int64_t DateToDay(int year, int month, int dom) {
-    const int64_t y = year - (month <= 2 ? 1 : 0);
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + dom - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468 + 25569;
-}
-
-int DaysInMonth(int year, int month) {
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 // "dd-mm-yyyy", optionally followed by " hh:nn" or " hh:nn:ss".
 std::optional<double> ParseDateTime(const std::string& text) {
     int dom = 0;
@@ -159,11 +130,14 @@ std::optional<double> ParseDateTime(const std::string& text) {
             }
         }
     }
-    if (year < 1 || month < 1 || month > 12 || dom < 1 || dom > DaysInMonth(year, month) ||
+    if (year < 1 || month < 1 || month > 12 || dom < 1 || dom > platform::DaysInMonth(year, month) ||
         hour > 23 || minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0) {
         return std::nullopt;
     }
-    const double day = static_cast<double>(DateToDay(year, month, dom));
+    double day = 0;
+    if (!platform::TryEncodeDate(year, month, dom, day)) {
+        return std::nullopt;
+    }
     const double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
     return day < 0 ? day - time : day + time;
 }
@@ -442,7 +416,7 @@ std::string TDateTimeField::AsString() const {
     int year = 0;
     int month = 0;
     int dom = 0;
-    DayToDate(day, year, month, dom);
+    platform::DecodeDate(static_cast<double>(day), year, month, dom);
     char text[64];
     const int seconds = static_cast<int>(millis / 1000);
     if (seconds == 0) {
