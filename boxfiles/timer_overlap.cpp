@@ -35,9 +35,7 @@ int64_t FloorDiv(int64_t value, int64_t divisor) {
 }
 
 // Monday = 0 .. Sunday = 6; day 0 (1899-12-30) was a Saturday.
-int WeekdayOfDay(int64_t day) {
-    return static_cast<int>(((day + 5) % 7 + 7) % 7);
-}
+int WeekdayOfDay(int64_t day) { return static_cast<int>(((day + 5) % 7 + 7) % 7); }
 
 // The recordings of one timer that reach into [window.begin, window.end).
 std::vector<Span> SpansInWindow(const OverlapTimer& timer, Span window) {

@@ -51,6 +51,27 @@ void TDBGridModel::SetCellText(std::function<std::string(const TField&)> cell_te
     }
 }
 
+void TDBGridModel::SetRowStyle(
+    std::function<TDBGridRowStyle(tapir::engine::TSQLMemDataSet&)> row_style) {
+    row_style_ = std::move(row_style);
+    RefreshRowStyles();
+}
+
+void TDBGridModel::RefreshRowStyles() {
+    if (row_count_ > 0 && !columns_.empty()) {
+        emit dataChanged(index(0, 0), index(row_count_ - 1, static_cast<int>(columns_.size()) - 1),
+                         {Qt::BackgroundRole, Qt::ForegroundRole, Qt::ToolTipRole});
+    }
+}
+
+TDBGridRowStyle TDBGridModel::RowStyleAt(int row) const {
+    TDBGridRowStyle style;
+    if (row_style_) {
+        DataSet()->ReadRowAt(row + 1, [&] { style = row_style_(*DataSet()); });
+    }
+    return style;
+}
+
 int TDBGridModel::CountRows() const {
     if (!Active()) {
         return 0;
@@ -114,6 +135,19 @@ QVariant TDBGridModel::data(const QModelIndex& index, int role) const {
     }
     if (role == Qt::TextAlignmentRole && column.CheckBox) {
         return QVariant::fromValue(Qt::AlignCenter);
+    }
+    if (row_style_ &&
+        (role == Qt::BackgroundRole || role == Qt::ForegroundRole || role == Qt::ToolTipRole)) {
+        const TDBGridRowStyle style = RowStyleAt(index.row());
+        if (role == Qt::BackgroundRole && style.Background.isValid()) {
+            return style.Background;
+        }
+        if (role == Qt::ForegroundRole && style.Foreground.isValid()) {
+            return style.Foreground;
+        }
+        if (role == Qt::ToolTipRole && !style.ToolTip.isEmpty()) {
+            return style.ToolTip;
+        }
     }
     return {};
 }
@@ -233,8 +267,7 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
-    verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("\u25B6")) +
-                                    10);
+    verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("\u25B6")) + 10);
     horizontalHeader()->setHighlightSections(false);
     // Narrow check-box columns keep their counted width.
     horizontalHeader()->setMinimumSectionSize(4);

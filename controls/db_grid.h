@@ -5,6 +5,8 @@
 // dataset when the user picks a row. UI thread only.
 
 #include <QAbstractTableModel>
+#include <QColor>
+#include <QString>
 #include <QTableView>
 #include <functional>
 #include <string>
@@ -14,7 +16,8 @@
 
 namespace tapir::engine {
 class TField;
-}
+class TSQLMemDataSet;
+}  // namespace tapir::engine
 
 namespace tapir::controls {
 
@@ -29,13 +32,21 @@ struct TDBGridColumn {
     std::string TickValue = "True";
 };
 
+// How one row stands out: its colours (an invalid colour leaves the view's own) and the
+// tooltip of its cells (none when empty).
+struct TDBGridRowStyle {
+    QColor Background;
+    QColor Foreground;
+    QString ToolTip;
+};
+
 // Table model over a data source. Rows are read through TSQLMemDataSet::ReadRowAt, so
 // showing a row never moves the dataset. The vertical header carries the row indicator
 // ("▶") on the dataset's current row.
 class TDBGridModel : public QAbstractTableModel, private tapir::engine::TDataLink {
     Q_OBJECT
 
-public:
+  public:
     explicit TDBGridModel(QObject* parent = nullptr);
     ~TDBGridModel() override;
 
@@ -46,6 +57,12 @@ public:
     const std::vector<TDBGridColumn>& Columns() const { return columns_; }
     // How a non-check-box cell turns its field into text; the field's AsString when unset.
     void SetCellText(std::function<std::string(const tapir::engine::TField&)> cell_text);
+    // How a row looks beyond its text, read from the row's fields (the dataset is positioned
+    // on the row while `row_style` runs and must not be moved by it). Unset: no styling.
+    void SetRowStyle(std::function<TDBGridRowStyle(tapir::engine::TSQLMemDataSet&)> row_style);
+    // Asks the view to read every row's style again, after what `row_style` depends on
+    // changed outside the dataset.
+    void RefreshRowStyles();
 
     // The dataset's current row as a model row, -1 when there is none.
     int CurrentRow() const;
@@ -60,11 +77,11 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-signals:
+  signals:
     // The dataset's current row changed (model row, -1 when none).
     void CurrentRowChanged(int row);
 
-private:
+  private:
     void ActiveChanged() override;
     void DataSetChanged() override;
     void DataSetScrolled() override;
@@ -77,9 +94,11 @@ private:
     void AnnounceCurrentRow();
     int CountRows() const;
     std::string CellText(const TDBGridColumn& column) const;
+    TDBGridRowStyle RowStyleAt(int row) const;
 
     std::vector<TDBGridColumn> columns_;
     std::function<std::string(const tapir::engine::TField&)> cell_text_;
+    std::function<TDBGridRowStyle(tapir::engine::TSQLMemDataSet&)> row_style_;
     int row_count_ = 0;
     int current_row_ = -1;
     bool resetting_ = false;
@@ -90,7 +109,7 @@ private:
 class TDBGrid : public QTableView {
     Q_OBJECT
 
-public:
+  public:
     explicit TDBGrid(QWidget* parent = nullptr);
 
     TDBGridModel& GridModel() { return model_; }
@@ -98,7 +117,7 @@ public:
     void SetDataSource(tapir::engine::TDataSource* source) { model_.SetDataSource(source); }
     void SetColumns(std::vector<TDBGridColumn> columns);
 
-private:
+  private:
     void ApplyColumnWidths();
     void FollowDataSet(int row);
     void UserPickedRow(const QModelIndex& current);

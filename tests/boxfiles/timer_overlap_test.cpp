@@ -51,11 +51,10 @@ TEST(TimerOverlap, PlainTimersOverlapOnlyWhenTheyShareTime) {
     }
     {
         SCOPED_TRACE("apart");
-        const auto found = FindOverlaps({OneOff("A", EncodeDateTime(2026, 12, 10, 8, 0),
-                                                EncodeDateTime(2026, 12, 10, 9, 0)),
-                                         OneOff("B", EncodeDateTime(2026, 12, 11, 8, 0),
-                                                EncodeDateTime(2026, 12, 11, 9, 0))},
-                                        kNow);
+        const auto found = FindOverlaps(
+            {OneOff("A", EncodeDateTime(2026, 12, 10, 8, 0), EncodeDateTime(2026, 12, 10, 9, 0)),
+             OneOff("B", EncodeDateTime(2026, 12, 11, 8, 0), EncodeDateTime(2026, 12, 11, 9, 0))},
+            kNow);
         EXPECT_TRUE(found[0].empty());
         EXPECT_TRUE(found[1].empty());
         EXPECT_EQ(OverlapTooltip(found[0]), "");
@@ -90,8 +89,8 @@ TEST(TimerOverlap, WeeklyTimerCountsOnEveryDayItRepeats) {
 
 TEST(TimerOverlap, RecordingOverMidnightAndTwoDailyTimers) {
     // Daily 23:30-00:30 against a one-off at 00:00-01:00 on Friday.
-    const OverlapTimer nightly{EncodeDateTime(2026, 12, 1, 23, 30), EncodeDateTime(2026, 12, 2, 0, 30),
-                               kEveryDay, false, "Nightly"};
+    const OverlapTimer nightly{EncodeDateTime(2026, 12, 1, 23, 30),
+                               EncodeDateTime(2026, 12, 2, 0, 30), kEveryDay, false, "Nightly"};
     const OverlapTimer friday =
         OneOff("Late", EncodeDateTime(2026, 12, 11, 0, 0), EncodeDateTime(2026, 12, 11, 1, 0));
     const OverlapTimer daily_late{EncodeDateTime(2026, 12, 1, 0, 15),
@@ -101,7 +100,8 @@ TEST(TimerOverlap, RecordingOverMidnightAndTwoDailyTimers) {
     EXPECT_EQ(found[0][0].minutes, 30);
     EXPECT_EQ(found[0][1].minutes, 5);
     ASSERT_EQ(found[1].size(), 2u);
-    EXPECT_EQ(OverlapTooltip(found[1]), "Overlaps Nightly by 30 minutes\nOverlaps Short by 5 minutes");
+    EXPECT_EQ(OverlapTooltip(found[1]),
+              "Overlaps Nightly by 30 minutes\nOverlaps Short by 5 minutes");
 }
 
 TEST(TimerOverlap, DisabledEndedAndDamagedTimersTakeNoPart) {

@@ -1,15 +1,16 @@
 #include "controls/db_grid.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractItemModelTester>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QSignalSpy>
 #include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/table/data_source.h"
 #include "engine/table/field.h"
@@ -25,7 +26,7 @@ using engine::TSQLMemTable;
 
 // A small table ordered by Pos, with a text, a flag and a calculated flag column.
 class DBGridTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         table_.SetTableName("GridTestTable");
         table_.FieldDefs().push_back(TFieldDef{"Pos", engine::ftInteger, 0, false});
@@ -180,9 +181,9 @@ TEST_F(DBGridTest, PickingARowMovesTheTable) {
     TDBGrid& grid = MakeGrid(kColumns);
     table_.First();
 
-    grid.selectionModel()->setCurrentIndex(grid.GridModel().index(1, 0),
-                                           QItemSelectionModel::ClearAndSelect |
-                                               QItemSelectionModel::Rows);
+    grid.selectionModel()->setCurrentIndex(
+        grid.GridModel().index(1, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     EXPECT_EQ(table_.RecNo(), 2);
     EXPECT_EQ(table_.FieldByName("Text").AsString(), "two");
     EXPECT_EQ(grid.GridModel().CurrentRow(), 1);
@@ -229,6 +230,42 @@ TEST_F(DBGridTest, CellTextHookFormatsCells) {
         [](const engine::TField& field) { return "<" + field.AsString() + ">"; });
     EXPECT_EQ(Cell(0, 0), "<seven>");
     EXPECT_EQ(Cell(0, 3), "<7>");
+}
+
+TEST_F(DBGridTest, RowStyleHookColoursRowsAndGivesTooltips) {
+    AddRow(1, "one", false);
+    AddRow(2, "two", true);
+    TDBGrid& grid = MakeGrid(kColumns);
+    auto& model = grid.GridModel();
+    EXPECT_FALSE(model.data(model.index(0, 0), Qt::BackgroundRole).isValid());
+
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.SetRowStyle([](engine::TSQLMemDataSet& row) {
+        TDBGridRowStyle style;
+        if (row.FieldByName("Flag").AsBoolean()) {
+            style.Background = QColor(0x80, 0x00, 0x00);
+            style.Foreground = QColor(Qt::white);
+            style.ToolTip = QString::fromUtf8(row.FieldByName("Text").AsString());
+        }
+        return style;
+    });
+    EXPECT_EQ(changed.count(), 1);
+    const int current = table_.RecNo();
+    // Only the flagged row (Pos 2, the second) stands out, in every column.
+    for (int column = 0; column < model.columnCount(); ++column) {
+        SCOPED_TRACE(column);
+        EXPECT_FALSE(model.data(model.index(0, column), Qt::BackgroundRole).isValid());
+        EXPECT_FALSE(model.data(model.index(0, column), Qt::ToolTipRole).isValid());
+        EXPECT_EQ(model.data(model.index(1, column), Qt::BackgroundRole).value<QColor>(),
+                  QColor(0x80, 0x00, 0x00));
+        EXPECT_EQ(model.data(model.index(1, column), Qt::ForegroundRole).value<QColor>(),
+                  QColor(Qt::white));
+        EXPECT_EQ(model.data(model.index(1, column), Qt::ToolTipRole).toString(), "two");
+    }
+    // Reading styles never moves the table.
+    EXPECT_EQ(table_.RecNo(), current);
+    model.RefreshRowStyles();
+    EXPECT_EQ(changed.count(), 2);
 }
 
 }  // namespace
