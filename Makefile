@@ -4,6 +4,7 @@
 # SANITIZE=1 builds with AddressSanitizer and UndefinedBehaviorSanitizer.
 
 SANITIZE ?= 0
+PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
 ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-asan
@@ -13,7 +14,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 endif
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench install uninstall clean
 
 all: build
 
@@ -35,6 +36,18 @@ test: build
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+
+# Installs tapir, tapir-boxsim, the desktop entry and the icon under $(PREFIX) (DESTDIR is
+# honoured); uninstall removes exactly the files the last install wrote.
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+uninstall:
+	@if [ -f $(BUILD_DIR)/install_manifest.txt ]; then \
+		xargs -d '\n' rm -fv < $(BUILD_DIR)/install_manifest.txt; \
+	else \
+		echo "uninstall: nothing installed from $(BUILD_DIR)"; \
+	fi
 
 clean:
 	rm -rf build build-asan
