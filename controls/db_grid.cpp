@@ -3,7 +3,10 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScrollBar>
 #include <QString>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <algorithm>
 #include <utility>
 
@@ -107,6 +110,14 @@ int TDBGridModel::rowCount(const QModelIndex& parent) const {
 
 int TDBGridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+int TDBGridModel::FieldSize(int column) const {
+    if (!Active() || column < 0 || column >= static_cast<int>(columns_.size())) {
+        return 0;
+    }
+    const TField* field = DataSet()->FindField(columns_[static_cast<size_t>(column)].FieldName);
+    return field == nullptr ? 0 : field->Size();
 }
 
 std::string TDBGridModel::CellText(const TDBGridColumn& column) const {
@@ -275,6 +286,7 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
 
     connect(&model_, &TDBGridModel::CurrentRowChanged, this, &TDBGrid::FollowDataSet);
     connect(&model_, &QAbstractItemModel::modelReset, this, &TDBGrid::ApplyColumnWidths);
+    connect(&model_, &QAbstractItemModel::dataChanged, this, &TDBGrid::ApplyColumnWidths);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) { UserPickedRow(current); });
 }
@@ -286,24 +298,44 @@ void TDBGrid::SetColumns(std::vector<TDBGridColumn> columns) {
 }
 
 void TDBGrid::ApplyColumnWidths() {
-    // A column of n characters is n average characters wide, widened for the rows it
-    // shows up to n digits, so that dates and times fit their counted width.
+    // A column of n characters is at least n average characters wide, and never narrower
+    // than its title or the cells it shows in the font in use. Cells count up to twice the
+    // digit measure of n, enough for any text of n characters in a wide script, so that a
+    // damaged value cannot push the other columns out of sight.
     const QFontMetrics metrics(font());
     const int average = metrics.averageCharWidth();
-    const int digit = metrics.horizontalAdvance(QLatin1Char('0'));
+    const int digit = std::max(average, metrics.horizontalAdvance(QLatin1Char('0')));
     constexpr int kPadding = 6;
     const auto& columns = model_.Columns();
+    QStyleOptionButton check_box;
+    check_box.initFrom(this);
+    const int check_width =
+        style()->subElementRect(QStyle::SE_CheckBoxIndicator, &check_box, this).width() + kPadding;
     for (size_t i = 0; i < columns.size(); ++i) {
         const int column = static_cast<int>(i);
-        const int narrow = columns[i].Width * average + kPadding;
-        const int wide = columns[i].Width * std::max(average, digit) + kPadding;
-        int width = narrow;
-        if (!columns[i].CheckBox && model_.rowCount() > 0) {
-            width = std::clamp(sizeHintForColumn(column), narrow, wide);
+        int width = columns[i].Width * average + kPadding;
+        width = std::max(width, horizontalHeader()->sectionSizeHint(column));
+        if (columns[i].CheckBox) {
+            width = std::max(width, check_width);
+        } else if (model_.rowCount() > 0) {
+            const int characters = std::max(columns[i].Width, model_.FieldSize(column));
+            const int widest = 2 * characters * digit + kPadding;
+            width = std::max(width, std::min(sizeHintForColumn(column), widest));
         }
         setColumnWidth(column, width);
     }
+    updateGeometry();
 }
+
+int TDBGrid::ColumnsWidth() const {
+    int width = verticalHeader()->width() + 2 * frameWidth();
+    for (int column = 0; column < model_.columnCount(); ++column) {
+        width += columnWidth(column);
+    }
+    return width + verticalScrollBar()->sizeHint().width();
+}
+
+QSize TDBGrid::sizeHint() const { return {ColumnsWidth(), QTableView::sizeHint().height()}; }
 
 void TDBGrid::FollowDataSet(int row) {
     following_ = true;

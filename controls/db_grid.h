@@ -66,6 +66,9 @@ class TDBGridModel : public QAbstractTableModel, private tapir::engine::TDataLin
 
     // The dataset's current row as a model row, -1 when there is none.
     int CurrentRow() const;
+    // The size of the field a column shows (characters of a text field), 0 when the
+    // field is unknown or has no size.
+    int FieldSize(int column) const;
     // Moves the dataset to model row `row` (browse state only). Returns false when the
     // dataset did not move there.
     bool MoveTo(int row);
@@ -105,7 +108,8 @@ class TDBGridModel : public QAbstractTableModel, private tapir::engine::TDataLin
 };
 
 // The grid control: a QTableView over a TDBGridModel, read-only, whole rows selected,
-// column widths counted in characters of the view's font.
+// column widths counted in characters of the view's font and widened to fit their titles
+// and cells.
 class TDBGrid : public QTableView {
     Q_OBJECT
 
@@ -116,6 +120,10 @@ class TDBGrid : public QTableView {
     const TDBGridModel& GridModel() const { return model_; }
     void SetDataSource(tapir::engine::TDataSource* source) { model_.SetDataSource(source); }
     void SetColumns(std::vector<TDBGridColumn> columns);
+    // The width that shows every column without a horizontal scroll bar: the row
+    // indicator, the columns, the frame and room for a vertical scroll bar.
+    int ColumnsWidth() const;
+    QSize sizeHint() const override;
 
   private:
     void ApplyColumnWidths();

@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <algorithm>
 #include <memory>
@@ -151,7 +152,47 @@ TEST_F(DBGridTest, ColumnWidthsCountCharacters) {
     // Widened for a text of digits it holds.
     EXPECT_GE(grid.columnWidth(0), metrics.horizontalAdvance(QString(19, QLatin1Char('0'))));
     EXPECT_GT(grid.columnWidth(0), grid.columnWidth(3));
-    EXPECT_EQ(grid.columnWidth(1), grid.columnWidth(2));
+}
+
+TEST_F(DBGridTest, TitlesAndCellsAreNeverCut) {
+    // Wide letters fill more than the counted width; long titles on narrow columns.
+    AddRow(1, "WWWWWWWWWWWWWWWWWWWW", true);
+    AddRow(2, "W", true);
+    TDBGrid& grid = MakeGrid({{"Text", 4, "Text", false, {}},
+                              {"Flag", 1, "Repeated", true, "TRUE"},
+                              {"Pos", 1, "Wednesday", false, {}}});
+    const QFontMetrics metrics(grid.font());
+    auto* header = grid.horizontalHeader();
+    for (int column = 0; column < 3; ++column) {
+        SCOPED_TRACE(column);
+        const QString title = grid.GridModel().headerData(column, Qt::Horizontal).toString();
+        EXPECT_GE(grid.columnWidth(column), metrics.horizontalAdvance(title));
+        EXPECT_GE(grid.columnWidth(column), header->sectionSizeHint(column));
+    }
+    EXPECT_GE(grid.columnWidth(0), metrics.horizontalAdvance(QString(20, QLatin1Char('W'))));
+
+    // The grid asks for room for all its columns.
+    int columns = 0;
+    for (int column = 0; column < 3; ++column) {
+        columns += grid.columnWidth(column);
+    }
+    EXPECT_GT(grid.sizeHint().width(), columns);
+    EXPECT_EQ(grid.sizeHint().width(), grid.ColumnsWidth());
+    grid.resize(grid.sizeHint().width(), 200);
+    grid.show();
+    EXPECT_FALSE(grid.horizontalScrollBar()->isVisible());
+
+    // The column follows its cells: it narrows and widens with them.
+    const int before = grid.columnWidth(0);
+    table_.First();
+    table_.Edit();
+    table_.FieldByName("Text").SetAsString("WW");
+    table_.Post();
+    EXPECT_LT(grid.columnWidth(0), before);
+    table_.Edit();
+    table_.FieldByName("Text").SetAsString("WWWWWWWWWWWWWWWWWWWW");
+    table_.Post();
+    EXPECT_EQ(grid.columnWidth(0), before);
 }
 
 TEST_F(DBGridTest, CurrentRowFollowsTheTable) {
