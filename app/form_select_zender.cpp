@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -78,9 +79,13 @@ int TFormSelectZender::BouquetListHeight(int bouquet_count) {
 
 void TFormSelectZender::FormCreate() {
     setWindowTitle(QStringLiteral("Select channel"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-    setFixedSize(kOuterWidth - kFrameWidth, kOuterHeight - kFrameHeight);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint);
+    // Opens at the designed size and never gets smaller; a larger dialog gives its room to
+    // the lists (the channel list first; the splitter hands some to the bouquets).
+    setMinimumSize(kOuterWidth - kFrameWidth, kOuterHeight - kFrameHeight);
+    resize(kOuterWidth - kFrameWidth, kOuterHeight - kFrameHeight);
+    setSizeGripEnabled(true);
     controls::ApplyDesignFont(*this);
     boxfiles::BoxTables& tables = host_.Tables();
 
@@ -88,16 +93,32 @@ void TFormSelectZender::FormCreate() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    wwDBGrid1 = new controls::DbListView(this);
+    auto* lists = new QSplitter(Qt::Vertical, this);
+    lists->setChildrenCollapsible(false);
+    lists->setHandleWidth(4);
+
+    wwDBGrid1 = new controls::DbListView(lists);
     wwDBGrid1->SetRowIndicator(true);
     wwDBGrid1->Bind(&tables.Ds_Bouquet, {{"Bouquet", 30, "Bouquet"}});
+    wwDBGrid1->setAccessibleName(QStringLiteral("Bouquet"));
     const int bouquets = tables.Bouquet.Active() ? tables.Bouquet.RecordCount() : 0;
-    wwDBGrid1->setFixedHeight(BouquetListHeight(bouquets));
-    layout->addWidget(wwDBGrid1);
+    // The bouquet list opens with room for up to six bouquets; dragging the splitter shows
+    // more, up to all of them.
+    wwDBGrid1->setMinimumHeight(BouquetListHeight(std::min(bouquets, 1)));
+    wwDBGrid1->setMaximumHeight(
+        std::max(BouquetListHeight(bouquets),
+                 bouquets * controls::DbListView::kRowHeight + controls::DbListView::kTitleHeight));
+    lists->addWidget(wwDBGrid1);
 
-    wwDBGrid2 = new controls::DbListView(this);
+    wwDBGrid2 = new controls::DbListView(lists);
     wwDBGrid2->Bind(&tables.Ds_Zenders, {{"Zender", 30, "Channel"}});
-    layout->addWidget(wwDBGrid2, 1);
+    wwDBGrid2->setAccessibleName(QStringLiteral("Channel"));
+    lists->addWidget(wwDBGrid2);
+    lists->setStretchFactor(0, 0);
+    lists->setStretchFactor(1, 1);
+    const int lists_height = kOuterHeight - kFrameHeight - kPanelBarHeight - lists->handleWidth();
+    lists->setSizes({BouquetListHeight(bouquets), lists_height - BouquetListHeight(bouquets)});
+    layout->addWidget(lists, 1);
     connect(wwDBGrid2, &controls::DbListView::KeyDown, this, [this](QKeyEvent* event) {
         controls::RunGuarded(this, [this, event] { wwDBGrid2KeyDown(event); });
     });
@@ -116,6 +137,8 @@ void TFormSelectZender::FormCreate() {
     BitBtn1->setGeometry(8, 8, 75, 25);
     BitBtn2 = new QPushButton(Cancel->text(), Panel1);
     BitBtn2->setGeometry(128, 8, 75, 25);
+    BitBtn1->setAccessibleName(QStringLiteral("Select"));
+    BitBtn2->setAccessibleName(QStringLiteral("Cancel"));
     for (QPushButton* button : {BitBtn1, BitBtn2}) {
         button->setAutoDefault(false);
         button->setDefault(false);

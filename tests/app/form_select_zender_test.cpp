@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <QSplitter>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -49,7 +50,7 @@ TEST(ProposedBegin, FollowsTheEveningRuleRoundingAndLastEnd) {
 }
 
 class FormSelectZenderTest : public FormTest {
-protected:
+  protected:
     void SetUp() override {
         FormTest::SetUp();
         Timers().Append();  // as TimersAfterInsert finds it
@@ -103,6 +104,38 @@ TEST_F(FormSelectZenderTest, BouquetListHeightFollowsTheNumberOfBouquets) {
         EXPECT_EQ(form.windowTitle(), QStringLiteral("Select channel"));
         form_.reset();
     }
+}
+
+TEST_F(FormSelectZenderTest, GrowsWithTheListsTakingTheRoom) {
+    AddBouquets(20);
+    TFormSelectZender& form = Open();
+    const QSize designed = form.size();
+    EXPECT_EQ(form.minimumSize(), designed);
+    EXPECT_GT(form.maximumSize().height(), designed.height());
+    EXPECT_GT(form.maximumSize().width(), designed.width());
+    EXPECT_EQ(form.wwDBGrid1->height(), 123);
+
+    const int channels_before = form.wwDBGrid2->height();
+    form.resize(designed.width() + 200, designed.height() + 300);
+    QTest::qWait(10);
+    EXPECT_EQ(form.wwDBGrid2->height(), channels_before + 300);
+    EXPECT_EQ(form.wwDBGrid1->width(), designed.width() + 200);
+
+    // The splitter hands room to the bouquets, at most enough for all twenty of them.
+    auto* splitter = qobject_cast<QSplitter*>(form.wwDBGrid1->parentWidget());
+    ASSERT_NE(splitter, nullptr);
+    splitter->setSizes({2000, 100});
+    QTest::qWait(10);
+    EXPECT_EQ(form.wwDBGrid1->height(), 20 * 17 + 21);
+}
+
+TEST_F(FormSelectZenderTest, ListsAndButtonsHaveAccessibleNames) {
+    AddBouquets(2);
+    TFormSelectZender& form = Open();
+    EXPECT_EQ(form.wwDBGrid1->accessibleName(), QStringLiteral("Bouquet"));
+    EXPECT_EQ(form.wwDBGrid2->accessibleName(), QStringLiteral("Channel"));
+    EXPECT_EQ(form.BitBtn1->accessibleName(), QStringLiteral("Select"));
+    EXPECT_EQ(form.BitBtn2->accessibleName(), QStringLiteral("Cancel"));
 }
 
 TEST_F(FormSelectZenderTest, OpensWithFocusOnChannelListAndFollowsTheBouquet) {
