@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev
     zlib1g-dev libbz2-dev libicu-dev
     vsftpd python3-pyftpdlib busybox-static
-    xvfb xauth imagemagick desktop-file-utils
+    xvfb xauth imagemagick desktop-file-utils xdotool
 )
 
 missing=()
