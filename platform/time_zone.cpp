@@ -262,44 +262,66 @@ bool InRuleRange(TDateTime value) {
     return std::isfinite(value) && value >= 1.0 && value < kLast;
 }
 
-// Seconds east of Greenwich in force at a UTC moment (milliseconds on the date-time scale).
-// The changes of the moment's year and of both neighbouring years are put in time order;
-// the last one at or before the moment decides, so changes whose local time runs into
-// another year and zones whose daylight time spans the turn of the year come out right.
+struct Change {
+    int64_t at_ms;  // UTC
+    bool daylight_after;
+};
+
+// The changes of one year and both its neighbours in time order, for the moments of that
+// year (UTC).
+struct YearChanges {
+    ZoneRule rule;
+    int64_t from_ms = 0;
+    int64_t to_ms = 0;  // exclusive; from_ms == to_ms: nothing computed yet
+    std::array<Change, 6> changes{};
+    size_t count = 0;
+};
+
+void ComputeYearChanges(const ZoneRule& rule, int year, YearChanges& out) {
+    out.rule = rule;
+    out.from_ms = static_cast<int64_t>(EncodeDate(year, 1, 1)) * kMsPerDay;
+    out.to_ms = out.from_ms + (IsLeapYear(year) ? 366 : 365) * kMsPerDay;
+    out.count = 0;
+    for (int y = year - 1; y <= year + 1; ++y) {
+        if (const auto start = ChangeMilliseconds(y, rule.start)) {
+            out.changes[out.count++] = {*start - int64_t{rule.std_offset} * 1000, true};
+        }
+        if (const auto end = ChangeMilliseconds(y, rule.end)) {
+            out.changes[out.count++] = {*end - int64_t{rule.dst_offset} * 1000, false};
+        }
+    }
+    // Insertion sort keeps changes at the same moment in year order.
+    for (size_t i = 1; i < out.count; ++i) {
+        for (size_t j = i; j > 0 && out.changes[j].at_ms < out.changes[j - 1].at_ms; --j) {
+            std::swap(out.changes[j], out.changes[j - 1]);
+        }
+    }
+}
+
+// Seconds east of Greenwich in force at a UTC moment (milliseconds on the date-time scale,
+// within the rule range). The changes of the moment's year and of both neighbouring years
+// are put in time order; the last one at or before the moment decides, so changes whose
+// local time runs into another year and zones whose daylight time spans the turn of the
+// year come out right. The list of the last year asked for is kept per thread, as
+// conversions mostly come in runs within one year.
 int32_t OffsetAtUtc(const ZoneRule& rule, int64_t utc_ms) {
     if (!rule.has_daylight) {
         return rule.std_offset;
     }
-    struct Change {
-        int64_t at_ms;
-        bool daylight_after;
-    };
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    DecodeDate(MillisecondsToDateTime(utc_ms), year, month, day);
-    std::array<Change, 6> changes{};
-    size_t count = 0;
-    for (int y = year - 1; y <= year + 1; ++y) {
-        if (const auto start = ChangeMilliseconds(y, rule.start)) {
-            changes[count++] = {*start - int64_t{rule.std_offset} * 1000, true};
-        }
-        if (const auto end = ChangeMilliseconds(y, rule.end)) {
-            changes[count++] = {*end - int64_t{rule.dst_offset} * 1000, false};
-        }
+    thread_local YearChanges cache;
+    if (utc_ms < cache.from_ms || utc_ms >= cache.to_ms || !(cache.rule == rule)) {
+        int year = 0;
+        int month = 0;
+        int day = 0;
+        DecodeDate(MillisecondsToDateTime(utc_ms), year, month, day);
+        ComputeYearChanges(rule, year, cache);
     }
-    if (count == 0) {
+    if (cache.count == 0) {
         return rule.std_offset;
     }
-    // Insertion sort keeps changes at the same moment in year order.
-    for (size_t i = 1; i < count; ++i) {
-        for (size_t j = i; j > 0 && changes[j].at_ms < changes[j - 1].at_ms; --j) {
-            std::swap(changes[j], changes[j - 1]);
-        }
-    }
-    bool daylight = !changes.front().daylight_after;
-    for (size_t i = 0; i < count && changes[i].at_ms <= utc_ms; ++i) {
-        daylight = changes[i].daylight_after;
+    bool daylight = !cache.changes.front().daylight_after;
+    for (size_t i = 0; i < cache.count && cache.changes[i].at_ms <= utc_ms; ++i) {
+        daylight = cache.changes[i].daylight_after;
     }
     return daylight ? rule.dst_offset : rule.std_offset;
 }

@@ -228,6 +228,10 @@ TEST_F(TimeZoneTest, ValuesOutsideTheRuleYearsTakeTheStandardOffset) {
     // Summer of the first and last years the rules are evaluated for.
     EXPECT_TRUE(SameMillisecond(ToLocal(At(1900, 7, 1, 12, 0)), At(1900, 7, 1, 14, 0)));
     EXPECT_TRUE(SameMillisecond(ToLocal(At(9998, 7, 1, 12, 0)), At(9998, 7, 1, 14, 0)));
+    // West of Greenwich the last evening of 9998 is already 9999 in UTC.
+    settings_.TimeZoneInfo = *ParsePosixTimeZone("EST5EDT,M3.2.0,M11.1.0");
+    EXPECT_TRUE(SameMillisecond(ToUtc(At(9998, 12, 31, 23, 30)), At(9999, 1, 1, 4, 30)));
+    EXPECT_TRUE(SameMillisecond(ToLocal(At(9998, 12, 31, 23, 30)), At(9998, 12, 31, 18, 30)));
 }
 
 TEST_F(TimeZoneTest, MonthZeroAppliesStandardBiasAllYear) {
