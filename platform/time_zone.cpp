@@ -530,8 +530,20 @@ std::vector<std::string> TimeZoneStartupLines(const TimeZoneInformation& zone) {
     lines.push_back("TimeZoneInformation.Bias: " + std::to_string(zone.Bias));
     lines.push_back("TimeZoneInformation.StandardBias: " + std::to_string(zone.StandardBias));
     lines.push_back("TimeZoneInformation.DaylightBias: " + std::to_string(zone.DaylightBias));
-    lines.push_back(DateTimeText(DstChangeDate(2006, zone.StandardDate)));
-    lines.push_back(DateTimeText(DstChangeDate(2006, zone.DaylightDate)));
+    // With the full rule at hand the dates are the ones the conversions use (any weekday,
+    // Julian days, negative times); without daylight time they stay the zero point.
+    const auto change_date = [&zone](const SystemTime& record_rule, bool daylight_start) {
+        if (!zone.Rule) {
+            return DstChangeDate(2006, record_rule);
+        }
+        if (!zone.Rule->has_daylight) {
+            return TDateTime{0.0};
+        }
+        return ZoneChangeDate(2006, daylight_start ? zone.Rule->start : zone.Rule->end)
+            .value_or(0.0);
+    };
+    lines.push_back(DateTimeText(change_date(zone.StandardDate, false)));
+    lines.push_back(DateTimeText(change_date(zone.DaylightDate, true)));
     lines.push_back(RuleLine("StandardDate: %d  %02d-%02d-%04d  %d  %02d:%02d", zone.StandardDate));
     lines.push_back(RuleLine("DaylightDate: %d  %02d-%02d-%04d  %d  %02d:%02d", zone.DaylightDate));
     return lines;

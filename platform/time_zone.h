@@ -146,7 +146,8 @@ TDateTime UtcToLocal(TDateTime utc, const TimeConversionSettings& settings, cons
 TDateTime LocalToUtc(TDateTime local, const TimeConversionSettings& settings, const LogSink& log);
 
 // The seven diagnostic lines written at start: the three biases, the 2006 change dates of
-// StandardDate and DaylightDate as DateTimeText, then
+// StandardDate and DaylightDate as DateTimeText (taken from the record's Rule when it has
+// one, so they are the dates the conversions use), then
 // "StandardDate: %d  %02d-%02d-%04d  %d  %02d:%02d" and the same for DaylightDate
 // (day of week, day, month, year, day of week, hour, minute).
 std::vector<std::string> TimeZoneStartupLines(const TimeZoneInformation& zone);

@@ -283,6 +283,30 @@ TEST_F(TimeZoneTest, StartupLines) {
     EXPECT_EQ(TimeZoneStartupLines(zone), expected);
 }
 
+TEST(TimeZoneStartup, ChangeDatesComeFromTheFullRule) {
+    struct Case {
+        const char* rule;
+        const char* standard;
+        const char* daylight;
+    };
+    for (const Case& c : {
+             Case{"CET-1CEST,M3.5.0,M10.5.0/3", "29-10-2006 03:00:00", "26-03-2006 02:00:00"},
+             // Fourth Thursday of March (23rd) plus 26 hours, not a Sunday.
+             Case{"IST-2IDT,M3.4.4/26,M10.5.0", "29-10-2006 02:00:00", "24-03-2006 02:00:00"},
+             // Negative time: the evening before the last Sunday of March.
+             Case{"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", "29-10-2006", "25-03-2006 23:00:00"},
+             Case{"XXX3YYY,J60/2,J300/2", "27-10-2006 02:00:00", "01-03-2006 02:00:00"},
+             Case{"<+0530>-5:30", "00:00:00", "00:00:00"},
+         }) {
+        SCOPED_TRACE(c.rule);
+        ResetFormatSettings();
+        const std::vector<std::string> lines = TimeZoneStartupLines(*ParsePosixTimeZone(c.rule));
+        ASSERT_EQ(lines.size(), 7u);
+        EXPECT_EQ(lines[3], c.standard);
+        EXPECT_EQ(lines[4], c.daylight);
+    }
+}
+
 // ---- POSIX rules and the system record ----
 
 TEST(PosixTimeZone, ParsesRules) {
