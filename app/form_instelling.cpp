@@ -9,13 +9,16 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "app/dialog_host.h"
 #include "controls/db_spin_edit.h"
 #include "controls/form_layout.h"
 #include "controls/handler_guard.h"
 #include "platform/exception.h"
+#include "platform/host_address.h"
 #include "platform/settings.h"
 
 namespace tapir::app {
@@ -24,7 +27,6 @@ namespace {
 
 constexpr int kGroupBox1Height = 105;
 constexpr int kGroupBox2Height = 88;
-constexpr int kMaxUtcOffset = 23;
 
 // Removes blanks and control characters (everything up to the space) at both ends.
 QString TrimBlanks(const QString& text) {
@@ -54,15 +56,16 @@ QLineEdit* MakeEdit(QWidget* parent, const QString& text, int x, int y) {
 
 }  // namespace
 
-QString AcceptedAddress(const QString& typed) {
+QString AcceptedAddress(const QString& typed, QString* problem) {
     const QString address = TrimBlanks(typed);
-    if (address.size() < TFormInstelling::kMinAddressLength) {
-        return {};
-    }
-    for (const QChar ch : address) {
-        if (!(ch == u'.' || (ch >= u'0' && ch <= u'9'))) {
-            return {};
+    const QByteArray utf8 = address.toUtf8();
+    const platform::HostAddressCheck check =
+        platform::CheckHostAddress(std::string_view(utf8.constData(), utf8.size()));
+    if (check.kind == platform::HostAddressKind::Invalid) {
+        if (problem) {
+            *problem = QString::fromStdString(check.problem);
         }
+        return {};
     }
     return address;
 }
@@ -102,7 +105,7 @@ void TFormInstelling::FormCreate() {
     Label4 = MakeLabel(GroupBox2, QStringLiteral("Time offset:"), 32, 32);
     wwDBSpinEdit1 = new controls::DbSpinEdit(GroupBox2);
     wwDBSpinEdit1->setGeometry(96, 24, 41, 21);
-    wwDBSpinEdit1->setRange(0, kMaxUtcOffset);
+    wwDBSpinEdit1->setRange(kMinUtcOffset, kMaxUtcOffset);
     wwDBSpinEdit1->setSingleStep(1);
     wwDBSpinEdit1->SetValue(0);
     wwDBSpinEdit1->setEnabled(false);
@@ -147,6 +150,8 @@ void TFormInstelling::Timer1Timer() {
     Edit_Ip->setText(QString::fromStdString(settings.Ip));
     Edit_User->setText(QString::fromStdString(settings.Username));
     Edit_Pass->setText(QString::fromStdString(settings.Password));
+    wwDBSpinEdit1->setRange(std::min(kMinUtcOffset, settings.UTC_Offset),
+                            std::max(kMaxUtcOffset, settings.UTC_Offset));
     wwDBSpinEdit1->SetValue(settings.UTC_Offset);
     CheckBox1->setChecked(settings.UTC_Auto);
 }
@@ -154,10 +159,11 @@ void TFormInstelling::Timer1Timer() {
 void TFormInstelling::CheckBox1Click() { wwDBSpinEdit1->setEnabled(!CheckBox1->isChecked()); }
 
 void TFormInstelling::SaveExecute() {
-    const QString address = AcceptedAddress(Edit_Ip->text());
+    QString problem;
+    const QString address = AcceptedAddress(Edit_Ip->text(), &problem);
     if (address.isEmpty()) {
         if (ShowMessage) {
-            ShowMessage(QStringLiteral("Ongeldig IP adres"));
+            ShowMessage(QStringLiteral("Ongeldig IP adres\n\n") + problem);
         }
         return;
     }

@@ -24,17 +24,21 @@ namespace tapir::app {
 
 class DialogHost;
 
-// The address text with blanks and control characters removed at both ends, if it is
-// acceptable: longer than 8 characters, digits and points only. Empty when refused.
-QString AcceptedAddress(const QString& typed);
+// The address text with blanks and control characters removed at both ends, if it is a
+// dotted IPv4 address, an IPv6 address or a host name that no resolver reads as some other
+// address. Empty when refused; `problem` (when given) then says why.
+QString AcceptedAddress(const QString& typed, QString* problem = nullptr);
 
 class TFormInstelling : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kClientWidth = 262;
     static constexpr int kClientHeight = 231;
     static constexpr int kFillDelayMs = 10;
-    static constexpr int kMinAddressLength = 9;
+    // The offset field's range in hours; a stored offset outside it widens it, so that it
+    // survives the dialog unchanged.
+    static constexpr int kMinUtcOffset = -12;
+    static constexpr int kMaxUtcOffset = 14;
 
     explicit TFormInstelling(DialogHost& host, QWidget* parent = nullptr);
     ~TFormInstelling() override;
@@ -75,7 +79,7 @@ public:
     // Every way of closing ends here.
     void done(int result) override;
 
-private:
+  private:
     void FormCreate();
     void FormClose();
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "platform/exception.h"
 
@@ -46,9 +47,14 @@ void CivilFromDays(int64_t days_since_year_one, int& year, int& month, int& day)
     day = static_cast<int>(d);
 }
 
-// Date part (signed day number) and time of day in ms, rounded to the millisecond.
+// Beyond this many days from the zero point (about 270 million years) a value is no date:
+// its day number and year would not fit the integers the calendar is computed in.
+constexpr long double kMaxCalendarDays = 1e11L;
+
+// Date part (signed day number) and time of day in ms, rounded to the millisecond. Values
+// that are not finite or lie beyond the calendar's reach split as the zero point.
 void SplitDateTime(TDateTime value, int64_t& date, int64_t& time_ms) {
-    if (!std::isfinite(value)) {
+    if (!std::isfinite(value) || std::fabs(static_cast<long double>(value)) >= kMaxCalendarDays) {
         date = 0;
         time_ms = 0;
         return;
@@ -61,6 +67,21 @@ void SplitDateTime(TDateTime value, int64_t& date, int64_t& time_ms) {
         time_ms -= kMsPerDay;
         date += value < 0 ? -1 : 1;
     }
+}
+
+// Rounds to the nearest integer; values beyond the 64-bit range give its ends, NaN gives 0.
+int64_t SaturatingRound(long double value) {
+    constexpr long double kLimit = 9.2e18L;  // just inside the range of int64_t
+    if (std::isnan(value)) {
+        return 0;
+    }
+    if (value >= kLimit) {
+        return std::numeric_limits<int64_t>::max();
+    }
+    if (value <= -kLimit) {
+        return std::numeric_limits<int64_t>::min();
+    }
+    return std::llround(value);
 }
 
 TDateTime Step(TDateTime value, int64_t amount, long double per_day) {
@@ -97,7 +118,7 @@ size_t RunLength(std::string_view format, size_t pos, char letter) {
 }
 
 class Formatter {
-public:
+  public:
     Formatter(const FormatSettings& settings, TDateTime value)
         : settings_(settings), parts_(DecodeDateTime(value)) {
         int64_t date = 0;
@@ -233,7 +254,7 @@ public:
         }
     }
 
-private:
+  private:
     static std::string CaseLike(std::string_view sample, std::string_view lower_text) {
         std::string out(lower_text);
         if (!sample.empty() && std::isupper(static_cast<unsigned char>(sample[0]))) {
@@ -410,11 +431,11 @@ TDateTime UnixToDateTime(int64_t seconds) {
 }
 
 int64_t DateTimeToUnix(TDateTime value) {
-    return std::llround((static_cast<long double>(value) - kUnixEpochDays) * 86400.0L);
+    return SaturatingRound((static_cast<long double>(value) - kUnixEpochDays) * 86400.0L);
 }
 
 int64_t DateTimeToMilliseconds(TDateTime value) {
-    return std::llround(static_cast<long double>(value) * kMsPerDay);
+    return SaturatingRound(static_cast<long double>(value) * kMsPerDay);
 }
 
 TDateTime MillisecondsToDateTime(int64_t ms) {
@@ -465,7 +486,9 @@ std::string DateTimeToStr(TDateTime value) { return FormatDateTime("c", value); 
 
 std::string DateTimeText(TDateTime value) {
     const int64_t ms = DateTimeToMilliseconds(value);
-    if (ms < kMsPerDay) {
+    const bool no_date =
+        !std::isfinite(value) || std::fabs(static_cast<long double>(value)) >= kMaxCalendarDays;
+    if (ms < kMsPerDay || no_date) {
         return TimeToStr(value);
     }
     if (ms % kMsPerDay == 0) {

@@ -40,7 +40,9 @@ struct DateTimeParts {
 
 // All parts of a value, rounded to the nearest millisecond first, so a value a hair below
 // midnight decodes as the next day at 00:00:00.000. Negative values follow the classic
-// reading: the integer part is the date, the absolute fraction the time of day.
+// reading: the integer part is the date, the absolute fraction the time of day. Values that
+// are not finite or lie 1e11 days or more from the zero point decode (and format) as the
+// zero point, 1899-12-30 00:00.
 DateTimeParts DecodeDateTime(TDateTime value);
 void DecodeDate(TDateTime value, int& year, int& month, int& day);
 void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& ms);
@@ -62,13 +64,15 @@ TDateTime IncSecond(TDateTime value, int64_t seconds = 1);
 // ---- Seconds since 1970 (UTC values, no zone applied) -------------------------------------
 TDateTime UnixToDateTime(int64_t seconds);
 // Seconds since 1970-01-01 00:00, rounded to the nearest whole second (a value read from
-// UnixToDateTime converts back to exactly the same count).
+// UnixToDateTime converts back to exactly the same count). Beyond the 64-bit range the
+// result is that range's end; NaN gives 0.
 int64_t DateTimeToUnix(TDateTime value);
 
 // ---- Millisecond resolution ---------------------------------------------------------------
 // Tables store date-times to the millisecond; the extended-precision steps can leave a value
 // a hair away from a moment it equals. Compare through these.
-int64_t DateTimeToMilliseconds(TDateTime value);  // round(value * 86400000)
+// round(value * 86400000); beyond the 64-bit range that range's end, NaN gives 0.
+int64_t DateTimeToMilliseconds(TDateTime value);
 TDateTime MillisecondsToDateTime(int64_t ms);
 int CompareDateTime(TDateTime a, TDateTime b);  // -1, 0, 1 at millisecond resolution
 bool SameMillisecond(TDateTime a, TDateTime b);
@@ -126,7 +130,8 @@ std::string DateTimeToStr(TDateTime value);  // "c"
 
 // Log text of a date-time: a value of at least 1 with no time of day as the date alone
 // (short date format); a value of at least 1 with a time of day as date, one space and time
-// (long time format); a value below 1 as the time alone. Judged at millisecond resolution.
+// (long time format); a value below 1 (or one decoded as the zero point) as the time alone.
+// Judged at millisecond resolution.
 std::string DateTimeText(TDateTime value);
 
 // Reads `text` laid out as `format` (the numeric specifiers d dd m mm yy yyyy h hh n nn s

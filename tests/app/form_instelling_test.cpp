@@ -7,10 +7,12 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <string>
 
 #include "app/real_dialogs.h"
 #include "controls/db_spin_edit.h"
@@ -19,33 +21,40 @@
 namespace tapir::app::testing {
 namespace {
 
-TEST(AcceptedAddress, NeedsNineDigitsOrPointsAfterTrimming) {
+TEST(AcceptedAddress, TakesAddressesAndNamesAfterTrimming) {
     struct Case {
         const char* typed;
         const char* stored;  // empty: refused
     };
     const Case cases[] = {
         {"192.168.1.10", "192.168.1.10"},
-        {"10.0.0.1", ""},
-        {"1.1.1.1", ""},
-        {".........", "........."},
-        {"999999999", "999999999"},
+        {"10.0.0.1", "10.0.0.1"},
+        {"1.1.1.1", "1.1.1.1"},
+        {"box.local", "box.local"},
+        {"fe80::1", "fe80::1"},
+        {".........", ""},
+        {"999999999", ""},
+        {"10.1", ""},
+        {"0x7f.1", ""},
+        {"0177.0.0.1", ""},
         {"  192.168.1.10 \t", "192.168.1.10"},
         {"\x01"
          "192.168.1.10\r\n",
          "192.168.1.10"},
-        {"192.168.1.1O", ""},
         {"192.168. 1.10", ""},
         {"", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
-        EXPECT_EQ(AcceptedAddress(QString::fromLatin1(c.typed)), QString::fromLatin1(c.stored));
+        QString problem;
+        EXPECT_EQ(AcceptedAddress(QString::fromLatin1(c.typed), &problem),
+                  QString::fromLatin1(c.stored));
+        EXPECT_EQ(problem.isEmpty(), *c.stored != '\0') << problem.toStdString();
     }
 }
 
 class FormInstellingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         host_.config_path = ConfigPath().toStdString();
@@ -122,13 +131,17 @@ TEST_F(FormInstellingTest, SpinFieldIsEnabledExactlyWhenAutomaticIsUnticked) {
 
 TEST_F(FormInstellingTest, RefusedAddressShowsMessageAndStoresNothing) {
     host_.settings.Ip = "192.168.1.5";
-    for (const char* typed : {"10.0.0.1", "1.1.1.1", "box.local"}) {
+    for (const char* typed : {"999999999", "10.1", "0x7f.1", "0177.0.0.1", "box..local"}) {
         SCOPED_TRACE(typed);
         TFormInstelling& form = Open(true);
         form.Edit_Ip->setText(QString::fromLatin1(typed));
         form.BitBtn_Ok->click();
         ASSERT_FALSE(messages_.empty());
-        EXPECT_EQ(messages_.back(), QStringLiteral("Ongeldig IP adres"));
+        // The message names the fault and says why underneath.
+        const QStringList lines = messages_.back().split(u'\n');
+        ASSERT_EQ(lines.size(), 3);
+        EXPECT_EQ(lines[0], QStringLiteral("Ongeldig IP adres"));
+        EXPECT_FALSE(lines[2].isEmpty());
         EXPECT_TRUE(form.isVisible());
         EXPECT_TRUE(form.FirstStart);
         EXPECT_FALSE(form.Saved());
@@ -164,6 +177,59 @@ TEST_F(FormInstellingTest, SaveStoresTrimmedValuesAndWritesConfig) {
     EXPECT_EQ(read.Password, "dreambox");
     EXPECT_EQ(read.UTC_Offset, 3);
     EXPECT_FALSE(read.UTC_Auto);
+}
+
+TEST_F(FormInstellingTest, AcceptedAddressFormsAreStored) {
+    for (const char* typed : {"10.0.0.1", "box.local", "::1"}) {
+        SCOPED_TRACE(typed);
+        TFormInstelling& form = Open(false);
+        form.Edit_Ip->setText(QString::fromLatin1(typed));
+        form.SaveExecute();
+        EXPECT_TRUE(messages_.empty());
+        EXPECT_TRUE(form.Saved());
+        EXPECT_EQ(platform::ReadSettings(host_.config_path).Ip, typed);
+        form_.reset();
+    }
+}
+
+TEST_F(FormInstellingTest, OffsetFieldTakesMinusTwelveToPlusFourteen) {
+    TFormInstelling& form = Open(true);
+    EXPECT_EQ(form.wwDBSpinEdit1->minimum(), -12);
+    EXPECT_EQ(form.wwDBSpinEdit1->maximum(), 14);
+    form.CheckBox1->setChecked(false);
+    // Typed into the field, not yet confirmed with Enter.
+    form.wwDBSpinEdit1->setFocus();
+    form.wwDBSpinEdit1->selectAll();
+    QTest::keyClicks(form.wwDBSpinEdit1, QStringLiteral("-7"));
+    form.Edit_Ip->setText(QStringLiteral("192.168.1.10"));
+    form.SaveExecute();
+    ASSERT_TRUE(form.Saved());
+    EXPECT_EQ(platform::ReadSettings(host_.config_path).UTC_Offset, -7);
+}
+
+TEST_F(FormInstellingTest, StoredOffsetsSurviveOpeningAndSaving) {
+    // Negative offsets from config.ini, both ends of the range, and offsets an older version
+    // let the user store beyond it: opening and saving the dialog keeps each one as it is.
+    for (const int32_t offset : {-5, -12, 14, 0, 20, -13}) {
+        for (const bool automatic : {false, true}) {
+            SCOPED_TRACE(std::to_string(offset) + (automatic ? " automatic" : " manual"));
+            platform::Settings stored;
+            stored.Ip = "192.168.1.10";
+            stored.UTC_Offset = offset;
+            stored.UTC_Auto = automatic;
+            platform::WriteSettings(host_.config_path, stored);
+            host_.settings = platform::ReadSettings(host_.config_path);
+            ASSERT_EQ(host_.settings.UTC_Offset, offset);
+
+            TFormInstelling& form = Open(false);
+            EXPECT_EQ(form.wwDBSpinEdit1->Value(), offset);
+            form.BitBtn_Ok->click();
+            ASSERT_TRUE(form.Saved());
+            EXPECT_EQ(host_.settings.UTC_Offset, offset);
+            EXPECT_EQ(platform::ReadSettings(host_.config_path).UTC_Offset, offset);
+            form_.reset();
+        }
+    }
 }
 
 TEST_F(FormInstellingTest, OffsetIsTakenAlsoWhenAutomaticIsTicked) {

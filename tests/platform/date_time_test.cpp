@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/clock.h"
 #include "platform/exception.h"
 
@@ -9,7 +11,7 @@ namespace tapir::platform {
 namespace {
 
 class DateTimeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetFormatSettings(); }
     void TearDown() override { ResetFormatSettings(); }
 };
@@ -113,6 +115,32 @@ TEST_F(DateTimeTest, UnixSecondsRoundTrip) {
     }
     // Nearest second, not truncation.
     EXPECT_EQ(DateTimeToUnix(UnixToDateTime(100) - 1e-9), 100);
+}
+
+TEST_F(DateTimeTest, ValuesBeyondTheCalendarAreSafe) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Not finite or far beyond any year: decoded and formatted as the zero point.
+    for (const double value : {1e300, -1e300, 1e11, -1e11, 9.3e18, kInf, -kInf, nan}) {
+        SCOPED_TRACE(value);
+        const DateTimeParts parts = DecodeDateTime(value);
+        EXPECT_EQ(parts.year, 1899);
+        EXPECT_EQ(parts.month, 12);
+        EXPECT_EQ(parts.day, 30);
+        EXPECT_EQ(DayOfWeek(value), 7);
+        EXPECT_EQ(DateTimeText(value), "00:00:00");
+        EXPECT_EQ(FormatDateTime("dd-mm-yyyy hh:nn ddd", value), "30-12-1899 00:00 Sat");
+    }
+    // Just inside that reach the calendar still runs (about 273 million years on).
+    EXPECT_GT(DecodeDateTime(9.9e10).year, 270'000'000);
+    // Conversions to integers saturate instead of overflowing.
+    EXPECT_EQ(DateTimeToMilliseconds(1e300), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(DateTimeToMilliseconds(-kInf), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(DateTimeToMilliseconds(nan), 0);
+    EXPECT_EQ(DateTimeToUnix(1e300), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(DateTimeToUnix(-1e300), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(CompareDateTime(1e300, EncodeDate(9999, 12, 31)), 1);
+    EXPECT_EQ(CompareDateTime(-1e300, 0.0), -1);
 }
 
 TEST_F(DateTimeTest, ComparesAtMillisecondResolution) {

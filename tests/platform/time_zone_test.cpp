@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tapir::platform {
@@ -38,7 +41,7 @@ TimeZoneInformation CentralEurope() {
 TDateTime At(int y, int mo, int d, int h, int mi) { return EncodeDateTime(y, mo, d, h, mi); }
 
 class TimeZoneTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetFormatSettings();
         settings_.UTC_Auto = true;
@@ -119,27 +122,59 @@ TEST_F(TimeZoneTest, BothSidesOfTheSpringChange) {
 }
 
 TEST_F(TimeZoneTest, BothSidesOfTheAutumnChange) {
-    EXPECT_TRUE(SameMillisecond(ToLocal(At(2006, 10, 29, 2, 0)), At(2006, 10, 29, 4, 0)));
-    EXPECT_TRUE(SameMillisecond(ToLocal(At(2006, 10, 29, 2, 1)), At(2006, 10, 29, 3, 1)));
+    // Daylight time ends at 03:00 daylight time = 01:00 UTC; from then on 02:00..02:59
+    // standard time follows, the second pass through that hour.
+    struct Case {
+        TDateTime utc;
+        TDateTime local;
+    };
+    for (const Case& c : {Case{At(2006, 10, 29, 0, 0), At(2006, 10, 29, 2, 0)},
+                          Case{At(2006, 10, 29, 0, 59), At(2006, 10, 29, 2, 59)},
+                          Case{At(2006, 10, 29, 1, 0), At(2006, 10, 29, 2, 0)},
+                          Case{At(2006, 10, 29, 1, 30), At(2006, 10, 29, 2, 30)},
+                          Case{At(2006, 10, 29, 1, 59), At(2006, 10, 29, 2, 59)},
+                          Case{At(2006, 10, 29, 2, 0), At(2006, 10, 29, 3, 0)},
+                          Case{At(2006, 10, 29, 2, 1), At(2006, 10, 29, 3, 1)}}) {
+        SCOPED_TRACE(DateTimeText(c.utc));
+        EXPECT_TRUE(SameMillisecond(ToLocal(c.utc), c.local)) << DateTimeText(ToLocal(c.utc));
+    }
 }
 
-TEST_F(TimeZoneTest, LocalToUtcTestsTheLocalInput) {
-    // 02:30 local on the spring day lies inside the window (d <= local); 01:59 does not.
-    EXPECT_TRUE(SameMillisecond(ToUtc(At(2006, 3, 26, 2, 30)), At(2006, 3, 26, 0, 30)));
-    EXPECT_TRUE(SameMillisecond(ToUtc(At(2006, 3, 26, 1, 59)), At(2006, 3, 26, 0, 59)));
-    // 03:00 on the autumn day is still daylight; 03:01 is standard time.
-    EXPECT_TRUE(SameMillisecond(ToUtc(At(2006, 10, 29, 3, 0)), At(2006, 10, 29, 1, 0)));
-    EXPECT_TRUE(SameMillisecond(ToUtc(At(2006, 10, 29, 3, 1)), At(2006, 10, 29, 2, 1)));
+TEST_F(TimeZoneTest, LocalToUtcOnChangeNights) {
+    struct Case {
+        TDateTime local;
+        TDateTime utc;
+    };
+    for (const Case& c : {
+             // Spring: 02:00..02:59 does not exist and is read as standard time.
+             Case{At(2006, 3, 26, 1, 59), At(2006, 3, 26, 0, 59)},
+             Case{At(2006, 3, 26, 2, 0), At(2006, 3, 26, 1, 0)},
+             Case{At(2006, 3, 26, 2, 30), At(2006, 3, 26, 1, 30)},
+             Case{At(2006, 3, 26, 3, 0), At(2006, 3, 26, 1, 0)},
+             Case{At(2006, 3, 26, 3, 1), At(2006, 3, 26, 1, 1)},
+             // Autumn: 02:00..02:59 occurs twice; the first pass (daylight time) is taken.
+             Case{At(2006, 10, 29, 1, 59), At(2006, 10, 28, 23, 59)},
+             Case{At(2006, 10, 29, 2, 0), At(2006, 10, 29, 0, 0)},
+             Case{At(2006, 10, 29, 2, 30), At(2006, 10, 29, 0, 30)},
+             Case{At(2006, 10, 29, 2, 59), At(2006, 10, 29, 0, 59)},
+             Case{At(2006, 10, 29, 3, 0), At(2006, 10, 29, 2, 0)},
+             Case{At(2006, 10, 29, 3, 1), At(2006, 10, 29, 2, 1)},
+         }) {
+        SCOPED_TRACE(DateTimeText(c.local));
+        EXPECT_TRUE(SameMillisecond(ToUtc(c.local), c.utc)) << DateTimeText(ToUtc(c.local));
+    }
+    // A skipped time shown again comes out an hour later.
+    EXPECT_TRUE(SameMillisecond(ToLocal(ToUtc(At(2006, 3, 26, 2, 30))), At(2006, 3, 26, 3, 30)));
 }
 
 TEST_F(TimeZoneTest, RoundTripThroughTheYear) {
     for (TDateTime utc = At(2007, 1, 1, 0, 0); utc < At(2008, 1, 1, 0, 0); utc += 0.37) {
         const TDateTime local = ToLocal(utc);
-        if (CompareDateTime(local, At(2007, 10, 28, 2, 0)) >= 0 &&
-            CompareDateTime(local, At(2007, 10, 28, 4, 0)) < 0) {
-            continue;  // the repeated autumn hour cannot map back uniquely
-        }
-        ASSERT_TRUE(SameMillisecond(ToUtc(local), utc)) << DateTimeText(utc);
+        const bool second_pass = CompareDateTime(utc, At(2007, 10, 28, 1, 0)) >= 0 &&
+                                 CompareDateTime(utc, At(2007, 10, 28, 2, 0)) < 0;
+        // The second pass through the repeated hour maps back to the first.
+        const TDateTime expected = second_pass ? IncMinute(utc, -60) : utc;
+        ASSERT_TRUE(SameMillisecond(ToUtc(local), expected)) << DateTimeText(utc);
     }
 }
 
@@ -163,15 +198,40 @@ TEST_F(TimeZoneTest, ZoneSpanningTheTurnOfTheYearKeepsDaylightOverNewYear) {
     }
 }
 
-TEST_F(TimeZoneTest, DayFieldZeroInEitherRule) {
-    // Daylight rule with day 0: its date is 1899-12-30, so only the standard date decides.
-    settings_.TimeZoneInfo.DaylightDate = Rule(3, 0, 2);
-    EXPECT_TRUE(SameMillisecond(ToLocal(At(2006, 1, 15, 12, 0)), At(2006, 1, 15, 14, 0)));
-    EXPECT_TRUE(SameMillisecond(ToLocal(At(2006, 11, 15, 12, 0)), At(2006, 11, 15, 13, 0)));
-    // Standard rule with day 0: nothing passes the upper bound, standard bias all year.
-    settings_.TimeZoneInfo = CentralEurope();
-    settings_.TimeZoneInfo.StandardDate = Rule(10, 0, 3);
-    EXPECT_TRUE(SameMillisecond(ToLocal(At(2006, 7, 1, 12, 0)), At(2006, 7, 1, 13, 0)));
+TEST_F(TimeZoneTest, DayFieldOutOfRangeMeansNoDaylightTime) {
+    // A change rule without a day in 1..5 names no moment: standard bias all year.
+    for (const uint16_t day : {0, 6}) {
+        SCOPED_TRACE(day);
+        settings_.TimeZoneInfo = CentralEurope();
+        settings_.TimeZoneInfo.DaylightDate = Rule(3, day, 2);
+        EXPECT_FALSE(HasDaylightRules(settings_.TimeZoneInfo));
+        EXPECT_TRUE(SameMillisecond(ToLocal(At(2006, 7, 1, 12, 0)), At(2006, 7, 1, 13, 0)));
+        settings_.TimeZoneInfo = CentralEurope();
+        settings_.TimeZoneInfo.StandardDate = Rule(10, day, 3);
+        EXPECT_TRUE(SameMillisecond(ToLocal(At(2006, 7, 1, 12, 0)), At(2006, 7, 1, 13, 0)));
+        EXPECT_TRUE(SameMillisecond(ToUtc(At(2006, 7, 1, 13, 0)), At(2006, 7, 1, 12, 0)));
+    }
+}
+
+TEST_F(TimeZoneTest, ValuesOutsideTheRuleYearsTakeTheStandardOffset) {
+    for (const TDateTime value :
+         {0.5, -700000.0, EncodeDateTime(9999, 6, 1, 12, 0), 1e300, -1e300,
+          std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+        SCOPED_TRACE(value);
+        const TDateTime local = ToLocal(value);
+        const TDateTime utc = ToUtc(value);
+        if (std::isfinite(value) && std::fabs(value) < 1e6) {
+            EXPECT_TRUE(SameMillisecond(local, IncMinute(value, 60)));
+            EXPECT_TRUE(SameMillisecond(utc, IncMinute(value, -60)));
+        }
+    }
+    // Summer of the first and last years the rules are evaluated for.
+    EXPECT_TRUE(SameMillisecond(ToLocal(At(1900, 7, 1, 12, 0)), At(1900, 7, 1, 14, 0)));
+    EXPECT_TRUE(SameMillisecond(ToLocal(At(9998, 7, 1, 12, 0)), At(9998, 7, 1, 14, 0)));
+    // West of Greenwich the last evening of 9998 is already 9999 in UTC.
+    settings_.TimeZoneInfo = *ParsePosixTimeZone("EST5EDT,M3.2.0,M11.1.0");
+    EXPECT_TRUE(SameMillisecond(ToUtc(At(9998, 12, 31, 23, 30)), At(9999, 1, 1, 4, 30)));
+    EXPECT_TRUE(SameMillisecond(ToLocal(At(9998, 12, 31, 23, 30)), At(9998, 12, 31, 18, 30)));
 }
 
 TEST_F(TimeZoneTest, MonthZeroAppliesStandardBiasAllYear) {
@@ -223,6 +283,30 @@ TEST_F(TimeZoneTest, StartupLines) {
     EXPECT_EQ(TimeZoneStartupLines(zone), expected);
 }
 
+TEST(TimeZoneStartup, ChangeDatesComeFromTheFullRule) {
+    struct Case {
+        const char* rule;
+        const char* standard;
+        const char* daylight;
+    };
+    for (const Case& c : {
+             Case{"CET-1CEST,M3.5.0,M10.5.0/3", "29-10-2006 03:00:00", "26-03-2006 02:00:00"},
+             // Fourth Thursday of March (23rd) plus 26 hours, not a Sunday.
+             Case{"IST-2IDT,M3.4.4/26,M10.5.0", "29-10-2006 02:00:00", "24-03-2006 02:00:00"},
+             // Negative time: the evening before the last Sunday of March.
+             Case{"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", "29-10-2006", "25-03-2006 23:00:00"},
+             Case{"XXX3YYY,J60/2,J300/2", "27-10-2006 02:00:00", "01-03-2006 02:00:00"},
+             Case{"<+0530>-5:30", "00:00:00", "00:00:00"},
+         }) {
+        SCOPED_TRACE(c.rule);
+        ResetFormatSettings();
+        const std::vector<std::string> lines = TimeZoneStartupLines(*ParsePosixTimeZone(c.rule));
+        ASSERT_EQ(lines.size(), 7u);
+        EXPECT_EQ(lines[3], c.standard);
+        EXPECT_EQ(lines[4], c.daylight);
+    }
+}
+
 // ---- POSIX rules and the system record ----
 
 TEST(PosixTimeZone, ParsesRules) {
@@ -255,8 +339,10 @@ TEST(PosixTimeZone, ParsesRules) {
         {"UTC0", 0, 0, none, none},
         {"<+03>-3", -180, 0, none, none},
         {"NST3:30NDT,M3.2.0,M11.1.0", 210, -60, us_start, us_end},
-        // Julian-day rules cannot be held by the record: standard offset only.
-        {"XXX3YYY,J60/2,J300/2", 180, 0, none, none},
+        // Rules the record's fields cannot hold leave its dates empty (the rule keeps them).
+        {"XXX3YYY,J60/2,J300/2", 180, -60, none, none},
+        {"XXX3YYY,60/2,300/2", 180, -60, none, none},
+        {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", 120, -60, none, none},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -267,13 +353,103 @@ TEST(PosixTimeZone, ParsesRules) {
         EXPECT_EQ(zone->DaylightBias, c.daylight_bias);
         EXPECT_EQ(zone->DaylightDate, c.daylight);
         EXPECT_EQ(zone->StandardDate, c.standard);
+        ASSERT_TRUE(zone->Rule.has_value());
+        EXPECT_EQ(zone->Rule->std_offset, -c.bias * 60);
+        EXPECT_EQ(zone->Rule->dst_offset, -(c.bias + c.daylight_bias) * 60);
+    }
+}
+
+TEST(PosixTimeZone, KeepsTheWholeRule) {
+    using enum ChangeDayForm;
+    struct Case {
+        const char* text;
+        ZoneRule rule;
+    };
+    const Case cases[] = {
+        {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0",
+         {-7200, -3600, true, {MonthWeekDay, 3, 5, 0, 0, -3600}, {MonthWeekDay, 10, 5, 0, 0, 0}}},
+        {"XXX3YYY,J60/2,59/-2:30",
+         {-10800,
+          -7200,
+          true,
+          {JulianNoLeap, 0, 0, 0, 60, 7200},
+          {JulianZero, 0, 0, 0, 59, -9000}}},
+        {"<-04>4<-03>,M9.1.6/24,M4.1.6/167",
+         {-14400,
+          -10800,
+          true,
+          {MonthWeekDay, 9, 1, 6, 0, 86400},
+          {MonthWeekDay, 4, 1, 6, 0, 167 * 3600}}},
+        {"EST5EDT",
+         {-18000,
+          -14400,
+          true,
+          {MonthWeekDay, 3, 2, 0, 0, 7200},
+          {MonthWeekDay, 11, 1, 0, 0, 7200}}},
+        {"XXX-5:30:15", {19815, 19815, false, {}, {}}},
+        {"IST-1GMT0,M10.5.0,M3.5.0/1",
+         {3600, 0, true, {MonthWeekDay, 10, 5, 0, 0, 7200}, {MonthWeekDay, 3, 5, 0, 0, 3600}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::optional<TimeZoneInformation> zone = ParsePosixTimeZone(c.text);
+        ASSERT_TRUE(zone.has_value());
+        ASSERT_TRUE(zone->Rule.has_value());
+        EXPECT_EQ(*zone->Rule, c.rule);
+        EXPECT_EQ(HasDaylightRules(*zone), c.rule.has_daylight);
+    }
+}
+
+TEST(PosixTimeZone, ChangeDatesOfEveryForm) {
+    using enum ChangeDayForm;
+    struct Case {
+        int year;
+        ZoneChange change;
+        TDateTime expected;
+    };
+    const Case cases[] = {
+        // Fourth Thursday of March 2024 (28th) plus 26 hours.
+        {2024, {MonthWeekDay, 3, 4, 4, 0, 26 * 3600}, EncodeDateTime(2024, 3, 29, 2, 0)},
+        // Last Sunday of March 2024 (31st), one hour before midnight.
+        {2024, {MonthWeekDay, 3, 5, 0, 0, -3600}, EncodeDateTime(2024, 3, 30, 23, 0)},
+        // Last Thursday of February: the 29th in 2024, the 23rd in 2023.
+        {2024, {MonthWeekDay, 2, 5, 4, 0, 0}, EncodeDate(2024, 2, 29)},
+        {2023, {MonthWeekDay, 2, 5, 4, 0, 0}, EncodeDate(2023, 2, 23)},
+        // First Saturday of September 2024 (7th) at 24:00.
+        {2024, {MonthWeekDay, 9, 1, 6, 0, 86400}, EncodeDate(2024, 9, 8)},
+        // "Jn" never counts February 29; "n" does.
+        {2024, {JulianNoLeap, 0, 0, 0, 60, 0}, EncodeDate(2024, 3, 1)},
+        {2023, {JulianNoLeap, 0, 0, 0, 60, 0}, EncodeDate(2023, 3, 1)},
+        {2024, {JulianNoLeap, 0, 0, 0, 365, 0}, EncodeDate(2024, 12, 31)},
+        {2024, {JulianZero, 0, 0, 0, 59, 0}, EncodeDate(2024, 2, 29)},
+        {2023, {JulianZero, 0, 0, 0, 59, 0}, EncodeDate(2023, 3, 1)},
+        {2023, {JulianZero, 0, 0, 0, 365, 0}, EncodeDate(2024, 1, 1)},
+        {2024, {JulianZero, 0, 0, 0, 0, -7200}, EncodeDateTime(2023, 12, 31, 22, 0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(DateTimeText(c.expected));
+        const std::optional<TDateTime> date = ZoneChangeDate(c.year, c.change);
+        ASSERT_TRUE(date.has_value());
+        EXPECT_TRUE(SameMillisecond(*date, c.expected)) << DateTimeText(*date);
+    }
+    for (const auto& [year, change] : {std::pair{0, ZoneChange{MonthWeekDay, 3, 5, 0, 0, 0}},
+                                       std::pair{10000, ZoneChange{MonthWeekDay, 3, 5, 0, 0, 0}},
+                                       std::pair{2024, ZoneChange{MonthWeekDay, 13, 5, 0, 0, 0}},
+                                       std::pair{2024, ZoneChange{MonthWeekDay, 3, 0, 0, 0, 0}},
+                                       std::pair{2024, ZoneChange{MonthWeekDay, 3, 5, 7, 0, 0}},
+                                       std::pair{2024, ZoneChange{JulianNoLeap, 0, 0, 0, 0, 0}},
+                                       std::pair{2024, ZoneChange{JulianZero, 0, 0, 0, 366, 0}}}) {
+        EXPECT_FALSE(ZoneChangeDate(year, change).has_value()) << year;
     }
 }
 
 TEST(PosixTimeZone, RejectsMalformedRules) {
-    for (const char* text : {"", "C-1", "CET", "CET-1CEST,M3.5.0", "CET-1CEST,M13.5.0,M10.5.0",
-                             "CET-1CEST,M3.6.0,M10.5.0", "CET-1CEST,M3.5.7,M10.5.0", "CET-1x",
-                             "<+03-3", "CET-25", "CET-1CEST,M3.5.0,M10.5.0/3 "}) {
+    for (const char* text :
+         {"", "C-1", "CET", "CET-1CEST,M3.5.0", "CET-1CEST,M13.5.0,M10.5.0",
+          "CET-1CEST,M3.6.0,M10.5.0", "CET-1CEST,M3.5.7,M10.5.0", "CET-1x", "<+03-3", "CET-25",
+          "CET-1CEST,M3.5.0,M10.5.0/3 ", "XXX3YYY,J0,J300", "XXX3YYY,366,300", "XXX3YYY,J60,J366",
+          "CET-1CEST,M3.5.0/168,M10.5.0", "CET-1CEST,M3.5.0,M10.5.0/-168",
+          "CET-1CEST,M3.5.0/,M10.5.0", "CET-1CEST,M3.5,M10.5.0", "<AB>3"}) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(ParsePosixTimeZone(text).has_value());
     }
@@ -288,7 +464,7 @@ TEST(PosixTimeZone, RuleTimeBeyondADayRunsIntoTheNextDays) {
 }
 
 class ScopedTz {
-public:
+  public:
     explicit ScopedTz(const char* value) {
         if (const char* old = std::getenv("TZ")) {
             saved_ = old;
@@ -307,7 +483,7 @@ public:
         }
     }
 
-private:
+  private:
     std::optional<std::string> saved_;
 };
 
