@@ -2,6 +2,7 @@
 
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <limits>
 
 #include "engine/table/table_definition.h"
+#include "engine/table/utf8_text.h"
 #include "platform/collation.h"
 
 namespace tapir::engine {
@@ -359,20 +361,27 @@ void SetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, const void* so
     std::byte* data = row + def.MemoryOffset;
     const auto width = static_cast<size_t>(def.MemoryDataSize);
     if (def.BaseType == bftChar || def.BaseType == bftVarchar) {
-        const auto* text = static_cast<const char*>(source);
-        size_t length = std::strlen(text);
-        if (length == 0) {
+        const std::string_view given(static_cast<const char*>(source));
+        if (given.empty()) {
             SetFieldNull(row, field_no, true);
             return;
         }
+        // Stored text is always valid UTF-8 of at most Size characters.
+        std::string repaired;
+        std::string_view text = given;
+        if (!IsValidUtf8(given)) {
+            repaired = ToValidUtf8(given);
+            text = repaired;
+        }
+        size_t length = Utf8PrefixBytes(text, static_cast<size_t>(std::max(def.Size, 0)));
         if (length + 1 > width) {
+            // A column laid out narrower than its characters need: whole characters only.
             length = width - 1;
-            // Keep whole UTF-8 characters: never end on a continuation byte's lead.
             while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
                 --length;
             }
         }
-        std::memcpy(data, text, length);
+        std::memcpy(data, text.data(), length);
         std::memset(data + length, 0, width - length);
         SetFieldNull(row, field_no, false);
         return;
@@ -649,7 +658,7 @@ int32_t NativeDataSize(TFieldType type, int32_t size) {
             return 8;
         case ftString:
         case ftFixedChar:
-            return size + 1;
+            return size * kMaxUtf8BytesPerCharacter + 1;
         case ftWideString:
             return (size + 1) * 2;
         default:
