@@ -192,6 +192,10 @@ struct StoredDateTime {
     int32_t date = 0;  // bftDate encoding
     int32_t time = 0;  // bftTime encoding
 };
+// A date-time's stored date and time. A time that rounds up to 24:00 is stored as 00:00
+// of the next day. Throws ESQLMemException 30051 "Date-time value out of range: %s" for
+// NaN, infinities and values outside the years 1 to 9999 (the day numbers could not hold
+// them); SetDateTime passes the error on and leaves the row as it was.
 StoredDateTime DateTimeToStored(double date_time);
 double StoredToDateTime(StoredDateTime stored);  // time -1 = the date alone
 int32_t DateTimeToStoredDate(double date_time);
@@ -225,6 +229,9 @@ int32_t NativeDataSize(TFieldType type, int32_t size);
 // Offsets inside a dataset buffer of the calculated fields, in field order, and the
 // buffer size. Throws tapir::Exception of kind "ERangeError" ("Range check error") when
 // DataSize + 7 reaches 65536.
+// The range error of a row layout past the record-size limit: tapir::Exception of kind
+// "ERangeError", "Range check error".
+tapir::Exception RecordSizeError();
 struct CalcFieldSpec {
     TFieldType type = ftUnknown;
     int32_t size = 0;

@@ -1,0 +1,204 @@
+// Programs that give the engine definitions and values the timer editor never does, each
+// written as the user program that once broke it.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "engine/table/record_buffer.h"
+#include "engine/table/sqlmem_memory_manager.h"
+#include "engine/table/sqlmem_table.h"
+#include "tests/engine/core_test_tables.h"
+#include "tests/engine/table_fixtures.h"
+
+namespace tapir::engine {
+namespace {
+
+using testing::Field;
+using testing::Index;
+using testing::OpenCursor;
+
+class Hardening : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TSQLMemEngine::Instance().Reset();
+        TSQLMemMemoryManager::Instance().SetLimit(0);
+    }
+    void TearDown() override {
+        TSQLMemMemoryManager::Instance().SetLimit(0);
+        TSQLMemEngine::Instance().Reset();
+    }
+};
+
+// Runs `action` and returns the error it raised; fails the test when none.
+template <typename Error = tapir::Exception>
+Error Raised(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no error raised";
+    return Error("none", "none");
+}
+
+ESQLMemException RaisedEngine(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ESQLMemException& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no error raised";
+    return ESQLMemException(0, "none");
+}
+
+TableDefinition OneColumn(TFieldType type, int32_t size, std::string name = "C") {
+    TableDefinition def;
+    def.name = "T";
+    def.fields = {Field(std::move(name), type, size)};
+    return def;
+}
+
+// --- Definitions are checked before anything is allocated ---
+
+TEST_F(Hardening, UnusableFieldSizesAreRefusedAtCreation) {
+    for (const TFieldType type : {ftString, ftFixedChar, ftWideString, ftBytes, ftVarBytes}) {
+        for (const int32_t size : {0, -5, std::numeric_limits<int32_t>::max()}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(type)) + " size " + std::to_string(size));
+            const ESQLMemException error = RaisedEngine([&] { OpenCursor(OneColumn(type, size)); });
+            EXPECT_EQ(error.Code(), 11437);
+            EXPECT_EQ(error.Message(), "Cannot create table 'T'. Invalid size " +
+                                           std::to_string(size) +
+                                           " of field 'C' - Native error: 11437");
+            EXPECT_FALSE(TableExists("MEMORY", "T"));
+        }
+    }
+    // A size does not matter for a fixed-width type.
+    EXPECT_NO_THROW(OpenCursor(OneColumn(ftInteger, -1)));
+}
+
+TEST_F(Hardening, RowsPastTheRecordSizeLimitAreRefusedWithTheRangeError) {
+    // bitmap 1 + 16381 * 4 + 1 + 7 = 65533: the largest text column that fits.
+    TableDefinition fits = OneColumn(ftString, 16381);
+    fits.name = "Fits";
+    EXPECT_NO_THROW(OpenCursor(fits));
+    TableDefinition too_wide = OneColumn(ftString, 16382);
+    const tapir::Exception error = Raised([&] { OpenCursor(too_wide); });
+    EXPECT_EQ(error.KindName(), "ERangeError");
+    EXPECT_EQ(error.Message(), "Range check error");
+
+    // Several columns that fit one by one but not together.
+    TableDefinition together;
+    together.name = "Together";
+    together.fields = {Field("A", ftBytes, 40000), Field("B", ftBytes, 30000)};
+    EXPECT_EQ(Raised([&] { OpenCursor(together); }).KindName(), "ERangeError");
+
+    // Through the table component: the open fails and leaves it closed.
+    TSQLMemTable table;
+    table.SetTableName("Component");
+    table.FieldDefs() = {{"Huge", ftString, 20000, false}};
+    EXPECT_EQ(Raised([&] { table.Open(); }).KindName(), "ERangeError");
+    EXPECT_FALSE(table.Active());
+}
+
+TEST_F(Hardening, NamesLongerThan255CharactersAreRefusedNotCut) {
+    const std::string long_name(256, 'N');
+    const ESQLMemException field_error =
+        RaisedEngine([&] { OpenCursor(OneColumn(ftInteger, 0, long_name)); });
+    EXPECT_EQ(field_error.Code(), 11436);
+
+    TableDefinition indexed = OneColumn(ftInteger, 0, long_name.substr(0, 255));
+    indexed.indexes = {Index(long_name, long_name.substr(0, 255))};
+    EXPECT_EQ(RaisedEngine([&] { OpenCursor(indexed); }).Code(), 11436);
+
+    // 255 characters of two bytes each are a valid name, found again by its index.
+    std::string cyrillic;
+    for (int i = 0; i < 255; ++i) {
+        cyrillic += "\xD0\x96";
+    }
+    TableDefinition accepted = OneColumn(ftInteger, 0, cyrillic);
+    accepted.indexes = {Index("ByC", cyrillic)};
+    auto cursor = OpenCursor(accepted);
+    ASSERT_EQ(cursor->FieldDefs()[0].Name, cyrillic);
+    ASSERT_TRUE(cursor->SetIndexName("ByC"));
+    EXPECT_EQ(cursor->IndexFieldNos(), std::vector<int32_t>{0});
+}
+
+// --- Values out of range are refused, not wrapped ---
+
+TEST_F(Hardening, DateTimesOutsideTheStoredRangeAreRefused) {
+    TSQLMemTable timers;
+    testing::DefineTimers(timers, "Timers");
+    timers.Open();
+    timers.Append();
+    TField& begin = timers.FieldByName("Begin");
+    begin.SetAsDateTime(45000.5);
+    for (const double bad :
+         {std::nan(""), std::numeric_limits<double>::infinity(),
+          -std::numeric_limits<double>::infinity(), 2958466.0, 1e300, -693594.0, -1e300}) {
+        SCOPED_TRACE(bad);
+        const ESQLMemException error = RaisedEngine([&] { begin.SetAsDateTime(bad); });
+        EXPECT_EQ(error.Code(), 30051);
+        EXPECT_DOUBLE_EQ(begin.AsDateTime(), 45000.5);  // the value before stays
+    }
+    // The first and last representable moments are kept.
+    begin.SetAsDateTime(2958465.99998);  // 31 December 9999, 23:59:58
+    EXPECT_NEAR(begin.AsDateTime(), 2958465.99998, 1e-8);
+    begin.SetAsDateTime(-693593.0);  // 1 January of year 1
+    EXPECT_DOUBLE_EQ(begin.AsDateTime(), -693593.0);
+}
+
+TEST_F(Hardening, ATimeThatRoundsToMidnightIsTheNextDay) {
+    const double almost = 45000.0 + (kMillisecondsPerDay - 0.4) / kMillisecondsPerDay;
+    const StoredDateTime stored = DateTimeToStored(almost);
+    EXPECT_EQ(stored.date, 45001 + kDateDelta);
+    EXPECT_EQ(stored.time, 0);
+    EXPECT_DOUBLE_EQ(StoredToDateTime(stored), 45001.0);
+    // Before day 0 the carry also goes to the following midnight.
+    const StoredDateTime before =
+        DateTimeToStored(-1.0 - (kMillisecondsPerDay - 0.4) / kMillisecondsPerDay);
+    EXPECT_EQ(before.date, kDateDelta);
+    EXPECT_EQ(before.time, 0);
+    // Sorting sees the carried value as the next day.
+    auto cursor = OpenCursor(testing::TimersDefinition());
+    std::vector<std::byte> row = testing::Buffer(*cursor);
+    cursor->InitNewRecord(row.data());
+    SetDateTime(cursor->FieldDefs(), 1, almost, row.data());
+    EXPECT_DOUBLE_EQ(*GetDateTime(cursor->FieldDefs(), 1, row.data()), 45001.0);
+}
+
+TEST_F(Hardening, NarrowAutoincSequencesRaiseOverflowInsteadOfWrapping) {
+    // AUTOINC is a 32-bit column; its sequence's own maximum is far beyond that.
+    TableDefinition def;
+    def.name = "Counter";
+    def.fields = {Field("Id", ftAutoInc), Field("Text", ftString, 10)};
+    auto cursor = OpenCursor(def);
+    cursor->SetAutoincValue(0, std::numeric_limits<int32_t>::max() - 1);
+    std::vector<std::byte> row = testing::Buffer(*cursor);
+    cursor->InitNewRecord(row.data());
+    EXPECT_EQ(*GetInteger(cursor->FieldDefs(), 0, row.data()), std::numeric_limits<int32_t>::max());
+    const ESQLMemException error = RaisedEngine([&] { cursor->InitNewRecord(row.data()); });
+    EXPECT_EQ(error.Code(), 30009);
+    EXPECT_EQ(error.Message(), "Sequence '$S_Autoinc$Counter$Id' overflow - Native error: 30009");
+}
+
+TEST_F(Hardening, CycledSequencesRestartAtTheirMinimum) {
+    TableDefinition def;
+    def.name = "Cycle";
+    def.fields = {Field("Id", ftAutoInc)};
+    def.fields[0].cycled = true;
+    def.fields[0].min_value = 5;
+    auto cursor = OpenCursor(def);
+    cursor->SetAutoincValue(0, std::numeric_limits<int32_t>::max());
+    std::vector<std::byte> row = testing::Buffer(*cursor);
+    cursor->InitNewRecord(row.data());
+    EXPECT_EQ(*GetInteger(cursor->FieldDefs(), 0, row.data()), 5);
+    cursor->InitNewRecord(row.data());
+    EXPECT_EQ(*GetInteger(cursor->FieldDefs(), 0, row.data()), 6);
+}
+
+}  // namespace
+}  // namespace tapir::engine
