@@ -53,6 +53,16 @@ struct TSQLMemRecordID {
     friend bool operator==(const TSQLMemRecordID&, const TSQLMemRecordID&) = default;
 };
 
+// A dataset's bookmark: the row identifier, and the generation of the row that had it
+// when the bookmark was taken, so that a bookmark of a deleted row never lands on a new
+// row in the same slot.
+struct TSQLMemBookmark {
+    TSQLMemRecordID RecordID;
+    uint64_t Generation = 0;
+
+    friend bool operator==(const TSQLMemBookmark&, const TSQLMemBookmark&) = default;
+};
+
 // Bookmark flag of a dataset buffer.
 enum class TBookmarkFlag : uint8_t { bfCurrent = 0, bfBOF = 1, bfEOF = 2, bfInserted = 3 };
 using enum TBookmarkFlag;

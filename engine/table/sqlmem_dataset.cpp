@@ -151,7 +151,7 @@ std::unique_ptr<TField> MakeField(TSQLMemDataSet& dataset, const std::string& na
 
 // Sets a temporary state for the lifetime of the guard; the data sources are not told.
 class TSQLMemDataSet::TempState {
-public:
+  public:
     TempState(TSQLMemDataSet& dataset, TDataSetState state)
         : dataset_(dataset), saved_(dataset.state_) {
         dataset_.state_ = state;
@@ -160,7 +160,7 @@ public:
     TempState& operator=(const TempState&) = delete;
     ~TempState() { dataset_.state_ = saved_; }
 
-private:
+  private:
     TSQLMemDataSet& dataset_;
     TDataSetState saved_;
 };
@@ -170,13 +170,13 @@ namespace {
 // Points the field accessors at another row for the guard's lifetime.
 template <typename Row>
 class ReadOverride {
-public:
+  public:
     ReadOverride(Row*& slot, Row* row) : slot_(slot), saved_(slot) { slot = row; }
     ReadOverride(const ReadOverride&) = delete;
     ReadOverride& operator=(const ReadOverride&) = delete;
     ~ReadOverride() { slot_ = saved_; }
 
-private:
+  private:
     Row*& slot_;
     Row* saved_;
 };
@@ -382,28 +382,29 @@ void TSQLMemDataSet::Refresh() {
     FireEvent(AfterRefresh);
 }
 
-TSQLMemRecordID TSQLMemDataSet::GetBookmark() const {
+TSQLMemBookmark TSQLMemDataSet::GetBookmark() const {
     if (!Active() || !has_row_ || current_.bytes.empty()) {
-        return TSQLMemRecordID{};
+        return TSQLMemBookmark{};
     }
-    return GetRecordID(current_.bytes.data(), cursor_->DataSize());
+    return {GetRecordID(current_.bytes.data(), cursor_->DataSize()), current_.generation};
 }
 
-bool TSQLMemDataSet::BookmarkValid(const TSQLMemRecordID& bookmark) {
-    if (!Active() || bookmark.PageNo < 0) {
+bool TSQLMemDataSet::BookmarkValid(const TSQLMemBookmark& bookmark) {
+    if (!Active() || bookmark.RecordID.PageNo < 0) {
         return false;
     }
     const TSQLMemCursor::Position position = cursor_->SavePosition();
-    const bool valid = cursor_->GotoRecordID(bookmark);
+    const bool valid = cursor_->GotoRecordID(bookmark.RecordID, bookmark.Generation);
     cursor_->RestorePosition(position);
     return valid;
 }
 
-bool TSQLMemDataSet::InternalGotoBookmark(const TSQLMemRecordID& bookmark) {
-    return bookmark.PageNo >= 0 && cursor_->GotoRecordID(bookmark);
+bool TSQLMemDataSet::InternalGotoBookmark(const TSQLMemBookmark& bookmark) {
+    return bookmark.RecordID.PageNo >= 0 &&
+           cursor_->GotoRecordID(bookmark.RecordID, bookmark.Generation);
 }
 
-void TSQLMemDataSet::GotoBookmark(const TSQLMemRecordID& bookmark) {
+void TSQLMemDataSet::GotoBookmark(const TSQLMemBookmark& bookmark) {
     CheckActive();
     CheckBrowseMode();
     FireEvent(BeforeScroll);
@@ -688,6 +689,7 @@ bool TSQLMemDataSet::GetRecord(RowBuffer& row, int mode) {
     if (result != grrOK) {
         return false;
     }
+    row.generation = cursor_->CurrentGeneration();
     CalculateFields(row);
     return true;
 }
@@ -843,6 +845,7 @@ void TSQLMemDataSet::InternalEdit() {
     InitRowBuffer(row);
     if (cursor_->GetRecord(grmCurrent, row.bytes.data()) == grrOK) {
         row.calc = current_.calc;
+        row.generation = cursor_->CurrentGeneration();
         current_ = std::move(row);
     }
     old_ = current_;
@@ -870,8 +873,13 @@ void TSQLMemDataSet::InternalPost() {
         if (!result.Ok() && result.message.empty()) {
             result.message = "Error adding record";
         }
+        if (result.Ok()) {
+            current_.generation =
+                cursor_->RowGeneration(GetRecordID(current_.bytes.data(), cursor_->DataSize()));
+        }
     } else {
-        result = cursor_->UpdateRecord(old_.bytes.data(), current_.bytes.data());
+        result =
+            cursor_->UpdateRecord(old_.bytes.data(), current_.bytes.data(), current_.generation);
         if (!result.Ok() && result.message.empty()) {
             result.message = "Error updating record";
         }
@@ -885,7 +893,8 @@ void TSQLMemDataSet::InternalDelete() {
     if (!GetCanModify()) {
         throw ESQLMemException(10032, "Dataset is in read only mode");
     }
-    const TSQLMemCursor::PostResult result = cursor_->DeleteRecord(current_.bytes.data());
+    const TSQLMemCursor::PostResult result =
+        cursor_->DeleteRecord(current_.bytes.data(), current_.generation);
     if (!result.Ok()) {
         throw EDatabaseError(result.message.empty() ? "Error deleting record" : result.message);
     }

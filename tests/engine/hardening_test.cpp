@@ -34,15 +34,14 @@ class Hardening : public ::testing::Test {
 };
 
 // Runs `action` and returns the error it raised; fails the test when none.
-template <typename Error = tapir::Exception>
-Error Raised(const std::function<void()>& action) {
+tapir::Exception Raised(const std::function<void()>& action) {
     try {
         action();
-    } catch (const Error& error) {
+    } catch (const tapir::Exception& error) {
         return error;
     }
     ADD_FAILURE() << "no error raised";
-    return Error("none", "none");
+    return tapir::Exception("none", "none");
 }
 
 ESQLMemException RaisedEngine(const std::function<void()>& action) {
@@ -198,6 +197,107 @@ TEST_F(Hardening, CycledSequencesRestartAtTheirMinimum) {
     EXPECT_EQ(*GetInteger(cursor->FieldDefs(), 0, row.data()), 5);
     cursor->InitNewRecord(row.data());
     EXPECT_EQ(*GetInteger(cursor->FieldDefs(), 0, row.data()), 6);
+}
+
+// --- A stale position never touches another row ---
+
+void AddBouquet(TSQLMemTable& bouquet, const std::string& name) {
+    bouquet.Append();
+    bouquet.FieldByName("Bouquet").SetAsString(name);
+    bouquet.FieldByName("Type").SetAsInteger(1);
+    bouquet.Post();
+}
+
+std::vector<std::string> Names(TSQLMemTable& bouquet) {
+    std::vector<std::string> names;
+    for (bouquet.First(); !bouquet.Eof(); bouquet.Next()) {
+        names.push_back(bouquet.FieldByName("Bouquet").AsString());
+    }
+    return names;
+}
+
+// Two windows on one table: the second deletes the last row and appends one, which takes
+// the freed slot. The first still shows the deleted row; its edit and its delete must not
+// reach the new row.
+TEST_F(Hardening, AComponentOnADeletedRowNeverChangesTheRowThatTookItsSlot) {
+    TSQLMemTable first;
+    testing::DefineBouquet(first, "Shared");
+    first.Open();
+    AddBouquet(first, "a");
+    AddBouquet(first, "b");
+    AddBouquet(first, "c");
+    first.Last();
+    ASSERT_EQ(first.FieldByName("Bouquet").AsString(), "c");
+
+    TSQLMemTable second;
+    testing::DefineBouquet(second, "Shared");
+    second.Open();
+    second.Last();
+    second.Delete();
+    AddBouquet(second, "new");
+
+    const tapir::Exception delete_error = Raised([&] { first.Delete(); });
+    EXPECT_EQ(delete_error.Message(), "Record was changed or deleted by another dataset");
+    first.Edit();
+    first.FieldByName("Bouquet").SetAsString("edited");
+    const tapir::Exception post_error = Raised([&] { first.Post(); });
+    EXPECT_EQ(post_error.Message(), "Record was changed or deleted by another dataset");
+    EXPECT_EQ(first.State(), dsEdit);  // the user may still cancel
+    first.Cancel();
+
+    EXPECT_EQ(Names(second), (std::vector<std::string>{"a", "b", "new"}));
+    // Once the first window reads the rows again, it works on them as they are.
+    EXPECT_EQ(Names(first), (std::vector<std::string>{"a", "b", "new"}));
+    first.Last();
+    first.Delete();
+    EXPECT_EQ(Names(second), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(Hardening, ABookmarkOfADeletedRowIsInvalidEvenWhenItsSlotIsTaken) {
+    TSQLMemTable bouquet;
+    testing::DefineBouquet(bouquet, "Marks");
+    bouquet.Open();
+    AddBouquet(bouquet, "a");
+    AddBouquet(bouquet, "b");
+    const TSQLMemBookmark mark = bouquet.GetBookmark();
+    bouquet.Delete();
+    AddBouquet(bouquet, "took the slot");
+    ASSERT_EQ(bouquet.GetBookmark().RecordID, mark.RecordID);
+
+    EXPECT_FALSE(bouquet.BookmarkValid(mark));
+    const tapir::Exception error = Raised([&] { bouquet.GotoBookmark(mark); });
+    EXPECT_EQ(error.Message(), "Record not found");
+    EXPECT_TRUE(bouquet.BookmarkValid(bouquet.GetBookmark()));
+    // A made-up identifier with a part other than 0 names no row of a memory table.
+    EXPECT_FALSE(bouquet.BookmarkValid({{mark.RecordID.PageNo, 1}, mark.Generation}));
+}
+
+TEST_F(Hardening, ACursorOnADeletedRowReadsNoOtherRowAsItsOwn) {
+    auto reader = OpenCursor(testing::BouquetDefinition("Rows"));
+    auto writer = OpenCursor(testing::BouquetDefinition("Rows"));
+    std::vector<std::byte> row = testing::Buffer(*writer);
+    for (const char* name : {"a", "b"}) {
+        writer->InitNewRecord(row.data());
+        SetText(writer->FieldDefs(), 1, name, row.data());
+        ASSERT_TRUE(writer->InsertRecord(row.data()).Ok());
+    }
+    std::vector<std::byte> seen = testing::Buffer(*reader);
+    reader->Last();
+    ASSERT_EQ(reader->GetRecord(grmPrior, seen.data()), grrOK);
+    const TSQLMemRecordID id = reader->CurrentRecordID();
+
+    ASSERT_TRUE(writer->DeleteRecord(row.data()).Ok());  // "b", the row the reader is on
+    writer->InitNewRecord(row.data());
+    SetText(writer->FieldDefs(), 1, "c", row.data());
+    ASSERT_TRUE(writer->InsertRecord(row.data()).Ok());
+    ASSERT_EQ(GetRecordID(row.data(), writer->DataSize()), id);
+
+    EXPECT_EQ(reader->GetRecord(grmCurrent, seen.data()), grrError);
+    EXPECT_EQ(GetText(reader->FieldDefs(), 1, seen.data()), "b");  // buffer untouched
+    const TSQLMemCursor::PostResult update = reader->UpdateRecord(seen.data(), seen.data());
+    EXPECT_EQ(update.code, -4);
+    EXPECT_EQ(reader->DeleteRecord(seen.data()).code, -4);
+    EXPECT_EQ(writer->RecordCount(), 2);
 }
 
 }  // namespace

@@ -979,7 +979,7 @@ TEST_F(SQLMemTableTest, BookmarksReturnToARow) {
     AddBouquet(bouquet, "c");
     bouquet.First();
     bouquet.Next();
-    const TSQLMemRecordID mark = bouquet.GetBookmark();
+    const TSQLMemBookmark mark = bouquet.GetBookmark();
     bouquet.Last();
     EXPECT_TRUE(bouquet.BookmarkValid(mark));
     EXPECT_EQ(bouquet.FieldByName("Bouquet").AsString(), "c") << "testing does not move";
