@@ -70,7 +70,11 @@ TSQLMemCursor::~TSQLMemCursor() {
         Lock lock(table_->Mutex());
         table_->UnregisterCursor(this);
     }
-    database_component_->RemoveUser(this);
+    try {
+        database_component_->RemoveUser(this);
+    } catch (...) {
+        // Disconnecting the last user cannot be refused from a destructor.
+    }
 }
 
 int32_t TSQLMemCursor::ConnectionID() const { return session_->ConnectionID(); }

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 
 #include "engine/table/data_source.h"
 #include "engine/table/field_types.h"
@@ -187,7 +188,7 @@ TSQLMemDataSet::TSQLMemDataSet(std::string component_name)
     : component_name_(std::move(component_name)) {}
 
 TSQLMemDataSet::~TSQLMemDataSet() {
-    CloseQuietly();
+    CloseQuietly();  // never throws
     const std::vector<TDataSource*> sources = data_sources_;
     for (TDataSource* source : sources) {
         source->dataset_ = nullptr;
@@ -446,23 +447,58 @@ void TSQLMemDataSet::DoOpen() {
 }
 
 void TSQLMemDataSet::DoClose() {
+    // BeforeClose may refuse: the dataset is then still open and unchanged. Past it the
+    // close always completes, so that the state never says inactive while the cursor is
+    // still registered with the table; an error raised while telling the data sources
+    // is passed on after that.
     FireEvent(BeforeClose);
-    SetState(dsInactive);
-    CloseCursor();
-    has_row_ = false;
-    eof_ = bof_ = true;
+    std::exception_ptr failure;
+    try {
+        SetState(dsInactive);
+    } catch (...) {
+        failure = std::current_exception();
+        state_ = relayed_state_ = dsInactive;
+    }
+    ReleaseCursor();
     modified_ = false;
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
     FireEvent(AfterClose);
 }
 
-void TSQLMemDataSet::CloseQuietly() {
+void TSQLMemDataSet::ReleaseCursor() noexcept {
+    try {
+        CloseCursor();
+    } catch (...) {
+        // Releasing the fields and the cursor cannot fail in this class; a derived
+        // CloseCursor that does still leaves no cursor behind.
+    }
+    cursor_.reset();
+    has_row_ = false;
+    eof_ = bof_ = true;
+}
+
+void TSQLMemDataSet::CloseQuietly() noexcept {
     if (state_ == dsInactive && !cursor_) {
         return;
     }
-    SetState(dsInactive);
-    CloseCursor();
-    has_row_ = false;
-    eof_ = bof_ = true;
+    try {
+        SetState(dsInactive);
+    } catch (...) {
+        // Destruction goes on regardless of what a data source's handler raised.
+        state_ = relayed_state_ = dsInactive;
+    }
+    ReleaseCursor();
+}
+
+void TSQLMemDataSet::DiscardPendingRow() {
+    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey) {
+        return;
+    }
+    InternalCancel();
+    SetState(dsBrowse);
+    Resync();
 }
 
 void TSQLMemDataSet::FreeOpenFields() {

@@ -209,8 +209,11 @@ class TSQLMemDataSet {
     virtual void CreateHandle();
     virtual void DestroyHandle();
     virtual void PrepareCursor() {}
-    // Releases everything without events (destruction).
-    void CloseQuietly();
+    // Releases everything without events and without raising (destruction).
+    void CloseQuietly() noexcept;
+    // Leaves edit, insert or set-key state without posting and without events (as a
+    // close does), and shows the stored row again.
+    void DiscardPendingRow();
     // The active row's bytes (the new row while inserting).
     std::byte* CurrentRowBytes() { return current_.bytes.data(); }
 
@@ -249,6 +252,8 @@ class TSQLMemDataSet {
     friend class TField;
 
     void SetState(TDataSetState state);
+    // Releases the fields made at open and the cursor; never raises.
+    void ReleaseCursor() noexcept;
     // Enters a temporary state without telling the data sources; restores on scope exit.
     class TempState;
     void FireEvent(const TDataSetNotifyEvent& event);

@@ -6,8 +6,11 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "engine/table/data_source.h"
 #include "engine/table/record_buffer.h"
 #include "engine/table/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_table.h"
@@ -298,6 +301,134 @@ TEST_F(Hardening, ACursorOnADeletedRowReadsNoOtherRowAsItsOwn) {
     EXPECT_EQ(update.code, -4);
     EXPECT_EQ(reader->DeleteRecord(seen.data()).code, -4);
     EXPECT_EQ(writer->RecordCount(), 2);
+}
+
+// --- Errors never escape a destructor; a close is all or nothing ---
+
+// A bouquet with one channel being appended that cannot be posted (its required name is
+// missing), linked to its master through a data source.
+struct MasterDetail {
+    std::unique_ptr<TSQLMemTable> bouquet = std::make_unique<TSQLMemTable>("Bouquet");
+    std::unique_ptr<TDataSource> source = std::make_unique<TDataSource>("Ds_Bouquet");
+    std::unique_ptr<TSQLMemTable> zenders = std::make_unique<TSQLMemTable>("Zenders");
+
+    MasterDetail() {
+        testing::DefineBouquet(*bouquet, "MdBouquet");
+        source->SetDataSet(bouquet.get());
+        testing::DefineZenders(*zenders, "MdZenders");
+        zenders->FieldDefs()[2].Required = true;  // Zender
+        zenders->SetMasterSource(source.get());
+        zenders->SetMasterFields("Id");
+        bouquet->Open();
+        zenders->Open();
+        AddBouquet(*bouquet, "b1");
+        zenders->Append();
+        zenders->FieldByName("Service").SetAsString("1:0:1");
+        EXPECT_THROW(zenders->Post(), EDatabaseError);
+        EXPECT_EQ(zenders->State(), dsInsert);
+    }
+};
+
+TEST_F(Hardening, DestroyingAMasterDiscardsADetailRowThatCannotBePosted) {
+    MasterDetail link;
+    link.bouquet.reset();  // used to end the process: the detail tried to post
+    EXPECT_EQ(link.zenders->State(), dsBrowse);
+    EXPECT_EQ(link.zenders->RecordCount(), 0);
+    link.zenders->SetMasterSource(nullptr);
+    EXPECT_EQ(link.zenders->RecordCount(), 0) << "the row was never posted";
+}
+
+TEST_F(Hardening, ClosingTheMasterOrDroppingItsSourceDiscardsTheDetailRow) {
+    {
+        MasterDetail link;
+        link.bouquet->Close();
+        EXPECT_EQ(link.zenders->State(), dsBrowse);
+    }
+    {
+        MasterDetail link;
+        link.source.reset();
+        EXPECT_EQ(link.zenders->State(), dsBrowse);
+        EXPECT_EQ(link.zenders->RecordCount(), 0);
+    }
+    {
+        MasterDetail link;
+        link.zenders.reset();  // the detail itself, while inserting
+        EXPECT_TRUE(link.bouquet->Active());
+    }
+    TSQLMemTable zenders;
+    testing::DefineZenders(zenders, "MdZenders");
+    zenders.Open();
+    EXPECT_EQ(zenders.RecordCount(), 0) << "no pending row was ever posted";
+}
+
+// A control that cannot take the closing of its dataset.
+class RefusingLink : public TDataLink {
+  public:
+    void ActiveChanged() override {
+        if (!Active()) {
+            throw EDatabaseError("control refused");
+        }
+    }
+};
+
+TEST_F(Hardening, AFailedCloseLeavesTheTableFullyClosed) {
+    TSQLMemTable bouquet;
+    testing::DefineBouquet(bouquet, "Closing");
+    TDataSource source("Ds");
+    source.SetDataSet(&bouquet);
+    bouquet.Open();
+    AddBouquet(bouquet, "a");
+    RefusingLink link;
+    link.SetDataSource(&source);
+    const tapir::Exception error = Raised([&] { bouquet.Close(); });
+    EXPECT_EQ(error.Message(), "control refused");
+    EXPECT_FALSE(bouquet.Active());
+    EXPECT_EQ(bouquet.State(), dsInactive);
+    // No cursor is left registered: the table can be emptied and opened again.
+    EXPECT_NO_THROW(bouquet.EmptyTable());
+    link.SetDataSource(nullptr);
+    bouquet.Open();
+    EXPECT_EQ(bouquet.RecordCount(), 0);
+
+    // BeforeClose refusing leaves the table open and usable.
+    bouquet.BeforeClose = [](TSQLMemDataSet&) { throw EDatabaseError("not now"); };
+    EXPECT_THROW(bouquet.Close(), EDatabaseError);
+    EXPECT_TRUE(bouquet.Active());
+    AddBouquet(bouquet, "still open");
+    EXPECT_EQ(bouquet.RecordCount(), 1);
+    bouquet.BeforeClose = nullptr;
+}
+
+// --- A failed order change changes nothing ---
+
+TEST_F(Hardening, AnOrderChangeThatCannotPostThePendingRowKeepsTheOldOrder) {
+    TSQLMemTable timers;
+    testing::DefineTimers(timers, "Order");
+    timers.FieldDefs()[3].Required = true;  // Name
+    timers.Open();
+    for (const auto& [zender, begin] : {std::pair{"Z1", 2.0}, std::pair{"A2", 1.0}}) {
+        timers.Append();
+        timers.FieldByName("Zender").SetAsString(zender);
+        timers.FieldByName("Name").SetAsString("n");
+        timers.FieldByName("Begin").SetAsDateTime(begin);
+        timers.FieldByName("End").SetAsDateTime(begin + 0.1);
+        timers.Post();
+    }
+    timers.First();
+    timers.Edit();
+    timers.FieldByName("Name").Clear();
+    EXPECT_THROW(timers.SetIndexFieldNames("Zender"), EDatabaseError);
+    EXPECT_EQ(timers.IndexFieldNames(), "Begin;End");
+    EXPECT_EQ(timers.State(), dsEdit);
+    EXPECT_THROW(timers.SetIndexName("testje"), EDatabaseError);
+    EXPECT_EQ(timers.IndexName(), "");
+    EXPECT_EQ(timers.IndexFieldNames(), "Begin;End");
+    timers.Cancel();
+    std::vector<std::string> order;
+    for (timers.First(); !timers.Eof(); timers.Next()) {
+        order.push_back(timers.FieldByName("Zender").AsString());
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"A2", "Z1"})) << "still in Begin;End order";
 }
 
 }  // namespace
