@@ -25,9 +25,14 @@
 // Setting a field: Modified, OnCalcFields again (AutoCalcFields), notify field-changed.
 // Temporary states (set-key, calculating fields, filtering) hold every notification back.
 
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "engine/table/data_source.h"
@@ -104,14 +109,42 @@ int64_t ValueToInteger(const FieldValue& value) {
     return 0;
 }
 
-std::string Lower(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+// Full Unicode case folding, so that ignoring case works for every script (and for
+// forms such as the German sharp s that fold to more than one letter).
+std::u16string FoldCase(std::string_view utf8) {
+    std::u16string wide(utf8.size() + 1, u'\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(wide.data()), static_cast<int32_t>(wide.size()),
+                         &length, utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr,
+                         &status);
+    wide.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
+    std::u16string folded(wide.size() * 3 + 1, u'\0');
+    status = U_ZERO_ERROR;
+    length =
+        u_strFoldCase(reinterpret_cast<UChar*>(folded.data()), static_cast<int32_t>(folded.size()),
+                      reinterpret_cast<const UChar*>(wide.data()),
+                      static_cast<int32_t>(wide.size()), U_FOLD_CASE_DEFAULT, &status);
+    folded.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
+    return folded;
+}
+
+// A text that is a whole number or a decimal number, as its value.
+std::optional<long double> ParseNumber(const std::string& text) {
+    if (text.empty()) {
+        return std::nullopt;
     }
-    return result;
+    char* end = nullptr;
+    errno = 0;
+    const long long integer = std::strtoll(text.c_str(), &end, 10);
+    if (end != text.c_str() && *end == '\0' && errno == 0) {
+        return static_cast<long double>(integer);
+    }
+    const long double number = std::strtold(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || std::isnan(number)) {
+        return std::nullopt;
+    }
+    return number;
 }
 
 std::unique_ptr<TField> MakeField(TSQLMemDataSet& dataset, const std::string& name, TFieldType type,
@@ -1187,20 +1220,28 @@ bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<st
             if (std::holds_alternative<std::string>(value) ||
                 std::holds_alternative<std::monostate>(value)) {
                 if (options.case_insensitive) {
-                    text = Lower(text);
-                    wanted = Lower(wanted);
-                }
-                if (options.partial_key) {
+                    const std::u16string folded = FoldCase(text);
+                    const std::u16string folded_wanted = FoldCase(wanted);
+                    if (options.partial_key
+                            ? folded.compare(0, folded_wanted.size(), folded_wanted) != 0
+                            : folded != folded_wanted) {
+                        return false;
+                    }
+                } else if (options.partial_key) {
                     if (text.compare(0, wanted.size(), wanted) != 0) {
                         return false;
                     }
                 } else if (text != wanted) {
                     return false;
                 }
-            } else if (std::holds_alternative<double>(value)) {
-                char* end = nullptr;
-                const double number = std::strtod(wanted.c_str(), &end);
-                if (end == wanted.c_str() || *end != '\0' || number != std::get<double>(value)) {
+            } else if (std::holds_alternative<double>(value) ||
+                       std::holds_alternative<int64_t>(value)) {
+                // Numbers compare by value: "7", "07" and "7.0" all find 7.
+                const std::optional<long double> number = ParseNumber(wanted);
+                const long double stored = std::holds_alternative<double>(value)
+                                               ? static_cast<long double>(std::get<double>(value))
+                                               : static_cast<long double>(std::get<int64_t>(value));
+                if (!number || *number != stored) {
                     return false;
                 }
             } else if (text != wanted) {

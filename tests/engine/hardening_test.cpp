@@ -431,5 +431,71 @@ TEST_F(Hardening, AnOrderChangeThatCannotPostThePendingRowKeepsTheOldOrder) {
     EXPECT_EQ(order, (std::vector<std::string>{"A2", "Z1"})) << "still in Begin;End order";
 }
 
+// --- Text rules are consistent ---
+
+TEST_F(Hardening, LocateIgnoresCaseInEveryScript) {
+    TSQLMemTable zenders;
+    testing::DefineZenders(zenders, "Locate");
+    zenders.Open();
+    const std::vector<std::string> names = {
+        "\xD0\x9F\xD0\x95\xD0\xA0\xD0\x92\xD0\xAB\xD0\x99",  // ПЕРВЫЙ
+        "\xCE\x95\xCE\xA1\xCE\xA4",                          // ΕΡΤ
+        "Stra\xC3\x9F"
+        "e",  // Straße
+        "\xC3\x89"
+        "cole"};  // École
+    int id = 1;
+    for (const std::string& name : names) {
+        zenders.Append();
+        zenders.FieldByName("Id").SetAsInteger(id++);
+        zenders.FieldByName("Zender").SetAsString(name);
+        zenders.Post();
+    }
+    const TSQLMemDataSet::LocateOptions ignore_case{true, false};
+    const TSQLMemDataSet::LocateOptions ignore_case_partial{true, true};
+    struct Case {
+        std::string wanted;
+        TSQLMemDataSet::LocateOptions options;
+        int id;
+    };
+    const Case cases[] = {
+        {"\xD0\xBF\xD0\xB5\xD1\x80\xD0\xB2\xD1\x8B\xD0\xB9", ignore_case, 1},  // первый
+        {"\xCE\xB5\xCF\x81\xCF\x84", ignore_case, 2},                          // ερτ
+        {"STRASSE", ignore_case, 3},                                           // full folding
+        {"\xC3\xA9"
+         "COLE",
+         ignore_case, 4},                                      // éCOLE
+        {"\xD0\xBF\xD0\xB5\xD1\x80", ignore_case_partial, 1},  // пер...
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wanted);
+        zenders.First();
+        ASSERT_TRUE(zenders.Locate("Zender", {c.wanted}, c.options));
+        EXPECT_EQ(zenders.FieldByName("Id").AsInteger(), c.id);
+    }
+    // Without the option, case still counts.
+    EXPECT_FALSE(zenders.Locate("Zender", {"\xCE\xB5\xCF\x81\xCF\x84"}));
+}
+
+TEST_F(Hardening, LocateComparesNumbersAsNumbers) {
+    TSQLMemTable zenders;
+    testing::DefineZenders(zenders, "Numbers");
+    zenders.Open();
+    for (const int id : {7, 70}) {
+        zenders.Append();
+        zenders.FieldByName("Id").SetAsInteger(id);
+        zenders.FieldByName("Zender").SetAsString("z" + std::to_string(id));
+        zenders.Post();
+    }
+    for (const std::string wanted : {"7", "07", "+7", "7.0"}) {
+        SCOPED_TRACE(wanted);
+        zenders.Last();
+        ASSERT_TRUE(zenders.Locate("Id", {wanted}));
+        EXPECT_EQ(zenders.FieldByName("Zender").AsString(), "z7");
+    }
+    EXPECT_FALSE(zenders.Locate("Id", {"7x"}));
+    EXPECT_FALSE(zenders.Locate("Id", {"7.5"}));
+}
+
 }  // namespace
 }  // namespace tapir::engine
