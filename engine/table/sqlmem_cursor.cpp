@@ -227,7 +227,7 @@ bool TSQLMemCursor::IsVisible(const std::byte* row) const {
 
 void TSQLMemCursor::DeactivateVisibleList() {
     visible_.active = false;
-    visible_.ids.clear();
+    EngineVector<TSQLMemRecordID>().swap(visible_.ids);
     visible_.sorted_by_id = true;
 }
 
@@ -283,7 +283,7 @@ void TSQLMemCursor::EnsureVisibleList() {
 }
 
 int64_t TSQLMemCursor::FindInVisibleList(TSQLMemRecordID id) const {
-    const std::vector<TSQLMemRecordID>& ids = visible_.ids;
+    const EngineVector<TSQLMemRecordID>& ids = visible_.ids;
     if (visible_.sorted_by_id) {
         const auto it = std::lower_bound(
             ids.begin(), ids.end(), id,
@@ -316,7 +316,7 @@ void TSQLMemCursor::InsertIntoVisibleList(TSQLMemRecordID id, const std::byte* r
     std::vector<std::byte> with_id(row, row + field_defs_.RecordSize());
     SetRecordID(with_id.data(), field_defs_.DataSize(), id);
     const size_t at = VisibleInsertPosition(with_id.data());
-    std::vector<TSQLMemRecordID>& ids = visible_.ids;
+    EngineVector<TSQLMemRecordID>& ids = visible_.ids;
     if (visible_.sorted_by_id) {
         const bool after_previous = at == 0 || ids[at - 1].PageNo < id.PageNo;
         const bool before_next = at == ids.size() || id.PageNo < ids[at].PageNo;
@@ -362,7 +362,7 @@ void TSQLMemCursor::CopyOut(TSQLMemRecordID id, std::byte* buffer) const {
 TSQLMemGetRecordResult TSQLMemCursor::ReadRestricted(TSQLMemGetRecordMode mode,
                                                      TSQLMemRecordID& found) {
     EnsureVisibleList();
-    const std::vector<TSQLMemRecordID>& ids = visible_.ids;
+    const EngineVector<TSQLMemRecordID>& ids = visible_.ids;
     if (ids.empty()) {
         return grrEOF;
     }
@@ -695,6 +695,8 @@ TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer) {
     const bool restricted = Restricted();
     if (restricted) {
         EnsureVisibleList();
+        // Room for the new row first: past the memory limit nothing is stored.
+        visible_.ids.reserve(visible_.ids.size() + 1);
     }
     const TSQLMemRecordID id = table_->InsertRow(buffer, this);
     SetRecordID(buffer, field_defs_.DataSize(), id);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/table/engine_allocator.h"
 #include "engine/table/navigation.h"
 #include "engine/table/record_buffer.h"
 #include "engine/table/table_definition.h"
@@ -277,7 +278,7 @@ class TSQLMemCursor {
         bool active = false;
         bool indexed = false;
         bool sorted_by_id = true;
-        std::vector<TSQLMemRecordID> ids;
+        EngineVector<TSQLMemRecordID> ids;
     } visible_;
     std::vector<std::byte> scratch_;
 };

@@ -495,6 +495,11 @@ void TSQLMemTableData::NotifyOtherCursors(const TSQLMemCursor* by) {
 
 TSQLMemRecordID TSQLMemTableData::InsertRow(const std::byte* row, const TSQLMemCursor* by) {
     std::lock_guard lock(mutex_);
+    // Every allocation first, so that running out of memory stores nothing: the indexes
+    // make room for one more entry, then the slot array takes the row.
+    for (auto& index : indexes_) {
+        index->Reserve(index->Count() + 1);
+    }
     const TSQLMemRecordID id = records_->AddRecord(row);
     for (auto& index : indexes_) {
         index->InsertRecord(id, row);

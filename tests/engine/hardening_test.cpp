@@ -497,5 +497,85 @@ TEST_F(Hardening, LocateComparesNumbersAsNumbers) {
     EXPECT_FALSE(zenders.Locate("Id", {"7.5"}));
 }
 
+// --- One memory manager ---
+
+TEST_F(Hardening, RowsAndIndexEntriesCountAgainstTheMemoryLimit) {
+    TSQLMemMemoryManager& memory = TSQLMemMemoryManager::Instance();
+    TSQLMemTable timers;
+    testing::DefineTimers(timers, "Limited");
+    timers.SetMemoryTableAllocBy(10);
+    timers.Open();
+    const size_t before = memory.BytesInUse();
+    auto append = [&](int i) {
+        timers.Append();
+        timers.FieldByName("Zender").SetAsString("Z" + std::to_string(i % 7));
+        timers.FieldByName("Begin").SetAsDateTime(45000.0 + i);
+        timers.FieldByName("End").SetAsDateTime(45000.5 + i);
+        timers.Post();
+    };
+    for (int i = 0; i < 100; ++i) {
+        append(i);
+    }
+    // 100 rows of 695 bytes, and an entry per row in each of the two indexes.
+    EXPECT_GE(memory.BytesInUse() - before, 100u * 695u + 2u * 100u * sizeof(int32_t));
+
+    memory.SetLimit(memory.BytesInUse() + 20000);
+    int stored = 100;
+    bool refused = false;
+    for (int i = 100; i < 1000 && !refused; ++i) {
+        try {
+            append(i);
+            ++stored;
+        } catch (const ESQLMemException& error) {
+            refused = true;
+            EXPECT_EQ(error.Code(), 30004);
+            EXPECT_EQ(error.Message(),
+                      "Memory limit exceeded (Limit = " + std::to_string(memory.Limit()) +
+                          " bytes) - Native error: 30004");
+            EXPECT_EQ(timers.State(), dsInsert) << "the row can still be corrected or cancelled";
+            timers.Cancel();
+        }
+    }
+    ASSERT_TRUE(refused);
+    EXPECT_LE(memory.BytesInUse(), memory.Limit());
+
+    // The table is whole: as many rows in either index order as stored, nothing half filed.
+    EXPECT_EQ(timers.RecordCount(), stored);
+    int in_order = 0;
+    double last_begin = -1;
+    for (timers.First(); !timers.Eof(); timers.Next()) {
+        EXPECT_GT(timers.FieldByName("Begin").AsDateTime(), last_begin);
+        last_begin = timers.FieldByName("Begin").AsDateTime();
+        ++in_order;
+    }
+    EXPECT_EQ(in_order, stored);
+    timers.SetIndexFieldNames("Zender");
+    EXPECT_EQ(timers.RecordCount(), stored);
+
+    // With room again, work goes on.
+    memory.SetLimit(0);
+    append(5000);
+    EXPECT_EQ(timers.RecordCount(), stored + 1);
+    timers.First();
+    timers.Delete();
+    EXPECT_EQ(timers.RecordCount(), stored);
+}
+
+TEST_F(Hardening, AVisibleRowListPastTheLimitIsAnErrorNotACrash) {
+    TSQLMemMemoryManager& memory = TSQLMemMemoryManager::Instance();
+    TSQLMemTable bouquet;
+    testing::DefineBouquet(bouquet, "Filtered");
+    bouquet.Open();
+    for (int i = 0; i < 2000; ++i) {
+        AddBouquet(bouquet, "b" + std::to_string(i));
+    }
+    bouquet.OnFilterRecord = [](TSQLMemDataSet&, bool& accept) { accept = true; };
+    memory.SetLimit(memory.BytesInUse() + 256);
+    EXPECT_THROW(bouquet.SetFiltered(true), ESQLMemException);
+    memory.SetLimit(0);
+    bouquet.Refresh();
+    EXPECT_EQ(bouquet.RecordCount(), 2000);
+}
+
 }  // namespace
 }  // namespace tapir::engine
