@@ -56,7 +56,7 @@ TSQLMemCursor::TSQLMemCursor(const OpenParams& params)
         field_defs_ = table_->FieldDefs();
         index_defs_ = table_->IndexDefs();
         constraint_defs_ = table_->ConstraintDefs();
-        scratch_.resize(static_cast<size_t>(field_defs_.RecordSize()));
+        scratch_.resize(static_cast<size_t>(RecordSize()));
         // Last, so that a cursor that failed to construct is never left registered.
         table_->RegisterCursor(this);
     } catch (...) {

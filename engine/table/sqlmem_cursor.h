@@ -94,8 +94,14 @@ class TSQLMemCursor {
     // Null bitmap + field data = offset of the row identifier in a dataset buffer.
     int32_t DataSize() const { return field_defs_.DataSize(); }
     int32_t KeyBufferSize() const { return field_defs_.KeyBufferSize(); }
-    // DataSize() + 7; the component adds its calculated-field area.
-    int32_t RecordSize() const { return field_defs_.RecordSize(); }
+    // DataSize() + 7; the component adds its calculated-field area. Throws the range error
+    // of RecordSizeError() when it reaches 65536 (table creation refuses such rows).
+    int32_t RecordSize() const {
+        if (field_defs_.RecordSize() >= kMaxRecordSize) {
+            throw RecordSizeError();
+        }
+        return field_defs_.RecordSize();
+    }
     int32_t ConnectionID() const;
     // The connection's database component this cursor is registered with.
     TSQLMemDatabase& DatabaseComponent() const { return *database_component_; }
