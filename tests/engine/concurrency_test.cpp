@@ -136,7 +136,7 @@ TEST_F(Concurrency, ComponentsOnSharedTablesWorkFromSeveralThreads) {
             accept = dataset.FieldByName("Zender").AsString().starts_with("T1");
         };
         filtered.SetFiltered(true);
-        while (writing) {
+        do {
             std::string previous;
             for (timers.First(); !timers.Eof(); timers.Next()) {
                 const std::string zender = timers.FieldByName("Zender").AsString();
@@ -152,7 +152,7 @@ TEST_F(Concurrency, ComponentsOnSharedTablesWorkFromSeveralThreads) {
                 }
             }
             (void)filtered.RecordCount();
-        }
+        } while (writing);
     };
 
     std::thread scanning([&] {
