@@ -84,10 +84,23 @@ void TDataLink::Dispatch(TDataEvent event, TField* field) {
 TDataSource::TDataSource(std::string name) : name_(std::move(name)) {}
 
 TDataSource::~TDataSource() {
-    SetDataSet(nullptr);
+    // A link's handler may raise (a control that cannot take the change); the source goes
+    // away all the same and no link keeps a pointer to it.
+    try {
+        SetDataSet(nullptr);
+    } catch (...) {
+        if (dataset_ != nullptr) {
+            dataset_->RemoveDataSource(this);
+            dataset_ = nullptr;
+        }
+    }
     const std::vector<TDataLink*> links = links_;
     for (TDataLink* link : links) {
-        link->SetDataSource(nullptr);
+        try {
+            link->SetDataSource(nullptr);
+        } catch (...) {
+            RemoveLink(link);
+        }
     }
 }
 

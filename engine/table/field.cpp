@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/table/sqlmem_dataset.h"
+#include "engine/table/utf8_text.h"
 #include "platform/date_time.h"
 
 namespace tapir::engine {
@@ -59,16 +60,11 @@ std::optional<double> ParseFloat(const std::string& text) {
     return value;
 }
 
-// Text up to the first zero character, cut to `size` bytes without splitting a UTF-8
-// character.
+// Text up to the first zero character, made valid UTF-8 and cut to `size` characters.
 std::string CutText(const std::string& value, int size) {
-    std::string text = value.substr(0, value.find('\0'));
-    if (size >= 0 && text.size() > static_cast<size_t>(size)) {
-        size_t cut = static_cast<size_t>(size);
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-            --cut;
-        }
-        text.resize(cut);
+    std::string text = ToValidUtf8(std::string_view(value).substr(0, value.find('\0')));
+    if (size >= 0) {
+        text.resize(Utf8PrefixBytes(text, static_cast<size_t>(size)));
     }
     return text;
 }

@@ -105,8 +105,8 @@ private:
     bool created_at_open_ = false;
 };
 
-// ftString (and ftFixedChar, ftWideString): text of at most Size bytes; whole UTF-8
-// characters are kept when a text is cut.
+// ftString (and ftFixedChar, ftWideString): text of at most Size characters; a longer
+// text keeps its first Size characters, never part of one.
 class TStringField : public TField {
 public:
     using TField::TField;

@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+#include "engine/table/utf8_text.h"
+
 namespace tapir::engine {
 
 namespace {
@@ -163,7 +165,8 @@ int32_t BaseTypeWidth(TSQLMemBaseFieldType type, int32_t size) {
     switch (type) {
         case bftChar:
         case bftVarchar:
-            return size + 1;
+            // Room for the longest UTF-8 form of `size` characters and the terminator.
+            return size * kMaxUtf8BytesPerCharacter + 1;
         case bftWideChar:
         case bftWideVarchar:
             return (size + 1) * 2;

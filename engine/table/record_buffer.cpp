@@ -2,6 +2,7 @@
 
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <limits>
 
 #include "engine/table/table_definition.h"
+#include "engine/table/utf8_text.h"
 #include "platform/collation.h"
 
 namespace tapir::engine {
@@ -359,20 +361,27 @@ void SetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, const void* so
     std::byte* data = row + def.MemoryOffset;
     const auto width = static_cast<size_t>(def.MemoryDataSize);
     if (def.BaseType == bftChar || def.BaseType == bftVarchar) {
-        const auto* text = static_cast<const char*>(source);
-        size_t length = std::strlen(text);
-        if (length == 0) {
+        const std::string_view given(static_cast<const char*>(source));
+        if (given.empty()) {
             SetFieldNull(row, field_no, true);
             return;
         }
+        // Stored text is always valid UTF-8 of at most Size characters.
+        std::string repaired;
+        std::string_view text = given;
+        if (!IsValidUtf8(given)) {
+            repaired = ToValidUtf8(given);
+            text = repaired;
+        }
+        size_t length = Utf8PrefixBytes(text, static_cast<size_t>(std::max(def.Size, 0)));
         if (length + 1 > width) {
+            // A column laid out narrower than its characters need: whole characters only.
             length = width - 1;
-            // Keep whole UTF-8 characters: never end on a continuation byte's lead.
             while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
                 --length;
             }
         }
-        std::memcpy(data, text, length);
+        std::memcpy(data, text.data(), length);
         std::memset(data + length, 0, width - length);
         SetFieldNull(row, field_no, false);
         return;
@@ -559,19 +568,44 @@ void SetText(const TSQLMemFieldDefs& defs, int32_t field_no, std::string_view te
 
 // --- Date and time ---
 
-int32_t DateTimeToStoredDate(double date_time) {
-    return static_cast<int32_t>(std::trunc(date_time)) + kDateDelta;
+namespace {
+
+// Date-times from 1 January of year 1, 00:00 up to (not including) 1 January 10000.
+constexpr double kFirstDateTime = -693594.0;  // exclusive: 31 December of year 0
+constexpr double kEndDateTime = 2958466.0;    // exclusive: 1 January 10000
+
+void CheckDateTime(double date_time) {
+    if (!(date_time > kFirstDateTime && date_time < kEndDateTime)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.17g", date_time);
+        throw ESQLMemException::Formatted(30051,
+                                          std::string("Date-time value out of range: ") + text);
+    }
 }
 
-int32_t DateTimeToStoredTime(double date_time) {
-    // The fraction is the time of day also before 1899-12-30, where -1.25 is 06:00 of
-    // the day before.
-    const double fraction = std::fabs(date_time - std::trunc(date_time));
-    return static_cast<int32_t>(std::llround(fraction * kMillisecondsPerDay));
-}
+}  // namespace
+
+int32_t DateTimeToStoredDate(double date_time) { return DateTimeToStored(date_time).date; }
+
+int32_t DateTimeToStoredTime(double date_time) { return DateTimeToStored(date_time).time; }
 
 StoredDateTime DateTimeToStored(double date_time) {
-    return {DateTimeToStoredDate(date_time), DateTimeToStoredTime(date_time)};
+    CheckDateTime(date_time);
+    const double whole_days = std::trunc(date_time);
+    // The fraction is the time of day also before 1899-12-30, where -1.25 is 06:00 of
+    // the day before.
+    const double fraction = std::fabs(date_time - whole_days);
+    StoredDateTime stored{static_cast<int32_t>(whole_days) + kDateDelta,
+                          static_cast<int32_t>(std::llround(fraction * kMillisecondsPerDay))};
+    if (stored.time >= kMillisecondsPerDay) {
+        // Rounded up to midnight: that is the start of the next day.
+        stored.time = 0;
+        stored.date += 1;
+        if (stored.date - kDateDelta >= kEndDateTime) {
+            CheckDateTime(kEndDateTime);
+        }
+    }
+    return stored;
 }
 
 double StoredDateToDateTime(int32_t date) {
@@ -649,7 +683,7 @@ int32_t NativeDataSize(TFieldType type, int32_t size) {
             return 8;
         case ftString:
         case ftFixedChar:
-            return size + 1;
+            return size * kMaxUtf8BytesPerCharacter + 1;
         case ftWideString:
             return (size + 1) * 2;
         default:
@@ -657,12 +691,14 @@ int32_t NativeDataSize(TFieldType type, int32_t size) {
     }
 }
 
+tapir::Exception RecordSizeError() { return tapir::Exception("ERangeError", "Range check error"); }
+
 DatasetBufferLayout MakeDatasetBufferLayout(const TSQLMemFieldDefs& defs,
                                             const std::vector<CalcFieldSpec>& calc_fields) {
     DatasetBufferLayout layout;
     layout.data_size = defs.DataSize();
     if (static_cast<int64_t>(defs.RecordSize()) >= kMaxRecordSize) {
-        throw tapir::Exception("ERangeError", "Range check error");
+        throw RecordSizeError();
     }
     layout.record_id_offset = layout.data_size;
     layout.bookmark_flag_offset = layout.data_size + kRecordIdSize;

@@ -27,8 +27,9 @@
 //   DataSize + 2         4                    field count (int32): leading index fields
 //                                             that take part; 0 = all of them
 //
-// Stored encodings (little-endian): text = 8-bit UTF-8 bytes ended by a zero byte
-// (wide: UTF-16 units ended by a zero unit); bftDate = int32 day number with
+// Stored encodings (little-endian): text = valid UTF-8 of at most Size characters ended
+// by a zero byte, in a width of Size * 4 + 1 bytes (wide: UTF-16 units ended by a zero
+// unit); bftDate = int32 day number with
 // 1 = 1 January of year 1 (-2147483648 = no date); bftTime = int32 milliseconds since
 // midnight (-1 = no time); bftDateTime = bftDate then bftTime; bftLogical = int16,
 // non-zero = true.
@@ -50,6 +51,16 @@ struct TSQLMemRecordID {
     int16_t PageItemNo = -1;
 
     friend bool operator==(const TSQLMemRecordID&, const TSQLMemRecordID&) = default;
+};
+
+// A dataset's bookmark: the row identifier, and the generation of the row that had it
+// when the bookmark was taken, so that a bookmark of a deleted row never lands on a new
+// row in the same slot.
+struct TSQLMemBookmark {
+    TSQLMemRecordID RecordID;
+    uint64_t Generation = 0;
+
+    friend bool operator==(const TSQLMemBookmark&, const TSQLMemBookmark&) = default;
 };
 
 // Bookmark flag of a dataset buffer.
@@ -159,8 +170,10 @@ const char16_t* WideTextPointer(const TSQLMemFieldDefs& defs, int32_t field_no,
                                 const std::byte* row);
 // `source` nullptr: the field becomes null. Otherwise the null bit is cleared and the
 // width is copied (non-text), or the text measured up to its terminator: empty makes the
-// field null; too long is cut to width - 1 bytes (wide: width - 2); text and terminator
-// are written. An 8-bit text is cut on a UTF-8 character boundary.
+// field null. 8-bit text is made valid UTF-8 first (each ill-formed part becomes U+FFFD)
+// and cut to its first Size characters, never inside a character; wide text too long for
+// the width is cut to width - 2 bytes without splitting a surrogate pair. The text and a
+// terminator are written.
 // Throws ESQLMemException 10004 "Invalid field number - ..." when field_no is not a column.
 void SetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, const void* source,
                   std::byte* row);
@@ -189,6 +202,10 @@ struct StoredDateTime {
     int32_t date = 0;  // bftDate encoding
     int32_t time = 0;  // bftTime encoding
 };
+// A date-time's stored date and time. A time that rounds up to 24:00 is stored as 00:00
+// of the next day. Throws ESQLMemException 30051 "Date-time value out of range: %s" for
+// NaN, infinities and values outside the years 1 to 9999 (the day numbers could not hold
+// them); SetDateTime passes the error on and leaves the row as it was.
 StoredDateTime DateTimeToStored(double date_time);
 double StoredToDateTime(StoredDateTime stored);  // time -1 = the date alone
 int32_t DateTimeToStoredDate(double date_time);
@@ -217,11 +234,14 @@ void SetKeyTrailer(std::byte* key, int32_t data_size, const KeyTrailer& trailer)
 // Bytes a value of this dataset type takes in its native form inside the calculated-field
 // area (without the leading has-value byte): ftBoolean and ftSmallint 2, ftInteger,
 // ftWord and ftAutoInc 4, ftLargeint, ftFloat, ftCurrency, ftDate, ftTime, ftDateTime and
-// ftTimeStamp 8, ftString and ftFixedChar size + 1, ftWideString (size + 1) * 2.
+// ftTimeStamp 8, ftString and ftFixedChar size * 4 + 1 (UTF-8), ftWideString (size + 1) * 2.
 int32_t NativeDataSize(TFieldType type, int32_t size);
 // Offsets inside a dataset buffer of the calculated fields, in field order, and the
 // buffer size. Throws tapir::Exception of kind "ERangeError" ("Range check error") when
 // DataSize + 7 reaches 65536.
+// The range error of a row layout past the record-size limit: tapir::Exception of kind
+// "ERangeError", "Range check error".
+tapir::Exception RecordSizeError();
 struct CalcFieldSpec {
     TFieldType type = ftUnknown;
     int32_t size = 0;

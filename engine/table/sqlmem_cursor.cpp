@@ -12,6 +12,8 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
+constexpr const char* kRowGoneMessage = "Record was changed or deleted by another dataset";
+
 std::vector<std::byte> CopyKey(const std::byte* key, int32_t size) {
     return std::vector<std::byte>(key, key + size);
 }
@@ -54,7 +56,7 @@ TSQLMemCursor::TSQLMemCursor(const OpenParams& params)
         field_defs_ = table_->FieldDefs();
         index_defs_ = table_->IndexDefs();
         constraint_defs_ = table_->ConstraintDefs();
-        scratch_.resize(static_cast<size_t>(field_defs_.RecordSize()));
+        scratch_.resize(static_cast<size_t>(RecordSize()));
         // Last, so that a cursor that failed to construct is never left registered.
         table_->RegisterCursor(this);
     } catch (...) {
@@ -68,7 +70,11 @@ TSQLMemCursor::~TSQLMemCursor() {
         Lock lock(table_->Mutex());
         table_->UnregisterCursor(this);
     }
-    database_component_->RemoveUser(this);
+    try {
+        database_component_->RemoveUser(this);
+    } catch (...) {
+        // Disconnecting the last user cannot be refused from a destructor.
+    }
 }
 
 int32_t TSQLMemCursor::ConnectionID() const { return session_->ConnectionID(); }
@@ -172,6 +178,28 @@ int TSQLMemCursor::CompareByIndex(const std::byte* a, const std::byte* b,
     return table_->Index(index_no_).CompareRecordBuffersByIndex(a, b, field_count);
 }
 
+// --- Row generations ---
+
+TSQLMemCursor::Position TSQLMemCursor::OnRow(TSQLMemRecordID id) const {
+    return {id, false, false, table_->Records().Generation(id)};
+}
+
+uint64_t TSQLMemCursor::RowGeneration(TSQLMemRecordID id) const {
+    Lock lock(table_->Mutex());
+    return table_->Records().Generation(id);
+}
+
+bool TSQLMemCursor::IsSameRow(TSQLMemRecordID id, std::optional<uint64_t> generation) const {
+    const uint64_t stored = table_->Records().Generation(id);
+    if (stored == 0) {
+        return false;
+    }
+    if (!generation && !position_.at_beginning && !position_.at_end && position_.record_id == id) {
+        generation = position_.generation;
+    }
+    return !generation || *generation == stored;
+}
+
 // --- Visibility ---
 
 bool TSQLMemCursor::Restricted() const { return HasRange() || static_cast<bool>(filter_); }
@@ -199,7 +227,7 @@ bool TSQLMemCursor::IsVisible(const std::byte* row) const {
 
 void TSQLMemCursor::DeactivateVisibleList() {
     visible_.active = false;
-    visible_.ids.clear();
+    EngineVector<TSQLMemRecordID>().swap(visible_.ids);
     visible_.sorted_by_id = true;
 }
 
@@ -255,7 +283,7 @@ void TSQLMemCursor::EnsureVisibleList() {
 }
 
 int64_t TSQLMemCursor::FindInVisibleList(TSQLMemRecordID id) const {
-    const std::vector<TSQLMemRecordID>& ids = visible_.ids;
+    const EngineVector<TSQLMemRecordID>& ids = visible_.ids;
     if (visible_.sorted_by_id) {
         const auto it = std::lower_bound(
             ids.begin(), ids.end(), id,
@@ -288,7 +316,7 @@ void TSQLMemCursor::InsertIntoVisibleList(TSQLMemRecordID id, const std::byte* r
     std::vector<std::byte> with_id(row, row + field_defs_.RecordSize());
     SetRecordID(with_id.data(), field_defs_.DataSize(), id);
     const size_t at = VisibleInsertPosition(with_id.data());
-    std::vector<TSQLMemRecordID>& ids = visible_.ids;
+    EngineVector<TSQLMemRecordID>& ids = visible_.ids;
     if (visible_.sorted_by_id) {
         const bool after_previous = at == 0 || ids[at - 1].PageNo < id.PageNo;
         const bool before_next = at == ids.size() || id.PageNo < ids[at].PageNo;
@@ -334,7 +362,7 @@ void TSQLMemCursor::CopyOut(TSQLMemRecordID id, std::byte* buffer) const {
 TSQLMemGetRecordResult TSQLMemCursor::ReadRestricted(TSQLMemGetRecordMode mode,
                                                      TSQLMemRecordID& found) {
     EnsureVisibleList();
-    const std::vector<TSQLMemRecordID>& ids = visible_.ids;
+    const EngineVector<TSQLMemRecordID>& ids = visible_.ids;
     if (ids.empty()) {
         return grrEOF;
     }
@@ -439,7 +467,11 @@ TSQLMemGetRecordResult TSQLMemCursor::GetRecord(TSQLMemGetRecordMode mode, std::
     Lock lock(table_->Mutex());
     TSQLMemGetRecordResult result = grrEOF;
     TSQLMemRecordID found;
-    if (table_->RecordCount() > 0) {
+    if (mode == grmCurrent && !position_.at_beginning && !position_.at_end &&
+        table_->Records().Generation(position_.record_id) != position_.generation) {
+        // The row the cursor was on is gone; a row now in its slot is another row.
+        result = grrError;
+    } else if (table_->RecordCount() > 0) {
         result = Restricted() ? ReadRestricted(mode, found) : ReadUnrestricted(mode, found);
     }
     switch (result) {
@@ -447,7 +479,7 @@ TSQLMemGetRecordResult TSQLMemCursor::GetRecord(TSQLMemGetRecordMode mode, std::
             if (buffer != nullptr) {
                 CopyOut(found, buffer);
             }
-            position_ = {found, false, false};
+            position_ = OnRow(found);
             break;
         case grrBOF:
             position_.at_beginning = true;
@@ -463,10 +495,10 @@ TSQLMemGetRecordResult TSQLMemCursor::GetRecord(TSQLMemGetRecordMode mode, std::
     return result;
 }
 
-bool TSQLMemCursor::GotoRecordID(TSQLMemRecordID id) {
+bool TSQLMemCursor::GotoRecordID(TSQLMemRecordID id, std::optional<uint64_t> generation) {
     Lock lock(table_->Mutex());
     const std::byte* row = table_->Records().RecordPointer(id);
-    if (row == nullptr) {
+    if (row == nullptr || (generation && *generation != table_->Records().Generation(id))) {
         return false;
     }
     if (Restricted()) {
@@ -475,7 +507,7 @@ bool TSQLMemCursor::GotoRecordID(TSQLMemRecordID id) {
             return false;
         }
     }
-    position_ = {id, false, false};
+    position_ = OnRow(id);
     return true;
 }
 
@@ -533,7 +565,7 @@ bool TSQLMemCursor::SetRecNo(int64_t rec_no) {
         }
         id = {table_->Records().SlotOfRow(rec_no - 1), 0};
     }
-    position_ = {id, false, false};
+    position_ = OnRow(id);
     return true;
 }
 
@@ -663,15 +695,17 @@ TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer) {
     const bool restricted = Restricted();
     if (restricted) {
         EnsureVisibleList();
+        // Room for the new row first: past the memory limit nothing is stored.
+        visible_.ids.reserve(visible_.ids.size() + 1);
     }
     const TSQLMemRecordID id = table_->InsertRow(buffer, this);
     SetRecordID(buffer, field_defs_.DataSize(), id);
     SetBookmarkFlag(buffer, field_defs_.DataSize(), bfInserted);
     if (!restricted) {
-        position_ = {id, false, false};
+        position_ = OnRow(id);
     } else if (IsVisible(buffer)) {
         InsertIntoVisibleList(id, buffer);
-        position_ = {id, false, false};
+        position_ = OnRow(id);
     }
     return {};
 }
@@ -724,12 +758,16 @@ std::optional<TSQLMemRecordID> TSQLMemCursor::NeighbourInView(TSQLMemRecordID id
 }
 
 TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffer,
-                                                      std::byte* new_buffer) {
+                                                      std::byte* new_buffer,
+                                                      std::optional<uint64_t> generation) {
     Lock lock(table_->Mutex());
     if (database_->Temporary()) {
         return {-9, "Cannot update record in temporary mode"};
     }
     const TSQLMemRecordID id = GetRecordID(new_buffer, field_defs_.DataSize());
+    if (!IsSameRow(id, generation)) {
+        return {-4, kRowGoneMessage};
+    }
     std::string failure = table_->CheckConstraints(new_buffer, old_buffer, id);
     if (!failure.empty()) {
         return {-8, std::move(failure)};
@@ -746,7 +784,7 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
         return {-2, "Error updating record"};
     }
     if (!restricted) {
-        position_ = {id, false, false};
+        position_ = OnRow(id);
         return {};
     }
     const bool visible = IsVisible(new_buffer);
@@ -760,23 +798,26 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
         if (!was_listed) {
             InsertIntoVisibleList(id, new_buffer);
         }
-        position_ = {id, false, false};
+        position_ = OnRow(id);
     } else {
         if (was_listed) {
             RemoveFromVisibleList(id);
         }
-        position_ = neighbour ? Position{*neighbour, false, false}
-                              : Position{TSQLMemRecordID{}, true, false};
+        position_ = neighbour ? OnRow(*neighbour) : Position{TSQLMemRecordID{}, true, false};
     }
     return {};
 }
 
-TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer) {
+TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer,
+                                                      std::optional<uint64_t> generation) {
     Lock lock(table_->Mutex());
     if (database_->Temporary()) {
         return {-10, "Cannot delete record in temporary mode"};
     }
     const TSQLMemRecordID id = GetRecordID(buffer, field_defs_.DataSize());
+    if (!IsSameRow(id, generation)) {
+        return {-4, kRowGoneMessage};
+    }
     const std::optional<TSQLMemRecordID> neighbour = NeighbourInView(id);
     const bool listed = visible_.active && FindInVisibleList(id) >= 0;
     if (!table_->DeleteRow(id, this)) {
@@ -785,8 +826,7 @@ TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer) {
     if (listed) {
         RemoveFromVisibleList(id);
     }
-    position_ =
-        neighbour ? Position{*neighbour, false, false} : Position{TSQLMemRecordID{}, true, false};
+    position_ = neighbour ? OnRow(*neighbour) : Position{TSQLMemRecordID{}, true, false};
     return {};
 }
 

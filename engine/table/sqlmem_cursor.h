@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/table/engine_allocator.h"
 #include "engine/table/navigation.h"
 #include "engine/table/record_buffer.h"
 #include "engine/table/table_definition.h"
@@ -42,7 +43,9 @@ class TSQLMemCursor {
         TSQLMemDataSet* data_set = nullptr;
     };
 
-    // Result of a post or delete: code 0 on success; -8 a constraint check failed, -1
+    // Result of a post or delete: code 0 on success; -4 the row is no longer the one the
+    // caller read (deleted, and its slot perhaps taken by a new row: "Record was changed
+    // or deleted by another dataset"); -8 a constraint check failed, -1
     // the storage refused to add ("Error adding record"), -2 to update ("Error updating
     // record"), -3 to delete ("Error deleting record"); a table of "TEMP" refuses updates
     // (-9 "Cannot update record in temporary mode") and deletes (-10 "Cannot delete
@@ -55,11 +58,13 @@ class TSQLMemCursor {
         bool Ok() const { return code == 0; }
     };
 
-    // Saved position: row identifier and both flags.
+    // Saved position: row identifier, both flags, and the generation of the row that was
+    // in the slot then (0 off a row), so that a slot's new row is never taken for it.
     struct Position {
         TSQLMemRecordID record_id;
         bool at_beginning = true;
         bool at_end = false;
+        uint64_t generation = 0;
     };
 
     // A test on a stored row (null bitmap + field data, layout of FieldDefs()).
@@ -67,11 +72,11 @@ class TSQLMemCursor {
 
     // Joins the database through the connection's database component (created on first
     // use, registering this cursor as one of its users), then opens the table, creating
-    // it when absent; the cursor starts before the first row in natural order. Throws ESQLMemException: 11245 "Cannot open database '%s'" for an
-    // unknown database name, 10028 "Table not found, table name = %s" for a missing
-    // table of "TEMP", and the creation errors (10025, 11429, 11430, 11432, 11433, 11434,
-    // 11428, 11427, 30289, 30050, 30007, ...) when creating fails; nothing is created
-    // then.
+    // it when absent; the cursor starts before the first row in natural order. Throws
+    // ESQLMemException: 11245 "Cannot open database '%s'" for an unknown database name, 10028
+    // "Table not found, table name = %s" for a missing table of "TEMP", and the creation errors
+    // (10025, 11429, 11430, 11432, 11433, 11434, 11428, 11427, 30289, 30050, 30007, ...) when
+    // creating fails; nothing is created then.
     explicit TSQLMemCursor(const OpenParams& params);
     TSQLMemCursor(const TSQLMemCursor&) = delete;
     TSQLMemCursor& operator=(const TSQLMemCursor&) = delete;
@@ -89,8 +94,14 @@ class TSQLMemCursor {
     // Null bitmap + field data = offset of the row identifier in a dataset buffer.
     int32_t DataSize() const { return field_defs_.DataSize(); }
     int32_t KeyBufferSize() const { return field_defs_.KeyBufferSize(); }
-    // DataSize() + 7; the component adds its calculated-field area.
-    int32_t RecordSize() const { return field_defs_.RecordSize(); }
+    // DataSize() + 7; the component adds its calculated-field area. Throws the range error
+    // of RecordSizeError() when it reaches 65536 (table creation refuses such rows).
+    int32_t RecordSize() const {
+        if (field_defs_.RecordSize() >= kMaxRecordSize) {
+            throw RecordSizeError();
+        }
+        return field_defs_.RecordSize();
+    }
     int32_t ConnectionID() const;
     // The connection's database component this cursor is registered with.
     TSQLMemDatabase& DatabaseComponent() const { return *database_component_; }
@@ -129,11 +140,16 @@ class TSQLMemCursor {
     bool AtBeginning() const { return position_.at_beginning; }
     bool AtEnd() const { return position_.at_end; }
     TSQLMemRecordID CurrentRecordID() const { return position_.record_id; }
+    // Generation of the row the cursor is on (0 when off a row).
+    uint64_t CurrentGeneration() const { return position_.generation; }
+    // Generation of the row stored under `id` now; 0 when there is none.
+    uint64_t RowGeneration(TSQLMemRecordID id) const;
     Position SavePosition() const { return position_; }
     void RestorePosition(const Position& position);
     // Places the cursor on a stored row (for bookmarks); false when the identifier holds
-    // no visible row (position unchanged).
-    bool GotoRecordID(TSQLMemRecordID id);
+    // no visible row, or, when a generation is given, a row other than the one that had
+    // it (position unchanged).
+    bool GotoRecordID(TSQLMemRecordID id, std::optional<uint64_t> generation = std::nullopt);
 
     // Rows visible through this cursor: the visible-row list's length while a range or a
     // filter is in force, else every row of the table.
@@ -201,11 +217,16 @@ class TSQLMemCursor {
     // rewrites the row identified by new_buffer's row identifier and re-files it in the
     // indexes. A row leaving the view is dropped from the visible-row list and the cursor
     // moves to the next row, else the previous one.
-    PostResult UpdateRecord(const std::byte* old_buffer, std::byte* new_buffer);
-    // Deletes the row identified by buffer's row identifier. The cursor moves to the row
-    // that followed it in the cursor's order and view, else the one before it, else to
-    // the beginning.
-    PostResult DeleteRecord(const std::byte* buffer);
+    // `generation` is that of the row as the caller read it; without it, the generation
+    // of the cursor's position when the cursor is on that identifier. A row of another
+    // generation is left alone (code -4).
+    PostResult UpdateRecord(const std::byte* old_buffer, std::byte* new_buffer,
+                            std::optional<uint64_t> generation = std::nullopt);
+    // Deletes the row identified by buffer's row identifier (generation as for
+    // UpdateRecord). The cursor moves to the row that followed it in the cursor's order
+    // and view, else the one before it, else to the beginning.
+    PostResult DeleteRecord(const std::byte* buffer,
+                            std::optional<uint64_t> generation = std::nullopt);
 
     // --- Sequences ---
     // The value this connection drew last for the autoinc column. Throws ESQLMemException
@@ -219,6 +240,10 @@ class TSQLMemCursor {
     friend class TSQLMemTableData;
 
     bool Restricted() const;
+    // A position on the stored row `id`, with its generation.
+    Position OnRow(TSQLMemRecordID id) const;
+    // True when the row the caller read as (id, generation) is still stored.
+    bool IsSameRow(TSQLMemRecordID id, std::optional<uint64_t> generation) const;
     bool IsVisible(const std::byte* row) const;
     void DeactivateVisibleList();
     void EnsureVisibleList();
@@ -259,7 +284,7 @@ class TSQLMemCursor {
         bool active = false;
         bool indexed = false;
         bool sorted_by_id = true;
-        std::vector<TSQLMemRecordID> ids;
+        EngineVector<TSQLMemRecordID> ids;
     } visible_;
     std::vector<std::byte> scratch_;
 };

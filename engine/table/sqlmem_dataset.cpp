@@ -25,9 +25,15 @@
 // Setting a field: Modified, OnCalcFields again (AutoCalcFields), notify field-changed.
 // Temporary states (set-key, calculating fields, filtering) hold every notification back.
 
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 
 #include "engine/table/data_source.h"
 #include "engine/table/field_types.h"
@@ -103,14 +109,42 @@ int64_t ValueToInteger(const FieldValue& value) {
     return 0;
 }
 
-std::string Lower(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+// Full Unicode case folding, so that ignoring case works for every script (and for
+// forms such as the German sharp s that fold to more than one letter).
+std::u16string FoldCase(std::string_view utf8) {
+    std::u16string wide(utf8.size() + 1, u'\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(wide.data()), static_cast<int32_t>(wide.size()),
+                         &length, utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr,
+                         &status);
+    wide.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
+    std::u16string folded(wide.size() * 3 + 1, u'\0');
+    status = U_ZERO_ERROR;
+    length =
+        u_strFoldCase(reinterpret_cast<UChar*>(folded.data()), static_cast<int32_t>(folded.size()),
+                      reinterpret_cast<const UChar*>(wide.data()),
+                      static_cast<int32_t>(wide.size()), U_FOLD_CASE_DEFAULT, &status);
+    folded.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
+    return folded;
+}
+
+// A text that is a whole number or a decimal number, as its value.
+std::optional<long double> ParseNumber(const std::string& text) {
+    if (text.empty()) {
+        return std::nullopt;
     }
-    return result;
+    char* end = nullptr;
+    errno = 0;
+    const long long integer = std::strtoll(text.c_str(), &end, 10);
+    if (end != text.c_str() && *end == '\0' && errno == 0) {
+        return static_cast<long double>(integer);
+    }
+    const long double number = std::strtold(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || std::isnan(number)) {
+        return std::nullopt;
+    }
+    return number;
 }
 
 std::unique_ptr<TField> MakeField(TSQLMemDataSet& dataset, const std::string& name, TFieldType type,
@@ -151,7 +185,7 @@ std::unique_ptr<TField> MakeField(TSQLMemDataSet& dataset, const std::string& na
 
 // Sets a temporary state for the lifetime of the guard; the data sources are not told.
 class TSQLMemDataSet::TempState {
-public:
+  public:
     TempState(TSQLMemDataSet& dataset, TDataSetState state)
         : dataset_(dataset), saved_(dataset.state_) {
         dataset_.state_ = state;
@@ -160,7 +194,7 @@ public:
     TempState& operator=(const TempState&) = delete;
     ~TempState() { dataset_.state_ = saved_; }
 
-private:
+  private:
     TSQLMemDataSet& dataset_;
     TDataSetState saved_;
 };
@@ -170,13 +204,13 @@ namespace {
 // Points the field accessors at another row for the guard's lifetime.
 template <typename Row>
 class ReadOverride {
-public:
+  public:
     ReadOverride(Row*& slot, Row* row) : slot_(slot), saved_(slot) { slot = row; }
     ReadOverride(const ReadOverride&) = delete;
     ReadOverride& operator=(const ReadOverride&) = delete;
     ~ReadOverride() { slot_ = saved_; }
 
-private:
+  private:
     Row*& slot_;
     Row* saved_;
 };
@@ -187,7 +221,7 @@ TSQLMemDataSet::TSQLMemDataSet(std::string component_name)
     : component_name_(std::move(component_name)) {}
 
 TSQLMemDataSet::~TSQLMemDataSet() {
-    CloseQuietly();
+    CloseQuietly();  // never throws
     const std::vector<TDataSource*> sources = data_sources_;
     for (TDataSource* source : sources) {
         source->dataset_ = nullptr;
@@ -382,28 +416,29 @@ void TSQLMemDataSet::Refresh() {
     FireEvent(AfterRefresh);
 }
 
-TSQLMemRecordID TSQLMemDataSet::GetBookmark() const {
+TSQLMemBookmark TSQLMemDataSet::GetBookmark() const {
     if (!Active() || !has_row_ || current_.bytes.empty()) {
-        return TSQLMemRecordID{};
+        return TSQLMemBookmark{};
     }
-    return GetRecordID(current_.bytes.data(), cursor_->DataSize());
+    return {GetRecordID(current_.bytes.data(), cursor_->DataSize()), current_.generation};
 }
 
-bool TSQLMemDataSet::BookmarkValid(const TSQLMemRecordID& bookmark) {
-    if (!Active() || bookmark.PageNo < 0) {
+bool TSQLMemDataSet::BookmarkValid(const TSQLMemBookmark& bookmark) {
+    if (!Active() || bookmark.RecordID.PageNo < 0) {
         return false;
     }
     const TSQLMemCursor::Position position = cursor_->SavePosition();
-    const bool valid = cursor_->GotoRecordID(bookmark);
+    const bool valid = cursor_->GotoRecordID(bookmark.RecordID, bookmark.Generation);
     cursor_->RestorePosition(position);
     return valid;
 }
 
-bool TSQLMemDataSet::InternalGotoBookmark(const TSQLMemRecordID& bookmark) {
-    return bookmark.PageNo >= 0 && cursor_->GotoRecordID(bookmark);
+bool TSQLMemDataSet::InternalGotoBookmark(const TSQLMemBookmark& bookmark) {
+    return bookmark.RecordID.PageNo >= 0 &&
+           cursor_->GotoRecordID(bookmark.RecordID, bookmark.Generation);
 }
 
-void TSQLMemDataSet::GotoBookmark(const TSQLMemRecordID& bookmark) {
+void TSQLMemDataSet::GotoBookmark(const TSQLMemBookmark& bookmark) {
     CheckActive();
     CheckBrowseMode();
     FireEvent(BeforeScroll);
@@ -445,23 +480,58 @@ void TSQLMemDataSet::DoOpen() {
 }
 
 void TSQLMemDataSet::DoClose() {
+    // BeforeClose may refuse: the dataset is then still open and unchanged. Past it the
+    // close always completes, so that the state never says inactive while the cursor is
+    // still registered with the table; an error raised while telling the data sources
+    // is passed on after that.
     FireEvent(BeforeClose);
-    SetState(dsInactive);
-    CloseCursor();
-    has_row_ = false;
-    eof_ = bof_ = true;
+    std::exception_ptr failure;
+    try {
+        SetState(dsInactive);
+    } catch (...) {
+        failure = std::current_exception();
+        state_ = relayed_state_ = dsInactive;
+    }
+    ReleaseCursor();
     modified_ = false;
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
     FireEvent(AfterClose);
 }
 
-void TSQLMemDataSet::CloseQuietly() {
+void TSQLMemDataSet::ReleaseCursor() noexcept {
+    try {
+        CloseCursor();
+    } catch (...) {
+        // Releasing the fields and the cursor cannot fail in this class; a derived
+        // CloseCursor that does still leaves no cursor behind.
+    }
+    cursor_.reset();
+    has_row_ = false;
+    eof_ = bof_ = true;
+}
+
+void TSQLMemDataSet::CloseQuietly() noexcept {
     if (state_ == dsInactive && !cursor_) {
         return;
     }
-    SetState(dsInactive);
-    CloseCursor();
-    has_row_ = false;
-    eof_ = bof_ = true;
+    try {
+        SetState(dsInactive);
+    } catch (...) {
+        // Destruction goes on regardless of what a data source's handler raised.
+        state_ = relayed_state_ = dsInactive;
+    }
+    ReleaseCursor();
+}
+
+void TSQLMemDataSet::DiscardPendingRow() {
+    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey) {
+        return;
+    }
+    InternalCancel();
+    SetState(dsBrowse);
+    Resync();
 }
 
 void TSQLMemDataSet::FreeOpenFields() {
@@ -688,6 +758,7 @@ bool TSQLMemDataSet::GetRecord(RowBuffer& row, int mode) {
     if (result != grrOK) {
         return false;
     }
+    row.generation = cursor_->CurrentGeneration();
     CalculateFields(row);
     return true;
 }
@@ -843,6 +914,7 @@ void TSQLMemDataSet::InternalEdit() {
     InitRowBuffer(row);
     if (cursor_->GetRecord(grmCurrent, row.bytes.data()) == grrOK) {
         row.calc = current_.calc;
+        row.generation = cursor_->CurrentGeneration();
         current_ = std::move(row);
     }
     old_ = current_;
@@ -870,8 +942,13 @@ void TSQLMemDataSet::InternalPost() {
         if (!result.Ok() && result.message.empty()) {
             result.message = "Error adding record";
         }
+        if (result.Ok()) {
+            current_.generation =
+                cursor_->RowGeneration(GetRecordID(current_.bytes.data(), cursor_->DataSize()));
+        }
     } else {
-        result = cursor_->UpdateRecord(old_.bytes.data(), current_.bytes.data());
+        result =
+            cursor_->UpdateRecord(old_.bytes.data(), current_.bytes.data(), current_.generation);
         if (!result.Ok() && result.message.empty()) {
             result.message = "Error updating record";
         }
@@ -885,7 +962,8 @@ void TSQLMemDataSet::InternalDelete() {
     if (!GetCanModify()) {
         throw ESQLMemException(10032, "Dataset is in read only mode");
     }
-    const TSQLMemCursor::PostResult result = cursor_->DeleteRecord(current_.bytes.data());
+    const TSQLMemCursor::PostResult result =
+        cursor_->DeleteRecord(current_.bytes.data(), current_.generation);
     if (!result.Ok()) {
         throw EDatabaseError(result.message.empty() ? "Error deleting record" : result.message);
     }
@@ -1142,20 +1220,28 @@ bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<st
             if (std::holds_alternative<std::string>(value) ||
                 std::holds_alternative<std::monostate>(value)) {
                 if (options.case_insensitive) {
-                    text = Lower(text);
-                    wanted = Lower(wanted);
-                }
-                if (options.partial_key) {
+                    const std::u16string folded = FoldCase(text);
+                    const std::u16string folded_wanted = FoldCase(wanted);
+                    if (options.partial_key
+                            ? folded.compare(0, folded_wanted.size(), folded_wanted) != 0
+                            : folded != folded_wanted) {
+                        return false;
+                    }
+                } else if (options.partial_key) {
                     if (text.compare(0, wanted.size(), wanted) != 0) {
                         return false;
                     }
                 } else if (text != wanted) {
                     return false;
                 }
-            } else if (std::holds_alternative<double>(value)) {
-                char* end = nullptr;
-                const double number = std::strtod(wanted.c_str(), &end);
-                if (end == wanted.c_str() || *end != '\0' || number != std::get<double>(value)) {
+            } else if (std::holds_alternative<double>(value) ||
+                       std::holds_alternative<int64_t>(value)) {
+                // Numbers compare by value: "7", "07" and "7.0" all find 7.
+                const std::optional<long double> number = ParseNumber(wanted);
+                const long double stored = std::holds_alternative<double>(value)
+                                               ? static_cast<long double>(std::get<double>(value))
+                                               : static_cast<long double>(std::get<int64_t>(value));
+                if (!number || *number != stored) {
                     return false;
                 }
             } else if (text != wanted) {

@@ -23,7 +23,7 @@ class TDataSource;
 class TSQLMemCursor;
 
 class TSQLMemDataSet {
-public:
+  public:
     using TDataSetNotifyEvent = std::function<void(TSQLMemDataSet&)>;
     using TDataSetErrorEvent =
         std::function<void(TSQLMemDataSet&, const EDatabaseError&, TDataAction&)>;
@@ -101,13 +101,14 @@ public:
     // BeforeRefresh, re-read, AfterRefresh.
     void Refresh();
 
-    // --- Bookmarks: a row's bookmark is its row identifier ---
+    // --- Bookmarks: a row's bookmark is its row identifier and generation ---
     // Requires: a current stored row (else an identifier of -1/-1 is returned).
-    TSQLMemRecordID GetBookmark() const;
-    bool BookmarkValid(const TSQLMemRecordID& bookmark);
+    TSQLMemBookmark GetBookmark() const;
+    // False when the row is gone (even if a new row took its slot) or not visible.
+    bool BookmarkValid(const TSQLMemBookmark& bookmark);
     // Leave-edit step, BeforeScroll, move, AfterScroll; EDatabaseError "Record not found"
     // (prefixed) when the row is gone or not visible.
-    void GotoBookmark(const TSQLMemRecordID& bookmark);
+    void GotoBookmark(const TSQLMemBookmark& bookmark);
 
     // --- Filtering by OnFilterRecord ---
     // While Filtered is true, rows that OnFilterRecord rejects are hidden (RecordCount,
@@ -152,13 +153,14 @@ public:
     TDataSetErrorEvent OnDeleteError, OnEditError, OnPostError;
     TFilterRecordEvent OnFilterRecord;
 
-protected:
+  protected:
     // A dataset buffer: the stored row (null bitmap + field data), row identifier and
     // bookmark flag as the cursor lays them out, and the calculated-field values beside
     // it (std::monostate = null).
     struct RowBuffer {
         std::vector<std::byte> bytes;
         std::vector<FieldValue> calc;
+        uint64_t generation = 0;  // of the stored row read into it; 0 for a new row
     };
 
     // Hooks of the dataset layer over the engine cursor, in the order the layer declares
@@ -184,7 +186,7 @@ protected:
     // Removes the current row; EDatabaseError with the engine's text when refused.
     virtual void InternalDelete();
     virtual void InternalFirst();
-    virtual bool InternalGotoBookmark(const TSQLMemRecordID& bookmark);
+    virtual bool InternalGotoBookmark(const TSQLMemBookmark& bookmark);
     // Every field null, then defaults and autoinc numbers (ESQLMemException 30009 when a
     // sequence runs out).
     virtual void InternalInitRecord(RowBuffer& row);
@@ -207,8 +209,11 @@ protected:
     virtual void CreateHandle();
     virtual void DestroyHandle();
     virtual void PrepareCursor() {}
-    // Releases everything without events (destruction).
-    void CloseQuietly();
+    // Releases everything without events and without raising (destruction).
+    void CloseQuietly() noexcept;
+    // Leaves edit, insert or set-key state without posting and without events (as a
+    // close does), and shows the stored row again.
+    void DiscardPendingRow();
     // The active row's bytes (the new row while inserting).
     std::byte* CurrentRowBytes() { return current_.bytes.data(); }
 
@@ -242,11 +247,13 @@ protected:
     bool auto_calc_fields_ = true;
     bool read_only_ = false;
 
-private:
+  private:
     friend class TDataSource;
     friend class TField;
 
     void SetState(TDataSetState state);
+    // Releases the fields made at open and the cursor; never raises.
+    void ReleaseCursor() noexcept;
     // Enters a temporary state without telling the data sources; restores on scope exit.
     class TempState;
     void FireEvent(const TDataSetNotifyEvent& event);

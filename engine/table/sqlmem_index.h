@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/table/engine_allocator.h"
 #include "engine/table/record_buffer.h"
 #include "engine/table/table_definition.h"
 
@@ -47,7 +48,11 @@ class TSQLMemIndex {
     // `row` is the stored row (its key finds the entry).
     void DeleteRecord(TSQLMemRecordID id, const std::byte* row);
     void UpdateRecord(TSQLMemRecordID id, const std::byte* old_row, const std::byte* new_row);
-    void Empty() { order_.clear(); }
+    // Frees the entries and their memory.
+    void Empty() { EngineVector<int32_t>().swap(order_); }
+    // Makes room for `count` entries, so that filing that many rows allocates nothing.
+    // Throws ESQLMemException 30004 past the memory limit (the index is unchanged).
+    void Reserve(int64_t count) { order_.reserve(static_cast<size_t>(count)); }
 
     // Rows in key order.
     int64_t Count() const { return static_cast<int64_t>(order_.size()); }
@@ -64,7 +69,7 @@ class TSQLMemIndex {
     TSQLMemIndexDef def_;
     std::vector<TSQLMemKeyPart> parts_;
     const TSQLMemMemoryRecordManager& records_;
-    std::vector<int32_t> order_;  // slots in key order
+    EngineVector<int32_t> order_;  // slots in key order
 };
 
 }  // namespace tapir::engine

@@ -66,10 +66,13 @@ TSQLMemRecordID TSQLMemMemoryRecordManager::AddRecord(const std::byte* row) {
         // Grow both blocks before touching either, so a refusal leaves the array as it was.
         MemoryBlock grown_slots(static_cast<size_t>(new_capacity) * row_size_, false);
         MemoryBlock grown_bitmap(new_bitmap, true);
+        MemoryBlock grown_generations(static_cast<size_t>(new_capacity) * sizeof(uint64_t), true);
         if (capacity_ > 0) {
             std::memcpy(grown_slots.Data(), slots_.Data(),
                         static_cast<size_t>(capacity_) * row_size_);
             std::memcpy(grown_bitmap.Data(), free_bitmap_.Data(), old_bitmap);
+            std::memcpy(grown_generations.Data(), generations_.Data(),
+                        static_cast<size_t>(capacity_) * sizeof(uint64_t));
         }
         // New slots are free.
         for (int32_t s = capacity_; s < new_capacity; ++s) {
@@ -77,11 +80,15 @@ TSQLMemRecordID TSQLMemMemoryRecordManager::AddRecord(const std::byte* row) {
         }
         slots_ = std::move(grown_slots);
         free_bitmap_ = std::move(grown_bitmap);
+        generations_ = std::move(grown_generations);
         capacity_ = new_capacity;
     }
     std::memcpy(slots_.Data() + static_cast<size_t>(slot) * row_size_, row,
                 static_cast<size_t>(row_size_));
     free_bitmap_.Data()[slot / 8] &= ~std::byte{static_cast<unsigned char>(1u << (slot % 8))};
+    const uint64_t generation = ++last_generation_;
+    std::memcpy(generations_.Data() + static_cast<size_t>(slot) * sizeof(uint64_t), &generation,
+                sizeof generation);
     if (row_count_ == 0) {
         lowest_ = slot;
         highest_ = slot;
@@ -96,7 +103,7 @@ TSQLMemRecordID TSQLMemMemoryRecordManager::AddRecord(const std::byte* row) {
 bool TSQLMemMemoryRecordManager::UpdateRecord(TSQLMemRecordID id, const std::byte* row) {
     std::lock_guard lock(mutex_);
     const int32_t slot = id.PageNo;
-    if (row_count_ == 0 || slot < lowest_ || slot > highest_ || IsFree(slot)) {
+    if (!RecordExists(id)) {
         return false;
     }
     std::memcpy(slots_.Data() + static_cast<size_t>(slot) * row_size_, row,
@@ -107,7 +114,7 @@ bool TSQLMemMemoryRecordManager::UpdateRecord(TSQLMemRecordID id, const std::byt
 bool TSQLMemMemoryRecordManager::DeleteRecord(TSQLMemRecordID id) {
     std::lock_guard lock(mutex_);
     const int32_t slot = id.PageNo;
-    if (row_count_ == 0 || slot < lowest_ || slot > highest_ || IsFree(slot)) {
+    if (!RecordExists(id)) {
         return false;
     }
     free_bitmap_.Data()[slot / 8] |= std::byte{static_cast<unsigned char>(1u << (slot % 8))};
@@ -130,7 +137,20 @@ bool TSQLMemMemoryRecordManager::DeleteRecord(TSQLMemRecordID id) {
 bool TSQLMemMemoryRecordManager::RecordExists(TSQLMemRecordID id) const {
     std::lock_guard lock(mutex_);
     const int32_t slot = id.PageNo;
-    return row_count_ > 0 && slot >= lowest_ && slot <= highest_ && !IsFree(slot);
+    return id.PageItemNo == 0 && row_count_ > 0 && slot >= lowest_ && slot <= highest_ &&
+           !IsFree(slot);
+}
+
+uint64_t TSQLMemMemoryRecordManager::Generation(TSQLMemRecordID id) const {
+    std::lock_guard lock(mutex_);
+    if (!RecordExists(id)) {
+        return 0;
+    }
+    uint64_t generation = 0;
+    std::memcpy(&generation,
+                generations_.Data() + static_cast<size_t>(id.PageNo) * sizeof(uint64_t),
+                sizeof generation);
+    return generation;
 }
 
 const std::byte* TSQLMemMemoryRecordManager::RecordPointer(TSQLMemRecordID id) const {
@@ -200,6 +220,7 @@ void TSQLMemMemoryRecordManager::Empty() {
     std::lock_guard lock(mutex_);
     slots_.Reset();
     free_bitmap_.Reset();
+    generations_.Reset();
     capacity_ = 0;
     row_count_ = 0;
     lowest_ = 0;

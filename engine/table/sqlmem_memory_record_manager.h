@@ -2,7 +2,10 @@
 // TSQLMemMemoryRecordManager: the rows of one in-memory table in a single growable block
 // of fixed-size slots, with a free-slot bitmap. A row's identifier is its slot number.
 // New rows take the slot after the highest used one, so slots freed below it are not
-// reused until the table is emptied. Thread-safe (its own lock, rank 5).
+// reused until the table is emptied. Beside each row the array keeps its generation, a
+// number no earlier row of any slot had, so that a holder of an old identifier can tell
+// that its row is gone even when a new row took the slot. Thread-safe (its own lock,
+// rank 5).
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +30,9 @@ class TSQLMemMemoryRecordManager {
     bool UpdateRecord(TSQLMemRecordID id, const std::byte* row);
     bool DeleteRecord(TSQLMemRecordID id);
     bool RecordExists(TSQLMemRecordID id) const;
+    // Generation of the row in this slot; 0 when the identifier holds no row. Never 0 for
+    // a stored row, and never the same for two rows stored one after the other.
+    uint64_t Generation(TSQLMemRecordID id) const;
     // The stored row; nullptr when the identifier holds none. Valid until the next add or
     // empty (the block may move).
     const std::byte* RecordPointer(TSQLMemRecordID id) const;
@@ -60,6 +66,8 @@ class TSQLMemMemoryRecordManager {
     int32_t capacity_ = 0;
     MemoryBlock slots_;
     MemoryBlock free_bitmap_;
+    MemoryBlock generations_;       // uint64 per slot
+    uint64_t last_generation_ = 0;  // kept across Empty
     int64_t row_count_ = 0;
     int32_t lowest_ = 0;
     int32_t highest_ = 0;

@@ -31,7 +31,7 @@ bool FieldListStartsWith(const std::string& fields, const std::string& prefix) {
 
 // Ties a detail table to its master's data source.
 class TSQLMemTable::MasterLink : public TDataLink {
-public:
+  public:
     explicit MasterLink(TSQLMemTable& detail) : detail_(detail) {}
     void ActiveChanged() override { detail_.MasterChanged(); }
     void DataSetChanged() override { detail_.MasterChanged(); }
@@ -47,7 +47,7 @@ public:
         }
     }
 
-private:
+  private:
     TSQLMemTable& detail_;
 };
 
@@ -57,7 +57,12 @@ TSQLMemTable::TSQLMemTable(std::string component_name)
       master_link_(std::make_unique<MasterLink>(*this)) {}
 
 TSQLMemTable::~TSQLMemTable() {
-    master_link_->SetDataSource(nullptr);
+    try {
+        // Unlinking discards a pending row rather than posting it (MasterChanged).
+        master_link_->SetDataSource(nullptr);
+    } catch (...) {
+        // Nothing may leave a destructor; the close below releases what is left.
+    }
     CloseQuietly();
 }
 
@@ -85,6 +90,10 @@ const std::string& TSQLMemTable::IndexName() const { return index_name_; }
 void TSQLMemTable::SetIndexName(const std::string& name) { SwitchOrdering(std::string(), name); }
 
 void TSQLMemTable::SwitchOrdering(const std::string& field_names, const std::string& index_name) {
+    if (Active()) {
+        // A pending row that cannot be posted stops the change before anything changed.
+        CheckBrowseMode();
+    }
     const std::string previous_names = index_field_names_;
     const std::string previous_index = index_name_;
     index_field_names_ = field_names;
@@ -92,7 +101,6 @@ void TSQLMemTable::SwitchOrdering(const std::string& field_names, const std::str
     if (!Active()) {
         return;
     }
-    CheckBrowseMode();
     try {
         SelectIndex();
     } catch (...) {
@@ -242,7 +250,8 @@ void TSQLMemTable::CreateHandle() {
 void TSQLMemTable::InitFieldDefs() {
     field_defs_.clear();
     for (const TableFieldSpec& column_spec : cursor_->StoredDefinition().fields) {
-        field_defs_.push_back(TFieldDef{column_spec.name, column_spec.data_type, column_spec.size, column_spec.required});
+        field_defs_.push_back(TFieldDef{column_spec.name, column_spec.data_type, column_spec.size,
+                                        column_spec.required});
     }
 }
 
@@ -262,8 +271,8 @@ void TSQLMemTable::UpdateIndexDefs() {
         if (column_spec.case_insensitive) {
             options |= static_cast<unsigned>(ixCaseInsensitive);
         }
-        index_defs_.push_back(
-            TIndexDef{column_spec.name, column_spec.fields, options, column_spec.desc_fields, column_spec.case_ins_fields});
+        index_defs_.push_back(TIndexDef{column_spec.name, column_spec.fields, options,
+                                        column_spec.desc_fields, column_spec.case_ins_fields});
     }
 }
 
@@ -342,7 +351,13 @@ void TSQLMemTable::MasterChanged() {
     if (!Active()) {
         return;
     }
-    CheckBrowseMode();
+    if (!master_link_->Active()) {
+        // The master is closing or going away: a pending row is discarded, as closing
+        // this table would, never posted against a master that no longer holds a row.
+        DiscardPendingRow();
+    } else {
+        CheckBrowseMode();
+    }
     std::optional<std::vector<FieldValue>> values;
     if (MasterLinkActive()) {
         values = MasterValues();

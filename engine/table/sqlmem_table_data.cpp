@@ -7,10 +7,13 @@
 
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_database.h"
+#include "engine/table/utf8_text.h"
 
 namespace tapir::engine {
 
 namespace {
+
+constexpr size_t kMaxNameLength = 255;
 
 [[noreturn]] void CreationError(int code, const std::string& text) {
     throw ESQLMemException::Formatted(code, text);
@@ -40,6 +43,55 @@ std::string FormatLimit(double value) {
     return text;
 }
 
+// Names are kept whole or refused: a cut name could no longer be found by its index.
+void CheckNameLength(const std::string& table, const char* what, const std::string& name) {
+    if (Utf8Length(ToValidUtf8(name)) > kMaxNameLength) {
+        CreationError(11436, "Cannot create table '" + table + "'. Name of " + what + " '" +
+                                 name.substr(0, 32) + "...' is longer than " +
+                                 std::to_string(kMaxNameLength) + " characters");
+    }
+}
+
+// The width a column takes in a row, after checking that its declared size is usable.
+int64_t CheckedWidth(const std::string& table, const TableFieldSpec& spec) {
+    const TSQLMemBaseFieldType base = AdvancedToBaseType(FieldTypeToAdvancedType(spec.data_type));
+    const bool sized = base == bftChar || base == bftVarchar || base == bftWideChar ||
+                       base == bftWideVarchar || base == bftBytes || base == bftVarBytes;
+    if (!sized) {
+        return BaseTypeWidth(base, 0);
+    }
+    if (spec.size <= 0 || spec.size >= kMaxRecordSize) {
+        CreationError(11437, "Cannot create table '" + table + "'. Invalid size " +
+                                 std::to_string(spec.size) + " of field '" + spec.name + "'");
+    }
+    return BaseTypeWidth(base, spec.size);
+}
+
+struct ValueRange {
+    int64_t min;
+    int64_t max;
+};
+
+// Values an integer column of this base type can hold.
+ValueRange ColumnRange(TSQLMemBaseFieldType type) {
+    switch (type) {
+        case bftSignedInt8:
+            return {INT8_MIN, INT8_MAX};
+        case bftSignedInt16:
+            return {INT16_MIN, INT16_MAX};
+        case bftSignedInt32:
+            return {INT32_MIN, INT32_MAX};
+        case bftUnsignedInt8:
+            return {0, UINT8_MAX};
+        case bftUnsignedInt16:
+            return {0, UINT16_MAX};
+        case bftUnsignedInt32:
+            return {0, UINT32_MAX};
+        default:
+            return {INT64_MIN, INT64_MAX};
+    }
+}
+
 bool InList(const std::vector<std::string>& names, const std::string& name) {
     return std::any_of(names.begin(), names.end(),
                        [&](const std::string& listed) { return SameName(listed, name); });
@@ -56,11 +108,19 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
     if (definition.fields.empty()) {
         CreationError(10025, "Error creating table - no fields were specified");
     }
+    // Sizes and names are checked before any width is computed or anything allocated: a
+    // width is only computed from a size known to fit the row.
+    int64_t data_size = BitmapSize(static_cast<int32_t>(definition.fields.size()));
     for (size_t i = 0; i < definition.fields.size(); ++i) {
         const std::string& name = definition.fields[i].name;
         if (name.empty()) {
             CreationError(11432,
                           "Cannot create table '" + table + "'. Unnamed fields are not allowed");
+        }
+        CheckNameLength(table, "field", name);
+        data_size += CheckedWidth(table, definition.fields[i]);
+        if (data_size + kRecordTrailerSize >= kMaxRecordSize) {
+            throw RecordSizeError();
         }
         for (size_t j = 0; j < i; ++j) {
             if (SameName(definition.fields[j].name, name)) {
@@ -77,6 +137,7 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
             CreationError(11433,
                           "Cannot create table '" + table + "'. Unnamed indexes are not allowed");
         }
+        CheckNameLength(table, "index", index.name);
         if (SplitFieldList(index.fields).empty()) {
             CreationError(11434, "Cannot create table '" + table +
                                      "'. No fields defined in index '" + index.name + "'");
@@ -94,9 +155,10 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
                                      "indexes are not allowed");
         }
         for (const std::string& field : SplitFieldList(index.fields)) {
-            const bool known =
-                std::any_of(definition.fields.begin(), definition.fields.end(),
-                            [&](const TableFieldSpec& column_spec) { return SameName(column_spec.name, field); });
+            const bool known = std::any_of(definition.fields.begin(), definition.fields.end(),
+                                           [&](const TableFieldSpec& column_spec) {
+                                               return SameName(column_spec.name, field);
+                                           });
             if (!known) {
                 CreationError(11435, "Cannot create table '" + table + "'. Field '" + field +
                                          "' of index '" + index.name + "' not found");
@@ -120,7 +182,7 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
     std::vector<TSQLMemFieldDef> defs;
     for (const TableFieldSpec& column_spec : definition.fields) {
         TSQLMemFieldDef def;
-        def.Name = column_spec.name.substr(0, 255);
+        def.Name = column_spec.name;
         def.SetAdvancedType(FieldTypeToAdvancedType(column_spec.data_type), column_spec.size);
         def.ObjectID = database_.NextObjectID();
         def.Increment = column_spec.increment;
@@ -289,17 +351,18 @@ TSQLMemSequenceDef& TSQLMemTableData::SequenceByObjectID(int32_t object_id) {
 int64_t TSQLMemTableData::NextSequenceValue(int32_t sequence_object_id) {
     std::lock_guard lock(mutex_);
     TSQLMemSequenceDef& sequence = SequenceByObjectID(sequence_object_id);
+    // The column's width bounds the sequence as much as its own limits do: a value that
+    // does not fit would be stored as its low bytes, a wrapped number.
+    const ValueRange column = ColumnRange(sequence.BaseType);
+    const int64_t min_value = std::max(sequence.MinValue, column.min);
+    const int64_t max_value = std::min(sequence.MaxValue, column.max);
     int64_t next = 0;
-    if (__builtin_add_overflow(sequence.LastValue, sequence.Increment, &next)) {
+    const bool overflow = __builtin_add_overflow(sequence.LastValue, sequence.Increment, &next);
+    if (overflow || next > max_value || next < min_value) {
         if (!sequence.Cycled) {
             throw ESQLMemException::Formatted(30009, "Sequence '" + sequence.Name + "' overflow");
         }
-        next = sequence.Increment >= 0 ? sequence.MinValue : sequence.MaxValue;
-    } else if (next > sequence.MaxValue || next < sequence.MinValue) {
-        if (!sequence.Cycled) {
-            throw ESQLMemException::Formatted(30009, "Sequence '" + sequence.Name + "' overflow");
-        }
-        next = next > sequence.MaxValue ? sequence.MinValue : sequence.MaxValue;
+        next = sequence.Increment >= 0 ? min_value : max_value;
     }
     sequence.LastValue = next;
     return next;
@@ -432,6 +495,11 @@ void TSQLMemTableData::NotifyOtherCursors(const TSQLMemCursor* by) {
 
 TSQLMemRecordID TSQLMemTableData::InsertRow(const std::byte* row, const TSQLMemCursor* by) {
     std::lock_guard lock(mutex_);
+    // Every allocation first, so that running out of memory stores nothing: the indexes
+    // make room for one more entry, then the slot array takes the row.
+    for (auto& index : indexes_) {
+        index->Reserve(index->Count() + 1);
+    }
     const TSQLMemRecordID id = records_->AddRecord(row);
     for (auto& index : indexes_) {
         index->InsertRecord(id, row);

@@ -68,7 +68,7 @@ TEST(FieldTypes, LookUpsRefuseTypesWithoutRow) {
 }
 
 TEST(FieldTypes, WidthsFollowTheBaseType) {
-    EXPECT_EQ(BaseTypeWidth(bftVarchar, 20), 21);
+    EXPECT_EQ(BaseTypeWidth(bftVarchar, 20), 81);  // 20 characters of up to 4 bytes
     EXPECT_EQ(BaseTypeWidth(bftWideVarchar, 20), 42);
     EXPECT_EQ(BaseTypeWidth(bftSignedInt8, 0), 1);
     EXPECT_EQ(BaseTypeWidth(bftLogical, 0), 2);
@@ -79,7 +79,7 @@ TEST(FieldTypes, WidthsFollowTheBaseType) {
     EXPECT_EQ(BaseTypeWidth(bftExtended, 0), 10);
     EXPECT_EQ(BaseTypeWidth(bftBytes, 16), 16);
     EXPECT_EQ(BaseTypeStoredSize(bftVarchar, 20), 6);
-    EXPECT_EQ(BaseTypeStoredSize(bftChar, 20), 21);
+    EXPECT_EQ(BaseTypeStoredSize(bftChar, 20), 81);
     EXPECT_EQ(BaseTypeStoredSize(bftBlob, 0), 6);
 }
 

@@ -28,28 +28,28 @@ TEST_F(RecordBuffer, TimersRowLayout) {
         const char* name;
         int32_t offset;
         int32_t width;
-    } expected[] = {{"Zender", 2, 21},    {"Begin", 23, 8},        {"End", 31, 8},
-                    {"Name", 39, 41},     {"RepeatedOrg", 80, 8},  {"Afterevent", 88, 21},
-                    {"Justplay", 109, 8}, {"Serviceref", 117, 41}, {"Description", 158, 41},
-                    {"Eit", 199, 8},      {"Disabled", 207, 8}};
+    } expected[] = {{"Zender", 2, 81},     {"Begin", 83, 8},         {"End", 91, 8},
+                    {"Name", 99, 161},     {"RepeatedOrg", 260, 8},  {"Afterevent", 268, 81},
+                    {"Justplay", 349, 8},  {"Serviceref", 357, 161}, {"Description", 518, 161},
+                    {"Eit", 679, 8},       {"Disabled", 687, 8}};
     for (int32_t i = 0; i < 11; ++i) {
         SCOPED_TRACE(expected[i].name);
         EXPECT_EQ(defs[i].Name, expected[i].name);
         EXPECT_EQ(defs[i].MemoryOffset, expected[i].offset);
         EXPECT_EQ(defs[i].MemoryDataSize, expected[i].width);
     }
-    EXPECT_EQ(cursor->DataSize(), 215);
-    EXPECT_EQ(cursor->RecordSize(), 222);
-    EXPECT_EQ(cursor->KeyBufferSize(), 221);
+    EXPECT_EQ(cursor->DataSize(), 695);
+    EXPECT_EQ(cursor->RecordSize(), 702);
+    EXPECT_EQ(cursor->KeyBufferSize(), 701);
 
     const std::vector<CalcFieldSpec> calc(8, CalcFieldSpec{ftBoolean, 0});
     const DatasetBufferLayout layout = MakeDatasetBufferLayout(defs, calc);
-    EXPECT_EQ(layout.record_id_offset, 215);
-    EXPECT_EQ(layout.bookmark_flag_offset, 221);
-    EXPECT_EQ(layout.calc_area_offset, 222);
-    EXPECT_EQ(layout.calc_offsets.front(), 222);
-    EXPECT_EQ(layout.calc_offsets.back(), 222 + 7 * 3);
-    EXPECT_EQ(layout.buffer_size, 246);
+    EXPECT_EQ(layout.record_id_offset, 695);
+    EXPECT_EQ(layout.bookmark_flag_offset, 701);
+    EXPECT_EQ(layout.calc_area_offset, 702);
+    EXPECT_EQ(layout.calc_offsets.front(), 702);
+    EXPECT_EQ(layout.calc_offsets.back(), 702 + 7 * 3);
+    EXPECT_EQ(layout.buffer_size, 726);
 }
 
 TEST_F(RecordBuffer, NewRowIsAllNullAndSettingOneFieldClearsOnlyItsBit) {
@@ -58,8 +58,8 @@ TEST_F(RecordBuffer, NewRowIsAllNullAndSettingOneFieldClearsOnlyItsBit) {
     cursor->InitNewRecord(row.data());
     EXPECT_EQ(row[0], std::byte{0xFF});
     EXPECT_EQ(row[1], std::byte{0xFF});
-    EXPECT_EQ(GetRecordID(row.data(), 215), (TSQLMemRecordID{-1, -1}));
-    EXPECT_EQ(GetBookmarkFlag(row.data(), 215), bfInserted);
+    EXPECT_EQ(GetRecordID(row.data(), 695), (TSQLMemRecordID{-1, -1}));
+    EXPECT_EQ(GetBookmarkFlag(row.data(), 695), bfInserted);
 
     SetText(cursor->FieldDefs(), 0, "BBC One", row.data());
     EXPECT_EQ(row[0], std::byte{0xFE});
@@ -94,9 +94,9 @@ TEST_F(RecordBuffer, TextIsCutToTheFieldAndEmptyTextIsNull) {
     EXPECT_FALSE(GetText(defs, 0, row.data()).has_value());
     EXPECT_FALSE(GetFieldData(defs, 0, copy, row.data()));
 
-    // A cut never splits a character: 19 ASCII letters then "é" (2 bytes) keeps 19.
-    SetText(defs, 0, "ABCDEFGHIJKLMNOPQRS\xC3\xA9", row.data());
-    EXPECT_EQ(GetText(defs, 0, row.data()), "ABCDEFGHIJKLMNOPQRS");
+    // A cut never splits a character and counts characters, not bytes.
+    SetText(defs, 0, "ABCDEFGHIJKLMNOPQRS\xC3\xA9X", row.data());
+    EXPECT_EQ(GetText(defs, 0, row.data()), "ABCDEFGHIJKLMNOPQRS\xC3\xA9");
     SetText(defs, 0, "Das Erste \xC3\xBC", row.data());
     EXPECT_EQ(GetText(defs, 0, row.data()), "Das Erste \xC3\xBC");
 
@@ -160,7 +160,7 @@ TEST_F(RecordBuffer, DateTimeStoredAsDayNumberAndMilliseconds) {
     const double begin = 46000.0 + 20.0 / 24 + 15.0 / 1440;  // 20:15
     SetDateTime(cursor->FieldDefs(), 1, begin, row.data());
     int32_t stored[2];
-    std::memcpy(stored, row.data() + 23, 8);
+    std::memcpy(stored, row.data() + 83, 8);
     EXPECT_EQ(stored[0], 46000 + kDateDelta);
     EXPECT_EQ(stored[1], (20 * 60 + 15) * 60000);
     EXPECT_NEAR(*GetDateTime(cursor->FieldDefs(), 1, row.data()), begin, 1e-9);
@@ -169,7 +169,7 @@ TEST_F(RecordBuffer, DateTimeStoredAsDayNumberAndMilliseconds) {
 TEST_F(RecordBuffer, KeyBufferLayout) {
     auto cursor = OpenCursor(testing::ZendersDefinition());
     const int32_t data_size = cursor->DataSize();
-    ASSERT_EQ(data_size, 1 + 4 + 4 + 21 + 41);
+    ASSERT_EQ(data_size, 1 + 4 + 4 + 81 + 161);
     std::vector<std::byte> key(static_cast<size_t>(cursor->KeyBufferSize()), std::byte{0x55});
     cursor->InitKeyBuffer(key.data());
     EXPECT_EQ(key[0], std::byte{0xFF});  // the whole bitmap byte is set
@@ -208,16 +208,18 @@ TEST_F(RecordBuffer, KeyFieldsMustBelongToTheCurrentIndex) {
     EXPECT_TRUE(IsFieldNull(key.data(), 2));
 }
 
-TEST_F(RecordBuffer, RecordSizeLimitIsEnforced) {
-    TableDefinition wide;
-    wide.name = "Wide";
-    wide.fields = {testing::Field("A", ftString, 40000), testing::Field("B", ftString, 30000)};
-    auto cursor = OpenCursor(wide);
+TEST_F(RecordBuffer, RecordSizeLimitIsEnforcedByTheDatasetLayout) {
+    // Definitions built by hand, past the limit that table creation enforces.
+    TSQLMemFieldDef wide;
+    wide.Name = "A";
+    wide.SetAdvancedType(aftString, 20000);
+    const TSQLMemFieldDefs defs({wide});
     try {
-        MakeDatasetBufferLayout(cursor->FieldDefs(), {});
+        MakeDatasetBufferLayout(defs, {});
         FAIL() << "no error";
     } catch (const tapir::Exception& error) {
         EXPECT_EQ(error.KindName(), "ERangeError");
+        EXPECT_EQ(error.Message(), "Range check error");
     }
 }
 

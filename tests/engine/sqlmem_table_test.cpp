@@ -660,15 +660,15 @@ TEST_F(SQLMemTableTest, FieldAccessorsConvertAndValidate) {
     EXPECT_TRUE(name.IsNull());
     name.SetAsString(std::string("ab\0cd", 5));
     EXPECT_EQ(name.AsString(), "ab");
-    // Widths count bytes; a cut never splits a character.
+    // Sizes count characters; a cut never splits one.
     std::string accented;
-    for (int i = 0; i < 11; ++i) {
+    for (int i = 0; i < 21; ++i) {
         accented += "\xC3\xA9";
     }
     name.SetAsString(accented);
-    EXPECT_EQ(name.AsString(), accented.substr(0, 20));
+    EXPECT_EQ(name.AsString(), accented.substr(0, 40));
     name.SetAsString("a" + accented);
-    EXPECT_EQ(name.AsString(), "a" + accented.substr(0, 18));
+    EXPECT_EQ(name.AsString(), "a" + accented.substr(0, 38));
 
     mask.SetAsString("");
     EXPECT_TRUE(mask.IsNull());
@@ -979,7 +979,7 @@ TEST_F(SQLMemTableTest, BookmarksReturnToARow) {
     AddBouquet(bouquet, "c");
     bouquet.First();
     bouquet.Next();
-    const TSQLMemRecordID mark = bouquet.GetBookmark();
+    const TSQLMemBookmark mark = bouquet.GetBookmark();
     bouquet.Last();
     EXPECT_TRUE(bouquet.BookmarkValid(mark));
     EXPECT_EQ(bouquet.FieldByName("Bouquet").AsString(), "c") << "testing does not move";
