@@ -13,6 +13,7 @@
 
 #include "engine/index/sqlmem_btree_index.h"
 #include "engine/pages/sqlmem_memory_page_manager.h"
+#include "engine/pages/sqlmem_temporary_page_manager.h"
 #include "engine/table/db_types.h"
 
 namespace tapir::engine {
@@ -680,6 +681,42 @@ TEST(BTreeEmpty, EmptyIndexAnswersNothing) {
     ExpectEngineError([&] { (void)tree.index_.GetRecordIDByRecNo(kConnection, 1); }, 20074,
                       "Cannot retreive record from empty index");
     EXPECT_TRUE(tree.index_.CheckIntegrity(kConnection).empty());
+}
+
+TEST(BTreeTemporaryStore, PagesSpilledToTheFileKeepTheTreeSound) {
+    // Four pages in memory, the rest in the temporary file; pages leave the cache often.
+    TSQLMemTemporaryPageManager store(256, 4);
+    TSQLMemBTreeIndex index(store, BTreeIndexDef{"Tmp", 2, false, false, {ColumnA()}, -1, true});
+    std::mt19937 random(99);
+    std::vector<int32_t> values(3000);
+    std::iota(values.begin(), values.end(), 0);
+    std::shuffle(values.begin(), values.end(), random);
+    for (const int32_t value : values) {
+        index.InsertRecord(kConnection, Row().A(value).Data(), Id(value));
+        store.ApplyChanges(kConnection);
+    }
+    EXPECT_FALSE(store.FilePath().empty());
+    for (size_t i = 0; i < values.size(); i += 2) {
+        index.DeleteRecord(kConnection, Row().A(values[i]).Data(), Id(values[i]));
+        store.ApplyChanges(kConnection);
+    }
+    const std::vector<std::string> problems = index.CheckIntegrity(kConnection);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    std::vector<int32_t> kept;
+    for (size_t i = 1; i < values.size(); i += 2) {
+        kept.push_back(values[i]);
+    }
+    std::sort(kept.begin(), kept.end());
+    std::vector<int32_t> scanned;
+    TSQLMemKeyPath path;
+    for (bool more = index.GetFirstPosition(kConnection, path); more;
+         more = index.GetNextPosition(kConnection, path)) {
+        scanned.push_back(index.GetRecordID(kConnection, path).PageNo);
+    }
+    EXPECT_EQ(scanned, kept);
+    index.DropIndex(kConnection);
+    store.ApplyChanges(kConnection);
+    EXPECT_NO_THROW(store.Close());
 }
 
 TEST(BTreeIntegrity, ReportsAKeyOutOfOrder) {
