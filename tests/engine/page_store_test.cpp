@@ -10,6 +10,7 @@
 #include "engine/pages/bits_array.h"
 #include "engine/pages/sqlmem_memory_page_manager.h"
 #include "engine/pages/sqlmem_temporary_page_manager.h"
+#include "engine/pages/sqlmem_temporary_record_manager.h"
 #include "engine/table/db_types.h"
 
 namespace tapir::engine {
@@ -517,6 +518,43 @@ TEST_F(TemporaryStoreTest, StreamRoundTripCarriesTheFile) {
     }
     ReleaseAll(loaded, numbers);
     ReleaseAll(store, numbers);
+}
+
+TEST_F(TemporaryStoreTest, RecordStoreSpillsPastItsMemoryLimitAndReadsEveryRecordBack) {
+    constexpr int32_t kSize = 12;
+    auto record = [](int n) {
+        std::vector<std::byte> bytes(kSize, static_cast<std::byte>(n));
+        bytes[0] = std::byte{0xEE};
+        return bytes;
+    };
+    std::string path;
+    {
+        TSQLMemTemporaryRecordManager store(kSize, {2, 4, 3});
+        EXPECT_EQ(store.MemoryRecordLimit(), 3);
+        for (int n = 0; n < 10; ++n) {
+            EXPECT_EQ(store.AddRecord(record(n).data()), static_cast<uint64_t>(n));
+            EXPECT_EQ(store.FilePath().empty(), n < 4) << n;
+        }
+        EXPECT_EQ(store.RecordCount(), 10u);
+        path = store.FilePath();
+        EXPECT_EQ(std::filesystem::path(path).parent_path(), dir_);
+        EXPECT_EQ(std::filesystem::path(path).filename().string().rfind("SQLMem", 0), 0u);
+        // Records 3..8 are in the file; the last one still waits in the write buffer.
+        EXPECT_EQ(std::filesystem::file_size(path), 6u * kSize);
+        std::vector<std::byte> out(kSize);
+        for (int n = 9; n >= 0; --n) {
+            store.GetRecord(static_cast<uint64_t>(n), out.data());
+            EXPECT_EQ(out, record(n)) << n;
+        }
+        ExpectEngineError([&] { store.GetRecord(10, out.data()); }, 10129,
+                          "Invalid record number = 10, record count = 10");
+        store.Empty();
+        EXPECT_EQ(store.RecordCount(), 0u);
+        EXPECT_FALSE(FileExists(path));
+        EXPECT_EQ(store.AddRecord(record(1).data()), 0u);
+    }
+    ExpectEngineError([] { TSQLMemTemporaryRecordManager(0, {}); }, 10124,
+                      "Invalid record size = 0");
 }
 
 }  // namespace
