@@ -115,6 +115,7 @@ void TSQLMemMemoryPageManager::SaveToStream(ByteSink& sink) const {
 
 void TSQLMemMemoryPageManager::LoadFromStream(ByteSource& source) {
     std::lock_guard lock(mutex_);
+    CheckNoPagesInUse();
     using C = MemoryPageStreamCode;
     const int32_t capacity = LoadInt32(source, LoadCode(C::Capacity));
     const int32_t max_page_no = LoadInt32(source, LoadCode(C::MaxPageNo));

@@ -304,6 +304,16 @@ void TSQLMemPageManager::Close() const {
     }
 }
 
+void TSQLMemPageManager::CheckNoPagesInUse() const {
+    std::lock_guard lock(mutex_);
+    TSQLMemPageManager::Close();
+    for (const auto& page : cache_) {
+        if (page->use_count_ > 0) {
+            ThrowUsed(10823, *page);
+        }
+    }
+}
+
 void TSQLMemPageManager::DropAllPageObjects() {
     std::lock_guard lock(mutex_);
     cache_.clear();

@@ -89,7 +89,10 @@ class TSQLMemPageManager {
     virtual void InternalWritePage(TSQLMemPage& page) = 0;
     virtual void FlushFileBuffers() {}
 
-    // Forgets every page object; used before a store's content is replaced.
+    // Before a store's content is replaced: throws 20097 (as Close) while a connection has
+    // changed pages and 10823 "Cannot remove used page, ..." while a page is on loan.
+    void CheckNoPagesInUse() const;
+    // Forgets every page object; used when a store's content is replaced.
     void DropAllPageObjects();
 
     // Guards the cache and the connection lists; innermost engine lock.

@@ -175,6 +175,7 @@ void TSQLMemTemporaryPageManager::SaveToStream(ByteSink& sink) const {
 
 void TSQLMemTemporaryPageManager::LoadFromStream(ByteSource& source) {
     std::lock_guard lock(mutex_);
+    CheckNoPagesInUse();
     using C = TemporaryPageStreamCode;
     auto memory = std::make_unique<TSQLMemMemoryPageManager>(PageSize());
     memory->LoadFromStream(source);

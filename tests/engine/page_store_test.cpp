@@ -370,6 +370,28 @@ TEST(PageStoreStream, MemoryStoreRoundTripKeepsNumbersBitsAndBytes) {
     ReleaseAll(store, numbers);
 }
 
+TEST(PageStoreStream, LoadingIsRefusedWhilePagesAreInUse) {
+    TSQLMemMemoryPageManager source_store(256);
+    VectorByteSink sink;
+    source_store.SaveToStream(sink);
+    TSQLMemMemoryPageManager store(256);
+    const std::vector<int32_t> numbers = AddFilledPages(store, 2);
+    {
+        PageHandle lent = store.GetPage(kFirst, 1);
+        SpanByteSource source(sink.Bytes());
+        ExpectEngineError([&] { store.LoadFromStream(source); }, 10823,
+                          "Cannot remove used page, pageNo = 1, UseCount = 1");
+        EXPECT_EQ(FirstByte(lent), 2);
+    }
+    { PageHandle added = store.AddPage(kFirst); }
+    SpanByteSource source(sink.Bytes());
+    EXPECT_THROW(store.LoadFromStream(source), ESQLMemException);
+    store.CancelChanges(kFirst);
+    SpanByteSource again(sink.Bytes());
+    store.LoadFromStream(again);
+    EXPECT_EQ(store.GetPageCount(), 0);
+}
+
 TEST(PageStoreStream, DamagedMemoryStreamsRaiseErrors) {
     TSQLMemMemoryPageManager store(256);
     const std::vector<int32_t> numbers = AddFilledPages(store, 3);
