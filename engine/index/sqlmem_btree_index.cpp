@@ -77,6 +77,16 @@ int32_t TSQLMemBTreeIndex::CreateRoot(ConnectionID connection) {
     return def_.RootPageNo;
 }
 
+int32_t TSQLMemBTreeIndex::CreateIndex(ConnectionID connection, IndexRecordSource& records) {
+    CreateRoot(connection);
+    IndexRecordId id;
+    const std::byte* record = nullptr;
+    while (records.Next(id, record)) {
+        InsertRecord(connection, record, id);
+    }
+    return def_.RootPageNo;
+}
+
 void TSQLMemBTreeIndex::FreeSubtree(ConnectionID connection, int32_t page_no) {
     std::vector<int32_t> children;
     {
@@ -864,12 +874,11 @@ bool TSQLMemBTreeIndex::FindRecord(ConnectionID connection, bool get_first, bool
                     const int order = own.Compare(info->CurrentPath);
                     if (forward ? order < 0 : order > 0) {
                         // Step back once so that the step below lands on the match.
+                        // When the match is the index's first (last) entry there is no
+                        // step back; an impossible step leaves the path on the match.
                         land_on_current =
                             !(forward ? GetPriorPosition(connection, info->CurrentPath)
                                       : GetNextPosition(connection, info->CurrentPath));
-                        if (land_on_current) {
-                            FindByCondition(connection, forward, *start, info->CurrentPath);
-                        }
                     } else {
                         info->CurrentPath = own;
                     }

@@ -68,6 +68,15 @@ class RecordVisibility {
     virtual void Hide(IndexRecordId id) = 0;
 };
 
+// The table's records in storage order, for building an index over existing rows.
+class IndexRecordSource {
+  public:
+    virtual ~IndexRecordSource() = default;
+    // The next record and its identifier; false after the last. `record` stays valid
+    // until the next call.
+    virtual bool Next(IndexRecordId& id, const std::byte*& record) = 0;
+};
+
 // Index definition as the index keeps it.
 struct BTreeIndexDef {
     std::string Name;
@@ -90,6 +99,9 @@ class TSQLMemBTreeIndex {
     int32_t RootPageNo() const { return def_.RootPageNo; }
     const TSQLMemBTreeKeyRef& KeyRef() const { return key_ref_; }
 
+    // Creates the root, then inserts every record the source yields, one at a time.
+    // Returns the root page number.
+    int32_t CreateIndex(ConnectionID connection, IndexRecordSource& records);
     // Creates the empty root leaf when there is none; returns its number.
     int32_t CreateRoot(ConnectionID connection);
     // Releases every page of the tree, children before their node.

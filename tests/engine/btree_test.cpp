@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/index/sqlmem_btree_index.h"
@@ -648,6 +649,54 @@ TEST(BTreeDuplicates, RunsOfEqualKeysOverManyLeavesAreFoundAndDeleted) {
     }
     tree.ExpectSound();
     EXPECT_EQ(tree.ScanIds().size(), static_cast<size_t>(kCount / 2 + (kCount + 6) / 7));
+}
+
+// Existing rows handed to CreateIndex one by one.
+class RowSource : public IndexRecordSource {
+  public:
+    explicit RowSource(const std::vector<Row>& rows) : rows_(rows) {}
+    bool Next(IndexRecordId& id, const std::byte*& record) override {
+        if (next_ == rows_.size()) {
+            return false;
+        }
+        id = Id(static_cast<int32_t>(next_));
+        record = rows_[next_++].Data();
+        return true;
+    }
+
+  private:
+    const std::vector<Row>& rows_;
+    size_t next_ = 0;
+};
+
+TEST(BTreeDescending, CreateIndexOrdersADescendingPartWithNullsLast) {
+    std::vector<Row> rows;
+    for (int32_t n = 0; n < 300; ++n) {
+        Row row;
+        if (n % 50 == 7) {
+            row.SetNull(0);
+        } else {
+            row.A(n % 60);
+        }
+        rows.push_back(row.B(n));
+    }
+    BTreeFixture tree({ColumnA(true), ColumnB()}, 256);
+    RowSource source(rows);
+    const int32_t root = tree.index_.CreateIndex(kConnection, source);
+    tree.Apply();
+    EXPECT_EQ(root, tree.index_.RootPageNo());
+    tree.ExpectSound();
+    const std::vector<int32_t> ids = tree.ScanIds();
+    ASSERT_EQ(ids.size(), rows.size());
+    // A falls (nulls last), B rises within equal A.
+    auto sort_key = [](int32_t n) {
+        const bool is_null = n % 50 == 7;
+        return std::make_tuple(is_null, is_null ? 0 : -(n % 60), n);
+    };
+    for (size_t i = 1; i < ids.size(); ++i) {
+        EXPECT_LT(sort_key(ids[i - 1]), sort_key(ids[i])) << i;
+    }
+    EXPECT_EQ(ids.back() % 50, 7);
 }
 
 TEST(BTreeUnique, NullsAndCaseInsensitiveTextCountAsDuplicates) {
