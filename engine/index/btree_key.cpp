@@ -130,7 +130,11 @@ void TSQLMemBTreeKeyRef::MakeKey(const std::byte* record, std::byte* key) const 
     }
 }
 
-int CompareKeyPartData(const TSQLMemKeyPart& part, const std::byte* left, const std::byte* right) {
+namespace {
+
+// Kept in this file so that the key comparison loop inlines it.
+inline int ComparePartData(const TSQLMemKeyPart& part, const std::byte* left,
+                           const std::byte* right) {
     using enum KeyFieldType;
     const int32_t width = part.PartSize - 1;
     switch (part.DataType) {
@@ -192,6 +196,12 @@ int CompareKeyPartData(const TSQLMemKeyPart& part, const std::byte* left, const 
         30047, "Unknown DataType: '" + KeyFieldTypeName(part.DataType) + "'");
 }
 
+}  // namespace
+
+int CompareKeyPartData(const TSQLMemKeyPart& part, const std::byte* left, const std::byte* right) {
+    return ComparePartData(part, left, right);
+}
+
 int TSQLMemBTreeKeyRef::CompareKeys(const std::byte* left, const std::byte* right) const {
     for (int32_t i = 0; i < compare_part_count_; ++i) {
         const TSQLMemKeyPart& part = parts_[static_cast<size_t>(i)];
@@ -201,8 +211,7 @@ int TSQLMemBTreeKeyRef::CompareKeys(const std::byte* left, const std::byte* righ
         if (left_null || right_null) {
             result = left_null == right_null ? 0 : (left_null ? -1 : 1);
         } else {
-            result =
-                CompareKeyPartData(part, left + part.KeyOffset + 1, right + part.KeyOffset + 1);
+            result = ComparePartData(part, left + part.KeyOffset + 1, right + part.KeyOffset + 1);
         }
         if (result != 0) {
             return part.Descending ? -result : result;
