@@ -60,7 +60,30 @@ TSQLMemBTreeIndex::TSQLMemBTreeIndex(TSQLMemPageManager& store, BTreeIndexDef de
 }
 
 TSQLMemBTreePage TSQLMemBTreeIndex::Fetch(ConnectionID connection, int32_t page_no) {
-    return TSQLMemBTreePage(store_.GetPage(connection, page_no));
+    TSQLMemBTreePage page(store_.GetPage(connection, page_no));
+    // Pages may come from a loaded stream: their header must describe entries of this
+    // index that lie inside the page before any entry is read.
+    const std::byte is_leaf = page.Bytes()[kIsLeafOffset];
+    const bool sound = (is_leaf == std::byte{0} || is_leaf == std::byte{1}) &&
+                       page.KeyPrefixSize() == key_ref_.KeySize() && page.PagePrefixSize() == 0 &&
+                       page.GetEntriesOffset() + page.EntryCount() * page.GetEntrySize() <=
+                           page.Handle()->BufferSize();
+    if (!sound) {
+        ThrowDamagedPage(page_no);
+    }
+    return page;
+}
+
+void TSQLMemBTreeIndex::ThrowDamagedPage(int32_t page_no) {
+    throw ESQLMemException::Formatted(
+        kDamagedPageCode, "Index error: damaged page, pageNo = " + std::to_string(page_no));
+}
+
+void TSQLMemBTreeIndex::CountLinkStep(int64_t& steps, int32_t page_no) const {
+    // A level has at most as many pages as the store holds; more steps mean a cycle.
+    if (++steps > static_cast<int64_t>(store_.GetPageCount()) + 1) {
+        ThrowDamagedPage(page_no);
+    }
 }
 
 TSQLMemBTreePage TSQLMemBTreeIndex::Add(ConnectionID connection) {
@@ -87,7 +110,10 @@ int32_t TSQLMemBTreeIndex::CreateIndex(ConnectionID connection, IndexRecordSourc
     return def_.RootPageNo;
 }
 
-void TSQLMemBTreeIndex::FreeSubtree(ConnectionID connection, int32_t page_no) {
+void TSQLMemBTreeIndex::FreeSubtree(ConnectionID connection, int32_t page_no, int32_t level) {
+    if (level >= TSQLMemKeyPath::kMaxLevels) {
+        ThrowDamagedPage(page_no);
+    }
     std::vector<int32_t> children;
     {
         TSQLMemBTreePage page = Fetch(connection, page_no);
@@ -98,14 +124,14 @@ void TSQLMemBTreeIndex::FreeSubtree(ConnectionID connection, int32_t page_no) {
         }
     }
     for (const int32_t child : children) {
-        FreeSubtree(connection, child);
+        FreeSubtree(connection, child, level + 1);
     }
     store_.RemovePage(connection, page_no);
 }
 
 void TSQLMemBTreeIndex::DropIndex(ConnectionID connection) {
     if (def_.RootPageNo != -1) {
-        FreeSubtree(connection, def_.RootPageNo);
+        FreeSubtree(connection, def_.RootPageNo, 0);
         def_.RootPageNo = -1;
     }
 }
@@ -778,6 +804,7 @@ int64_t TSQLMemBTreeIndex::GetRecNoByRecordID(ConnectionID connection, IndexReco
     int64_t rank = 0;
     int32_t page_no = item.PageNo;
     int32_t upto = item.EntryNo + 1;
+    int64_t link_steps = 0;
     while (page_no != -1) {
         TSQLMemBTreePage leaf = Fetch(connection, page_no);
         const int32_t count = upto < 0 ? leaf.EntryCount() : upto;
@@ -789,6 +816,7 @@ int64_t TSQLMemBTreeIndex::GetRecNoByRecordID(ConnectionID connection, IndexReco
             }
         }
         page_no = leaf.LeftPageNo();
+        CountLinkStep(link_steps, page_no);
         upto = -1;
     }
     return rank;
@@ -802,6 +830,7 @@ IndexRecordId TSQLMemBTreeIndex::GetRecordIDByRecNo(ConnectionID connection, uin
     }
     uint64_t remaining = rec_no;
     int32_t page_no = path.Last().PageNo;
+    int64_t link_steps = 0;
     while (remaining > 0 && page_no != -1) {
         TSQLMemBTreePage leaf = Fetch(connection, page_no);
         const auto count = static_cast<uint64_t>(leaf.EntryCount());
@@ -819,6 +848,7 @@ IndexRecordId TSQLMemBTreeIndex::GetRecordIDByRecNo(ConnectionID connection, uin
             }
         }
         page_no = leaf.RightPageNo();
+        CountLinkStep(link_steps, page_no);
     }
     throw ESQLMemException(20075, "Cannot set RecNo greater than RecordCount");
 }
@@ -834,6 +864,7 @@ void TSQLMemBTreeIndex::ApplyDistinctToRecordBitmap(ConnectionID connection,
     }
     bool have_last = false;
     int32_t page_no = path.Last().PageNo;
+    int64_t link_steps = 0;
     while (page_no != -1) {
         TSQLMemBTreePage leaf = Fetch(connection, page_no);
         for (int32_t i = 0; i < leaf.EntryCount(); ++i) {
@@ -849,6 +880,7 @@ void TSQLMemBTreeIndex::ApplyDistinctToRecordBitmap(ConnectionID connection,
             }
         }
         page_no = leaf.RightPageNo();
+        CountLinkStep(link_steps, page_no);
     }
 }
 

@@ -90,6 +90,10 @@ struct BTreeIndexDef {
 
 class TSQLMemBTreeIndex {
   public:
+    // Raised as "Index error: damaged page, pageNo = %d" when a page's header does not
+    // describe this index's entries inside the page, or its links or children loop.
+    static constexpr int kDamagedPageCode = 20081;
+
     // Opens the index; no page is touched. Requires: `store` outlives the index.
     TSQLMemBTreeIndex(TSQLMemPageManager& store, BTreeIndexDef definition);
     TSQLMemBTreeIndex(const TSQLMemBTreeIndex&) = delete;
@@ -181,7 +185,10 @@ class TSQLMemBTreeIndex {
     };
     enum class Repair { Left, Right };
 
+    // Fetches and checks a page; throws kDamagedPageCode for a damaged header.
     TSQLMemBTreePage Fetch(ConnectionID connection, int32_t page_no);
+    [[noreturn]] static void ThrowDamagedPage(int32_t page_no);
+    void CountLinkStep(int64_t& steps, int32_t page_no) const;
     TSQLMemBTreePage Add(ConnectionID connection);
 
     KeyPosition GetKeyPosition(const TSQLMemBTreePage& page, const std::byte* key, int32_t low,
@@ -211,7 +218,7 @@ class TSQLMemBTreeIndex {
     void GetFirstKey(ConnectionID connection, const TSQLMemBTreePage& page, std::byte* key);
     bool Underflows(const TSQLMemBTreePage& page) const;
     bool CanMergeWithPage(const TSQLMemBTreePage& page, const TSQLMemBTreePage& other) const;
-    void FreeSubtree(ConnectionID connection, int32_t page_no);
+    void FreeSubtree(ConnectionID connection, int32_t page_no, int32_t level);
     void LeftmostLeaf(ConnectionID connection, TSQLMemKeyPath& path, bool rightmost);
 
     void CheckSubtree(ConnectionID connection, int32_t page_no, int32_t level,

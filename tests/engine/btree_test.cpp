@@ -768,6 +768,43 @@ TEST(BTreeTemporaryStore, PagesSpilledToTheFileKeepTheTreeSound) {
     EXPECT_NO_THROW(store.Close());
 }
 
+TEST(BTreeIntegrity, DamagedPagesRaiseErrorsInsteadOfReadingOutside) {
+    BTreeFixture tree({ColumnA()}, 256);
+    for (int32_t n = 0; n < 200; ++n) {
+        tree.Insert(Row().A(n), n);
+    }
+    TSQLMemKeyPath first;
+    ASSERT_TRUE(tree.index_.GetFirstPosition(kConnection, first));
+    const int32_t leaf_no = first.Last().PageNo;
+    auto patch = [&](int32_t page_no, int32_t offset, uint32_t value, int size) {
+        PageHandle page = tree.store_.GetPage(kConnection, page_no);
+        if (size == 2) {
+            StoreLE16(page.Data() + offset, static_cast<uint16_t>(value));
+        } else {
+            StoreLE32(page.Data() + offset, value);
+        }
+        page.MarkDirty();
+        page.Release();
+        tree.Apply();
+    };
+    const std::string message = "Index error: damaged page, pageNo = " + std::to_string(leaf_no);
+    // An entry count that reaches past the page.
+    patch(leaf_no, kEntryCountOffset, 60000, 2);
+    ExpectEngineError([&] { (void)tree.ScanIds(); }, 20081, message);
+    ExpectEngineError([&] { tree.Insert(Row().A(-1), 999); }, 20081, message);
+    patch(leaf_no, kEntryCountOffset, 7, 2);
+    // A key size of another index.
+    patch(leaf_no, kKeyPrefixSizeOffset, 9, 2);
+    ExpectEngineError([&] { (void)tree.index_.GetRecordIDByRecNo(kConnection, 1); }, 20081,
+                      message);
+    patch(leaf_no, kKeyPrefixSizeOffset, 5, 2);
+    // A leaf level whose links run in a circle.
+    TSQLMemKeyPath last;
+    ASSERT_TRUE(tree.index_.GetLastPosition(kConnection, last));
+    patch(last.Last().PageNo, kRightPageNoOffset, static_cast<uint32_t>(leaf_no), 4);
+    EXPECT_THROW((void)tree.index_.GetRecordIDByRecNo(kConnection, 100000), ESQLMemException);
+}
+
 TEST(BTreeIntegrity, ReportsAKeyOutOfOrder) {
     BTreeFixture tree({ColumnA()});
     for (int32_t n = 0; n < 10; ++n) {
