@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "transfer/box_transfer.h"
 #include "transfer/errors.h"
+#include "transfer/id_ftp.h"
 
 namespace tapir::transfer {
 
@@ -32,6 +34,15 @@ bool IsTimerBackupName(const std::string& name) {
         }
     }
     return true;
+}
+
+void PrepareConnection(TIdFTP& ftp, const platform::Settings& settings) {
+    ftp.SetHost(settings.Ip);
+    ftp.SetUser(settings.Username);
+    ftp.SetPassword(settings.Password);
+    ftp.SetPort(settings.FtpPort >= 1 && settings.FtpPort <= 65535
+                    ? static_cast<std::uint16_t>(settings.FtpPort)
+                    : static_cast<std::uint16_t>(platform::kDefaultFtpPort));
 }
 
 }  // namespace
@@ -90,6 +101,53 @@ std::vector<std::string> PruneTimerBackups(const std::string& program_dir, std::
         }
     }
     return removed;
+}
+
+bool FetchTimerBackup(TIdFTP& ftp, const platform::Settings& settings,
+                      const std::string& local_path) {
+    PrepareConnection(ftp, settings);
+    bool present = false;
+    try {
+        ftp.Connect(true);
+        ftp.ChangeDir(kBoxDirectory);
+        std::vector<std::string> names;
+        try {
+            ftp.ListNames(names, kUploadRemoteName);
+        } catch (const EIdProtocolReplyError& error) {
+            if (error.Code() != 450 && error.Code() != 550) {
+                throw;
+            }
+            names.clear();
+        }
+        for (const std::string& name : names) {
+            const std::size_t slash = name.rfind('/');
+            if ((slash == std::string::npos ? name : name.substr(slash + 1)) == kUploadRemoteName) {
+                present = true;
+            }
+        }
+        if (present) {
+            ftp.Get(kUploadRemoteName, local_path);
+        }
+    } catch (...) {
+        ftp.Disconnect();
+        throw;
+    }
+    ftp.Disconnect();
+    return present;
+}
+
+void RestoreTimerBackup(TIdFTP& ftp, const platform::Settings& settings,
+                        const std::string& backup_path) {
+    PrepareConnection(ftp, settings);
+    ftp.Connect(true);
+    try {
+        ftp.ChangeDir(kBoxDirectory);
+        ftp.Put(backup_path, kUploadRemoteName);
+    } catch (...) {
+        ftp.Disconnect();
+        throw;
+    }
+    ftp.Disconnect();
 }
 
 }  // namespace tapir::transfer

@@ -3,6 +3,8 @@
 // dialogs, and "Save & Exit" uploads the new timer list and restarts the receiver's
 // software over telnet.
 
+#include <gtest/gtest.h>
+
 #include <QAbstractItemModel>
 #include <QCheckBox>
 #include <QPushButton>
@@ -13,13 +15,11 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "app/form_select_zender.h"
 #include "app/form_timer.h"
+#include "controls/db_edit.h"
 #include "controls/db_grid.h"
 #include "controls/db_list_view.h"
-#include "controls/db_edit.h"
 #include "e2e_fixture.h"
 #include "platform/date_time.h"
 
@@ -28,12 +28,15 @@ namespace {
 
 // The served files the download must fetch (every user bouquet, the service list, both
 // bouquet lists and the timers).
-const std::vector<std::string> kServedFiles = {
-    "userbouquet.dbe01.tv",         "userbouquet.favourites.radio",
-    "userbouquet.favourites.tv",    "userbouquet.international.tv",
-    "userbouquet.klassik.radio",    "lamedb",
-    "bouquets.tv",                  "bouquets.radio",
-    "timers.xml"};
+const std::vector<std::string> kServedFiles = {"userbouquet.dbe01.tv",
+                                               "userbouquet.favourites.radio",
+                                               "userbouquet.favourites.tv",
+                                               "userbouquet.international.tv",
+                                               "userbouquet.klassik.radio",
+                                               "lamedb",
+                                               "bouquets.tv",
+                                               "bouquets.radio",
+                                               "timers.xml"};
 
 // The timer lines of the uploaded file for the five timers of the test files, in begin
 // order, as the receiver reads them; built here from the known values.
@@ -70,7 +73,9 @@ std::string TimersFile(const std::vector<std::string>& timer_lines) {
 }
 
 class BoxRoundTripTest : public BoxRunFixture {
-protected:
+  protected:
+    std::string original_timers_;
+
     QAbstractItemModel& Grid() { return form_->wwDBGrid3()->GridModel(); }
 
     // The grid's text in `column` (0 Channel, 1 Description, 2 Begin, 3 End) of every row.
@@ -94,16 +99,19 @@ protected:
 
     // Runs "Save & Exit" and waits until the receiver has been restarted.
     void SaveAndExit() {
+        original_timers_ = ReadWholeFile(ServedPath("timers.xml"));
         ASSERT_TRUE(form_->SaveExit()->isEnabled());
         form_->SaveExit()->trigger();
         ASSERT_TRUE(messages_.empty()) << messages_.front().text.toStdString();
-        // Armed at the end of the action; it cannot have fired yet, no events ran since.
-        EXPECT_TRUE(form_->TimerTerminate()->isActive());
-        EXPECT_EQ(form_->TimerTerminate()->interval(), 1000);
+        // From the first press on, the action stays disabled.
+        EXPECT_FALSE(form_->SaveExit()->isEnabled());
         EXPECT_EQ(quit_requests_, 0);
         // The telnet reader hands each chunk to the UI thread and waits for it, so the
         // dialogue only moves while events are processed here.
         EXPECT_TRUE(WaitFor([&] { return simulator_->RestartCount() >= 1; }));
+        // Armed once the restart command went out.
+        EXPECT_TRUE(WaitFor([&] { return form_->TimerTerminate()->isActive(); }));
+        EXPECT_EQ(form_->TimerTerminate()->interval(), 1000);
     }
 
     // What a completed run leaves behind: one upload with `expected` as timers.xml, the
@@ -115,6 +123,18 @@ protected:
         EXPECT_EQ(received[0].name, "timers.xml");
         EXPECT_EQ(received[0].content, expected);
         EXPECT_EQ(ReadWholeFile(WorkPath("timers.new")), expected);
+        // The uploaded list is now the local copy of the receiver's list, and the list the
+        // receiver held before is kept in the backup folder.
+        EXPECT_EQ(ReadWholeFile(WorkPath("timers.xml")), expected);
+        const auto backups = std::filesystem::directory_iterator(WorkPath("backup"));
+        int copies = 0;
+        for (const auto& entry : backups) {
+            EXPECT_EQ(entry.path().filename().string().rfind("timers-20270110-1200", 0), 0u)
+                << entry.path();
+            EXPECT_EQ(ReadWholeFile(entry.path()), original_timers_);
+            ++copies;
+        }
+        EXPECT_EQ(copies, 1);
 
         const auto lines = simulator_->TelnetLines();
         ASSERT_FALSE(lines.empty());
@@ -125,6 +145,8 @@ protected:
             EXPECT_TRUE(line == "root" || line == "killall -9 enigma2") << line;
         }
         EXPECT_EQ(simulator_->TerminalType(), std::optional<std::string>("dumb"));
+        // Typed once, however many prompts follow.
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "killall -9 enigma2"), 1);
         EXPECT_EQ(simulator_->RestartCount(), 1);
 
         // The upload went to /etc/enigma2 under the receiver's name.
@@ -140,7 +162,7 @@ protected:
         ASSERT_NE(login, commands.begin());
         EXPECT_NE(std::find(login, stor, "CWD /etc/enigma2"), stor);
 
-        // The program ends one second after the telnet connection was opened.
+        // The program ends one second after the restart command went out.
         EXPECT_TRUE(WaitFor([&] { return quit_requests_ > 0; }));
         EXPECT_EQ(quit_requests_, 1);
         EXPECT_FALSE(form_->TimerTerminate()->isActive());
@@ -162,18 +184,18 @@ TEST_F(BoxRoundTripTest, StartUpDownloadsTheFilesAndShowsTheTimersInBeginOrder) 
 
     // Every timer finds its channel, whichever bouquet holds it. The channel field holds
     // 20 bytes: the Cyrillic name keeps its first whole letters.
-    EXPECT_EQ(GridColumn(0), (std::vector<std::string>{
-                                 "ZDF HD", "Das Erste HD", "Das Erste",
-                                 "\xD0\x9F\xD0\xB5\xD1\x80\xD0\xB2\xD1\x8B\xD0\xB9 "
-                                 "\xD0\xBA\xD0\xB0\xD0\xBD",
-                                 "BR-KLASSIK"}));
+    EXPECT_EQ(GridColumn(0),
+              (std::vector<std::string>{"ZDF HD", "Das Erste HD", "Das Erste",
+                                        "\xD0\x9F\xD0\xB5\xD1\x80\xD0\xB2\xD1\x8B\xD0\xB9 "
+                                        "\xD0\xBA\xD0\xB0\xD0\xBD",
+                                        "BR-KLASSIK"}));
     EXPECT_EQ(GridColumn(1)[0], "heute journal");
     EXPECT_EQ(GridColumn(1)[2], "Tatort: Die Ferien des Monsieur Murot");
     // Begin and end in local time (UTC + 1).
-    EXPECT_EQ(GridColumn(2), (std::vector<std::string>{
-                                 Shown(2027, 1, 11, 21, 45), Shown(2027, 1, 15, 19, 58),
-                                 Shown(2027, 1, 17, 20, 15), Shown(2027, 2, 1, 18, 0),
-                                 Shown(2027, 2, 6, 20, 0)}));
+    EXPECT_EQ(GridColumn(2),
+              (std::vector<std::string>{Shown(2027, 1, 11, 21, 45), Shown(2027, 1, 15, 19, 58),
+                                        Shown(2027, 1, 17, 20, 15), Shown(2027, 2, 1, 18, 0),
+                                        Shown(2027, 2, 6, 20, 0)}));
     EXPECT_EQ(GridColumn(3)[0], Shown(2027, 1, 11, 22, 20));
 
     EXPECT_TRUE(form_->Edit()->isEnabled());
@@ -240,6 +262,8 @@ TEST_F(BoxRoundTripTest, AppendedTimerIsUploadedInItsPlace) {
     form_->Append()->trigger();
     ASSERT_EQ(scripts_run_, 2);
     ASSERT_EQ(Grid().rowCount(), 6);
+    // The new timer records from now on: the restart is asked for, and allowed.
+    answer_yes_ = true;
     // Sooner than every timer read from the receiver: listed first at once.
     EXPECT_EQ(GridColumn(0)[0], "arte HD");
     EXPECT_EQ(GridColumn(1)[0], "Mittagsmagazin");
@@ -250,11 +274,17 @@ TEST_F(BoxRoundTripTest, AppendedTimerIsUploadedInItsPlace) {
     // 10-01-2027 12:00 local is 11:00 UTC, 1799578800 seconds; the channel dialog's
     // defaults fill the rest.
     const std::string appended =
-        "<timer begin=\"1799578800\" end=\"1799586000\" serviceref=\"1:0:19:283E:3FB:1:C00000:0:0:0:\""
+        "<timer begin=\"1799578800\" end=\"1799586000\" "
+        "serviceref=\"1:0:19:283E:3FB:1:C00000:0:0:0:\""
         " repeated=\"0\" name=\"Mittagsmagazin\" description=\"\" afterevent=\"nothing\""
         " eit=\"98\" disabled=\"0\" justplay=\"0\">";
     ExpectUploadAndRestart(
         TimersFile({appended, kHeuteJournal, kTagesschau, kTatort, kVremya, kKonzert}));
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_TRUE(questions_[0].text.contains(
+        "The receiver is recording \"Mittagsmagazin\" on arte HD until 10-01-2027 14:00"))
+        << questions_[0].text.toStdString();
+    EXPECT_TRUE(questions_[0].text.endsWith("[&Restart now | &Not now]"));
 }
 
 TEST_F(BoxRoundTripTest, CancelledTimerDialogChangesNothingOnTheReceiver) {
