@@ -31,6 +31,8 @@ void PrepareFtp(TIdFTP& ftp, const platform::Settings& settings) {
     ftp.SetUser(settings.Username);
     ftp.SetPassword(settings.Password);
     ftp.SetPort(PortOrDefault(settings.FtpPort, platform::kDefaultFtpPort));
+    ftp.SetConnectTimeout(settings.ConnectTimeout * 1000);
+    ftp.SetReplyTimeout(settings.ReplyTimeout * 1000);
 }
 
 // The local name of a listed box name: the part after the last '/', so that a listing can
@@ -111,6 +113,8 @@ void UploadTimersFile(TIdFTP& IdFTP1, const platform::Settings& settings,
 void StartRestart(TIdTelnet& IdTelnet1, const platform::Settings& settings) {
     IdTelnet1.SetHost(settings.Ip);
     IdTelnet1.SetPort(PortOrDefault(settings.TelnetPort, platform::kDefaultTelnetPort));
+    IdTelnet1.SetConnectTimeout(settings.ConnectTimeout * 1000);
+    IdTelnet1.SetReplyTimeout(settings.ReplyTimeout * 1000);
     IdTelnet1.Connect();
 }
 

@@ -52,6 +52,10 @@ class TIdTelnet {
     void SetHost(std::string host) { host_ = std::move(host); }
     std::uint16_t Port() const { return port_; }
     void SetPort(std::uint16_t port) { port_ = port; }
+    // Time limits in milliseconds: for connecting, and for the reader's wait for the next chunk
+    // (the reader ends with EIdReadTimeout after that long without input).
+    void SetConnectTimeout(int milliseconds) { connection_.SetConnectTimeout(milliseconds); }
+    void SetReplyTimeout(int milliseconds) { connection_.SetReadTimeout(milliseconds); }
     const std::string& Terminal() const { return negotiator_.Terminal(); }
     void SetTerminal(std::string terminal) { negotiator_.SetTerminal(std::move(terminal)); }
 
