@@ -65,8 +65,6 @@ constexpr int kButtonHeight = 25;
 constexpr int kDebugLogHeight = 300;
 constexpr int kTimer1Interval = 50;
 constexpr int kTerminateDelay = 1000;
-// How long the receiver has to take the restart command once the upload is done.
-constexpr int kRestartReplySeconds = 30;
 constexpr char kDateTimeShown[] = "dd-mm-yyyy hh:nn";
 
 // An error of the Save & Exit flow whose text is already the whole message for the user.
@@ -223,6 +221,11 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
         });
     IdFTP1_ = std::make_unique<transfer::TIdFTP>();
     IdFTP1_->OnStatus = transfer::FtpStatusLogger([this](const std::string& line) { Log(line); });
+    // Every transfer runs under a progress window, which keeps the window painted and
+    // passes on the user's Cancel.
+    IdFTP1_->OnWork = [this](const std::string& remote_name, std::uint64_t bytes_done) {
+        return progress_ == nullptr || progress_->Work(remote_name, bytes_done);
+    };
     IdTelnet1_ = std::make_unique<transfer::TIdTelnet>(dispatcher_->AsFunction());
     IdTelnet1_->OnConnected = [] {};
     IdTelnet1_->OnDataAvailable = [this](const std::string& text) { IdTelnet1DataAvailable(text); };
@@ -922,7 +925,8 @@ bool TForm1::AskRestartDespiteRecording() {
 }
 
 void TForm1::StartRestartWatch() {
-    restart_watch_->setInterval(kRestartReplySeconds * 1000);
+    // The receiver has the reply time limit to show its prompt and take the command.
+    restart_watch_->setInterval(settings_.ReplyTimeout * 1000);
     restart_watch_->start();
 }
 

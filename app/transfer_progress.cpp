@@ -38,7 +38,8 @@ void TransferProgress::Step(const QString& text) {
 }
 
 bool TransferProgress::Work(const std::string& remote_name, std::uint64_t bytes_done) {
-    if (dialog_ != nullptr && !cancelled_) {
+    // An empty name is a wait between files (connecting, a reply): the label stays.
+    if (dialog_ != nullptr && !cancelled_ && !remote_name.empty()) {
         dialog_->setLabelText(QStringLiteral("%1\n%2: %3 bytes")
                                   .arg(dialog_->windowTitle(), QString::fromStdString(remote_name),
                                        QLocale::c().toString(static_cast<qulonglong>(bytes_done))));

@@ -43,6 +43,8 @@ void PrepareConnection(TIdFTP& ftp, const platform::Settings& settings) {
     ftp.SetPort(settings.FtpPort >= 1 && settings.FtpPort <= 65535
                     ? static_cast<std::uint16_t>(settings.FtpPort)
                     : static_cast<std::uint16_t>(platform::kDefaultFtpPort));
+    ftp.SetConnectTimeout(settings.ConnectTimeout * 1000);
+    ftp.SetReplyTimeout(settings.ReplyTimeout * 1000);
 }
 
 }  // namespace
@@ -111,14 +113,7 @@ bool FetchTimerBackup(TIdFTP& ftp, const platform::Settings& settings,
         ftp.Connect(true);
         ftp.ChangeDir(kBoxDirectory);
         std::vector<std::string> names;
-        try {
-            ftp.ListNames(names, kUploadRemoteName);
-        } catch (const EIdProtocolReplyError& error) {
-            if (error.Code() != 450 && error.Code() != 550) {
-                throw;
-            }
-            names.clear();
-        }
+        (void)ftp.ListNamesIfAny(names, kUploadRemoteName);
         for (const std::string& name : names) {
             const std::size_t slash = name.rfind('/');
             if ((slash == std::string::npos ? name : name.substr(slash + 1)) == kUploadRemoteName) {

@@ -38,7 +38,8 @@ std::vector<std::string> PruneTimerBackups(const std::string& program_dir,
 class TIdFTP;
 
 // Fetches the receiver's current timer list into `local_path`. Returns false when the
-// receiver has no timer list (its listing of the name is empty or refused with 450/550);
+// receiver has no timer list (its listing of the name is empty, or the listing command is
+// answered 450/550);
 // `local_path` is then not created. Every other failure is raised with the FTP client's
 // error; the connection is closed in every case.
 bool FetchTimerBackup(TIdFTP& ftp, const platform::Settings& settings,
