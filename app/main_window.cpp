@@ -559,11 +559,7 @@ void TForm1::ShowStartupStatus(DownloadOutcome outcome, const std::vector<std::s
                              ? QStringLiteral("there is no local copy of the timer list")
                              : QStringLiteral("the grid shows the local copy of %1").arg(date);
     QString text;
-    if (!timers_complete_) {
-        text = QStringLiteral(
-            "The timer list could not be read completely; "
-            "Save & Exit will not upload it.");
-    } else if (outcome == DownloadOutcome::Cancelled) {
+    if (outcome == DownloadOutcome::Cancelled) {
         text = QStringLiteral("Download cancelled: ") + copy + QLatin1Char('.');
     } else if (outcome == DownloadOutcome::Failed) {
         text = QStringLiteral("Download failed: ") + copy + QLatin1Char('.');
@@ -576,15 +572,18 @@ void TForm1::ShowStartupStatus(DownloadOutcome outcome, const std::vector<std::s
                 timers_listed = true;
             }
         }
-        text = timers_listed ? QStringLiteral("Timers fetched from the receiver.")
-                             : QStringLiteral(
-                                   "The timer list could not be fetched from the "
-                                   "receiver; ") +
-                                   (date.isEmpty() ? copy
-                                                   : QStringLiteral("the grid shows an older local "
-                                                                    "copy of %1")
-                                                         .arg(date)) +
-                                   QLatin1Char('.');
+        const QString older =
+            date.isEmpty() ? copy
+                           : QStringLiteral("the grid shows an older local copy of %1").arg(date);
+        text = timers_listed
+                   ? QStringLiteral("Timers fetched from the receiver.")
+                   : QStringLiteral("The timer list could not be fetched from the receiver; ") +
+                         older + QLatin1Char('.');
+    }
+    if (!timers_complete_) {
+        text += QStringLiteral(
+            " The timer list could not be read completely; Save & Exit will "
+            "not upload it.");
     }
     SetStatus(text);
     Log(text.toStdString());

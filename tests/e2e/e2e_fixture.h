@@ -98,8 +98,10 @@ class BoxRunFixture : public ::testing::Test {
     }
 
     // Starts the simulator over the served copy.
+    // `adjust` may change the remaining options (prompt, delay) before the start.
     boxsim::BoxSimulator& StartBox(std::vector<boxsim::Fault> faults = {},
-                                   std::uint16_t ftp_port = 0, std::uint16_t telnet_port = 0) {
+                                   std::uint16_t ftp_port = 0, std::uint16_t telnet_port = 0,
+                                   const std::function<void(boxsim::Options&)>& adjust = {}) {
         boxsim::Options options;
         options.dir = served_.path().toStdString();
         options.user = kUser;
@@ -107,19 +109,27 @@ class BoxRunFixture : public ::testing::Test {
         options.faults = std::move(faults);
         options.ftp_port = ftp_port;
         options.telnet_port = telnet_port;
+        if (adjust) {
+            adjust(options);
+        }
         simulator_ = std::make_unique<boxsim::BoxSimulator>(std::move(options));
         simulator_->Start();
         return *simulator_;
     }
 
-    void WriteConfig(int ftp_port, int telnet_port, const std::string& password = kPassword) {
+    // `extra` holds further lines of the section, each ended by "\n".
+    void WriteConfig(int ftp_port, int telnet_port, const std::string& password = kPassword,
+                     const std::string& extra = {}) {
         std::ofstream out(WorkPath("config.ini"), std::ios::binary | std::ios::trunc);
         out << "[DU7025]\nIp=127.0.0.1\nUsername=" << kUser << "\nPassword=" << password
             << "\nUTC_Offset=" << kUtcOffsetHours << "\nUTC_Auto=0\nFtpPort=" << ftp_port
-            << "\nTelnetPort=" << telnet_port << "\n";
+            << "\nTelnetPort=" << telnet_port << "\n"
+            << extra;
     }
 
-    void WriteConfigForBox() { WriteConfig(simulator_->FtpPort(), simulator_->TelnetPort()); }
+    void WriteConfigForBox(const std::string& password = kPassword, const std::string& extra = {}) {
+        WriteConfig(simulator_->FtpPort(), simulator_->TelnetPort(), password, extra);
+    }
 
     // Builds the main window on the working directory and, unless `show` is false, puts it
     // on screen and waits until the start-up's download and reading have run.
