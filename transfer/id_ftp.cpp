@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "transfer/errors.h"
 
@@ -73,7 +74,7 @@ class TempFile {
     explicit TempFile(const std::string& final_path) : final_path_(final_path) {
         const std::size_t slash = final_path.rfind('/');
         const std::string dir = slash == std::string::npos ? "." : final_path.substr(0, slash);
-        std::string pattern = dir + "/.tapir-get-XXXXXX";
+        std::string pattern = dir + "/" + kGetTempPrefix + "XXXXXX";
         fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd_ < 0) {
             throw EFCreateError(final_path);
@@ -187,6 +188,20 @@ FtpReply ReadFtpReply(const std::function<std::string()>& read_line, std::size_t
     }
     reply.code = ReplyCode(reply.lines.back());
     return reply;
+}
+
+void RemoveInterruptedGets(const std::string& dir) {
+    std::error_code error;
+    std::filesystem::directory_iterator entries(dir, error);
+    if (error) {
+        return;
+    }
+    for (const auto& entry : entries) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(kGetTempPrefix, 0) == 0 && entry.is_regular_file(error)) {
+            std::filesystem::remove(entry.path(), error);
+        }
+    }
 }
 
 std::string PortCommand(const std::string& address, std::uint16_t port) {

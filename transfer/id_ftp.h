@@ -33,6 +33,13 @@ struct FtpReply {
 [[nodiscard]] FtpReply ReadFtpReply(const std::function<std::string()>& read_line,
                                     std::size_t max_reply_size);
 
+// Names of the temporary files that Get writes beside their final place start with this.
+inline constexpr char kGetTempPrefix[] = ".tapir-get-";
+
+// Removes the temporary files of Get calls that never finished (the program was ended during
+// a download) from `dir`. Errors are ignored.
+void RemoveInterruptedGets(const std::string& dir);
+
 // The PORT command text for a local IPv4 address and port, e.g. "PORT 192,168,1,20,4,1".
 [[nodiscard]] std::string PortCommand(const std::string& address, std::uint16_t port);
 
