@@ -801,6 +801,7 @@ void TForm1::RunSaveExit() {
         return;
     }
     restart_sent_ = false;
+    restart_dialogue_ = MakeRestartDialogue();
     try {
         transfer::StartRestart(*IdTelnet1_, settings_);
     } catch (const std::exception& error) {
@@ -821,7 +822,7 @@ std::string TForm1::FetchBackup() {
     progress_ = &progress;
     bool present = false;
     try {
-        present = transfer::FetchTimerBackup(*IdFTP1_, settings_, path);
+        present = transfer::FetchBoxFile(*IdFTP1_, settings_, transfer::kUploadRemoteName, path);
     } catch (const std::exception& error) {
         progress_ = nullptr;
         const QString why = progress.Cancelled() ? QStringLiteral("cancelled") : ErrorText(error);
@@ -866,7 +867,8 @@ void TForm1::UploadWithRollback(const std::string& backup_path) {
         try {
             TransferProgress progress(this, QStringLiteral("Putting the timer list back"));
             progress_ = &progress;
-            transfer::RestoreTimerBackup(*IdFTP1_, settings_, backup_path);
+            transfer::UploadFileVerified(*IdFTP1_, settings_, backup_path,
+                                         transfer::kUploadRemoteName);
             progress_ = nullptr;
             outcome = QStringLiteral("The receiver's previous timer list was put back.");
             Log("Previous timer list put back from " + backup_path);
@@ -956,27 +958,27 @@ void TForm1::FinishSaveExit() {
 
 void TForm1::IdTelnet1DataAvailable(const std::string& text) {
     Guarded([&] {
-        transfer::RestartDialogue(
-            settings_.Prompt,
-            transfer::RestartDialogue::Actions{[this](const std::string& line) { Log(line); },
-                                               [this] { IdTelnet1_->Disconnect(); },
-                                               [this](std::string_view bytes) {
-                                                   if (bytes == transfer::kRestartCommand) {
-                                                       // Each typed restart would kill the
-                                                       // restarting software again.
-                                                       if (restart_sent_ || restart_finished_) {
-                                                           return;
-                                                       }
-                                                       IdTelnet1_->Write(bytes);
-                                                       restart_sent_ = true;
-                                                       Log("Restart command sent");
-                                                       FinishSaveExit();
-                                                       return;
-                                                   }
-                                                   IdTelnet1_->Write(bytes);
-                                               }})
-            .DataAvailable(text);
+        if (!restart_dialogue_) {
+            restart_dialogue_ = MakeRestartDialogue();
+        }
+        restart_dialogue_->DataAvailable(text);
     });
+}
+
+// One dialogue per restart: it remembers what it answered, so that the restart command is
+// typed once however many prompts follow.
+std::unique_ptr<transfer::RestartDialogue> TForm1::MakeRestartDialogue() {
+    auto dialogue = std::make_unique<transfer::RestartDialogue>(
+        settings_.Prompt, *IdTelnet1_, [this](const std::string& line) { Log(line); },
+        settings_.Password);
+    dialogue->OnRestartSent = [this] {
+        restart_sent_ = true;
+        Log("Restart command sent");
+        if (saving_ && !restart_finished_) {
+            FinishSaveExit();
+        }
+    };
+    return dialogue;
 }
 
 void TForm1::TimersAfterInsert(TSQLMemDataSet& dataset) {

@@ -34,6 +34,7 @@ namespace tapir::controls {
 class TDBGrid;
 }
 namespace tapir::transfer {
+class RestartDialogue;
 class TIdFTP;
 class TIdTelnet;
 class UiDispatcher;
@@ -181,6 +182,7 @@ class TForm1 : public QMainWindow, public DialogHost {
     void StartRestartWatch();
     void RestartWatchTimeout();
     void FinishSaveExit();
+    std::unique_ptr<transfer::RestartDialogue> MakeRestartDialogue();
     void ShowMessage(const QString& title, const QString& text, bool error_icon);
     bool TimersBusy() const;
     platform::TimeConversionSettings Conversion() const;
@@ -191,6 +193,8 @@ class TForm1 : public QMainWindow, public DialogHost {
     std::unique_ptr<tapir::boxfiles::BoxTables> tables_;
     std::unique_ptr<transfer::UiDispatcher> dispatcher_;
     std::unique_ptr<transfer::TIdFTP> IdFTP1_;
+    // The dialogue of the running restart; its actions use IdTelnet1_.
+    std::unique_ptr<transfer::RestartDialogue> restart_dialogue_;
     // Last: its reader thread is joined before the dispatcher and the tables go.
     std::unique_ptr<transfer::TIdTelnet> IdTelnet1_;
 

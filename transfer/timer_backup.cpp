@@ -6,9 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "transfer/box_transfer.h"
 #include "transfer/errors.h"
-#include "transfer/id_ftp.h"
 
 namespace tapir::transfer {
 
@@ -34,17 +32,6 @@ bool IsTimerBackupName(const std::string& name) {
         }
     }
     return true;
-}
-
-void PrepareConnection(TIdFTP& ftp, const platform::Settings& settings) {
-    ftp.SetHost(settings.Ip);
-    ftp.SetUser(settings.Username);
-    ftp.SetPassword(settings.Password);
-    ftp.SetPort(settings.FtpPort >= 1 && settings.FtpPort <= 65535
-                    ? static_cast<std::uint16_t>(settings.FtpPort)
-                    : static_cast<std::uint16_t>(platform::kDefaultFtpPort));
-    ftp.SetConnectTimeout(settings.ConnectTimeout * 1000);
-    ftp.SetReplyTimeout(settings.ReplyTimeout * 1000);
 }
 
 }  // namespace
@@ -103,46 +90,6 @@ std::vector<std::string> PruneTimerBackups(const std::string& program_dir, std::
         }
     }
     return removed;
-}
-
-bool FetchTimerBackup(TIdFTP& ftp, const platform::Settings& settings,
-                      const std::string& local_path) {
-    PrepareConnection(ftp, settings);
-    bool present = false;
-    try {
-        ftp.Connect(true);
-        ftp.ChangeDir(kBoxDirectory);
-        std::vector<std::string> names;
-        (void)ftp.ListNamesIfAny(names, kUploadRemoteName);
-        for (const std::string& name : names) {
-            const std::size_t slash = name.rfind('/');
-            if ((slash == std::string::npos ? name : name.substr(slash + 1)) == kUploadRemoteName) {
-                present = true;
-            }
-        }
-        if (present) {
-            ftp.Get(kUploadRemoteName, local_path);
-        }
-    } catch (...) {
-        ftp.Disconnect();
-        throw;
-    }
-    ftp.Disconnect();
-    return present;
-}
-
-void RestoreTimerBackup(TIdFTP& ftp, const platform::Settings& settings,
-                        const std::string& backup_path) {
-    PrepareConnection(ftp, settings);
-    ftp.Connect(true);
-    try {
-        ftp.ChangeDir(kBoxDirectory);
-        ftp.Put(backup_path, kUploadRemoteName);
-    } catch (...) {
-        ftp.Disconnect();
-        throw;
-    }
-    ftp.Disconnect();
 }
 
 }  // namespace tapir::transfer

@@ -1,14 +1,13 @@
 #pragma once
 // Copies of the receiver's timer list taken just before every upload, kept in the folder
 // "backup/" beside the program's other files as timers-YYYYMMDD-HHMMSS.xml; only the
-// newest ones are kept. Runs on the UI thread; the transfers block it.
+// newest ones are kept. File-system work only; the transfers are the caller's.
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
 #include "platform/date_time.h"
-#include "platform/settings.h"
 
 namespace tapir::transfer {
 
@@ -34,20 +33,5 @@ inline constexpr std::size_t kTimerBackupsKept = 10;
 // cannot be removed are left and not returned.
 std::vector<std::string> PruneTimerBackups(const std::string& program_dir,
                                            std::size_t keep = kTimerBackupsKept);
-
-class TIdFTP;
-
-// Fetches the receiver's current timer list into `local_path`. Returns false when the
-// receiver has no timer list (its listing of the name is empty, or the listing command is
-// answered 450/550);
-// `local_path` is then not created. Every other failure is raised with the FTP client's
-// error; the connection is closed in every case.
-bool FetchTimerBackup(TIdFTP& ftp, const platform::Settings& settings,
-                      const std::string& local_path);
-
-// Puts the copy at `backup_path` back on the receiver as its timer list.
-// Throws the FTP client's errors.
-void RestoreTimerBackup(TIdFTP& ftp, const platform::Settings& settings,
-                        const std::string& backup_path);
 
 }  // namespace tapir::transfer
