@@ -55,18 +55,33 @@ std::string AttributeOr(const TimerElement& timer, std::string_view name) {
     return value == nullptr ? std::string() : *value;
 }
 
-bool SameTimes(const TimerElement& a, const TimerElement& b) {
+bool SameService(const TimerElement& a, const TimerElement& b) {
     return AsciiUpper(TrimControl(AttributeOr(a, "serviceref"))) ==
-               AsciiUpper(TrimControl(AttributeOr(b, "serviceref"))) &&
-           AttributeOr(a, "begin") == AttributeOr(b, "begin") &&
-           AttributeOr(a, "end") == AttributeOr(b, "end");
+           AsciiUpper(TrimControl(AttributeOr(b, "serviceref")));
+}
+
+bool SameAttribute(const TimerElement& a, const TimerElement& b, std::string_view name) {
+    const std::string* value_a = a.Find(name);
+    const std::string* value_b = b.Find(name);
+    return value_a != nullptr && value_b != nullptr && *value_a == *value_b;
+}
+
+bool SameTimes(const TimerElement& a, const TimerElement& b) {
+    return SameService(a, b) && SameAttribute(a, b, "begin") && SameAttribute(a, b, "end");
 }
 
 bool SameEvent(const TimerElement& a, const TimerElement& b) {
-    return AtolValue(AttributeOr(a, "eit")) != 0 &&
-           AtolValue(AttributeOr(a, "eit")) == AtolValue(AttributeOr(b, "eit")) &&
-           AsciiUpper(TrimControl(AttributeOr(a, "serviceref"))) ==
-               AsciiUpper(TrimControl(AttributeOr(b, "serviceref")));
+    return SameService(a, b) && AtolValue(AttributeOr(a, "eit")) != 0 &&
+           AtolValue(AttributeOr(a, "eit")) == AtolValue(AttributeOr(b, "eit"));
+}
+
+// A box moves one end of a timer (a longer margin, a moved event), rarely both.
+bool SameBegin(const TimerElement& a, const TimerElement& b) {
+    return SameService(a, b) && SameAttribute(a, b, "begin");
+}
+
+bool SameEnd(const TimerElement& a, const TimerElement& b) {
+    return SameService(a, b) && SameAttribute(a, b, "end");
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -203,6 +218,8 @@ TimerMergeResult MergeTimerLists(const std::vector<TimerElement>& base,
     match([](const TimerElement& a, const TimerElement& b) { return a == b; });
     match(SameTimes);
     match(SameEvent);
+    match(SameBegin);
+    match(SameEnd);
 
     for (const OurTimer& timer : ours) {
         if (!timer.origin || *timer.origin >= base.size()) {

@@ -62,8 +62,10 @@ struct TimerMergeResult {
 
 // Three-way merge of the timer list read at start (`base`), the box's current list
 // (`box_now`) and ours. A timer of the box is matched to one of `base` when it is equal,
-// else when it has the same serviceref, begin and end, else the same serviceref and a
-// non-zero eit; each is matched once, in list order. Ours are matched to `base` by
+// else when it has the same serviceref and the same begin and end, else the same
+// serviceref and the same non-zero eit, else the same serviceref and begin, else the same
+// serviceref and end (a box has no timer ids; these are what stays when it changes a
+// timer); each pass in list order, each timer matched at most once. Ours are matched to `base` by
 // their origin. Then: the user's appends, edits and deletes apply; a timer the box
 // changed and the user did not is taken from the box; one the box removed and the user
 // did not touch stays removed; one the box gained is kept (after ours). When the box's
