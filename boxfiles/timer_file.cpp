@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 
 #include "boxfiles/text_lines.h"
 
@@ -250,6 +251,7 @@ class Parser {
     // Reads the attributes of a start tag from the current position to '>' or "/>".
     // Returns true for "/>".
     bool ReadAttributes(std::vector<TimerAttribute>& attributes) {
+        std::unordered_set<std::string_view> seen;
         while (true) {
             const bool spaced = SkipSpace();
             if (AtEnd()) {
@@ -266,7 +268,7 @@ class Parser {
             if (!spaced) {
                 Fail("attributes must be separated by blanks");
             }
-            std::string name = ReadName("attribute name");
+            const std::string_view name = ReadName("attribute name");
             SkipSpace();
             Expect('=', "'=' after an attribute name");
             SkipSpace();
@@ -288,13 +290,9 @@ class Parser {
                     c = ' ';
                 }
             }
-            bool seen = false;
-            for (const TimerAttribute& attribute : attributes) {
-                seen = seen || attribute.name == name;
-            }
             // A repeated attribute is not XML; the first one is the one that counts.
-            if (!seen) {
-                attributes.push_back({std::move(name), DecodeText(raw)});
+            if (seen.insert(name).second) {
+                attributes.push_back({std::string(name), DecodeText(raw)});
             }
         }
     }
@@ -329,7 +327,8 @@ class Parser {
         ++pos_;
     }
 
-    std::string ReadName(const char* what) {
+    // The name at the current position; the view is into the text being read.
+    std::string_view ReadName(const char* what) {
         if (AtEnd() || !IsNameStart(Peek())) {
             Fail(std::string("expected ") + what);
         }
@@ -337,7 +336,7 @@ class Parser {
         while (!AtEnd() && IsNameChar(Peek())) {
             ++pos_;
         }
-        return std::string(text_.substr(start, pos_ - start));
+        return text_.substr(start, pos_ - start);
     }
 
     // Text up to `terminator`, which is consumed.
@@ -364,10 +363,14 @@ class Parser {
         }
         if (LookingAt("<?")) {
             pos_ += 2;
-            const std::string target = ReadName("processing instruction target");
+            const std::string target(ReadName("processing instruction target"));
             const std::string_view body = ReadUntil("?>", "processing instruction");
             if (out != nullptr && !StartsWithNoCase(target, "xml")) {
-                *out += "<?" + target + std::string(body) + "?>";
+                *out += "<?" + target;
+                if (!body.empty() && !IsXmlSpace(body.front())) {
+                    *out += ' ';
+                }
+                *out += std::string(body) + "?>";
             }
             return true;
         }
@@ -417,7 +420,7 @@ class Parser {
             return;
         }
         Expect('<', "the root element");
-        const std::string root = ReadName("the root element's name");
+        const std::string root(ReadName("the root element's name"));
         std::vector<TimerAttribute> ignored;
         if (!ReadAttributes(ignored)) {
             ReadRootContent(root, timers);
@@ -443,7 +446,7 @@ class Parser {
                 return;
             }
             ++pos_;
-            const std::string name = ReadName("an element name");
+            const std::string name(ReadName("an element name"));
             if (name == kTimerName) {
                 TimerElement timer;
                 if (!ReadAttributes(timer.attributes)) {
@@ -461,9 +464,9 @@ class Parser {
 
     void ReadEndTag(const std::string& name) {
         pos_ += 2;
-        const std::string found = ReadName("an end tag name");
+        const std::string_view found = ReadName("an end tag name");
         if (found != name) {
-            Fail("end tag </" + found + "> does not close <" + name + ">");
+            Fail("end tag </" + std::string(found) + "> does not close <" + name + ">");
         }
         SkipSpace();
         Expect('>', "'>' closing an end tag");
@@ -495,7 +498,7 @@ class Parser {
                 continue;
             }
             ++pos_;
-            std::string child = ReadName("an element name");
+            std::string child(ReadName("an element name"));
             std::vector<TimerAttribute> attributes;
             const bool empty = ReadAttributes(attributes);
             if (out != nullptr) {

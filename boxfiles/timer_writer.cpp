@@ -117,8 +117,10 @@ std::vector<OurTimer> OurTimersOf(engine::TSQLMemTable& timers, const TimersAsRe
             timer.element = as_read->timers[index];
             const std::vector<TimerFieldValue> now = TimerRowValues(timers);
             const std::vector<TimerFieldValue>& then = as_read->read_values[index];
+            // Without the values as read (not expected), every value counts as changed.
+            const bool known = then.size() == names.size();
             for (std::size_t i = 0; i < names.size(); ++i) {
-                if (now[i] == then[i]) {
+                if (known && now[i] == then[i]) {
                     continue;
                 }
                 timer.changed = true;

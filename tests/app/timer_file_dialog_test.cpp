@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "boxfiles/timer_file.h"
 #include "boxfiles/timer_writer.h"
 #include "controls/db_combo_box.h"
+#include "controls/db_edit.h"
 #include "form_test_support.h"
 
 namespace tapir::app::testing {
@@ -118,6 +120,22 @@ TEST_F(TimerFileDialogTest, MarkupCharactersAndAutoGoThroughTheDialogAsTyped) {
     EXPECT_EQ(TimerField("Name").AsString(), "C&D \"y\" <z>");
     TFormTimer& again = OpenForEdit();
     EXPECT_EQ(again.DBEdit2->text(), QStringLiteral("C&D \"y\" <z>"));
+}
+
+TEST_F(TimerFileDialogTest, TimerWithATimeNoDateTimeCanShowOpensAndKeepsItsText) {
+    Write("timers.xml",
+          "<timers><timer begin=\"99999999999999\" end=\"1800003600\" "
+          "serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\" name=\"Far\"/></timers>");
+    ReadFiles();
+    EXPECT_TRUE(TimerField("Begin").IsNull());
+    TFormTimer& form = OpenForEdit();
+    EXPECT_EQ(form.DBEdit2->text(), QStringLiteral("Far"));
+    form.BitBtnCancel->click();
+    form_.reset();
+    Timers().Cancel();
+    boxfiles::WriteTimersFile(dir_ + "timers.new", Timers(), conversion_, {});
+    EXPECT_NE(boxfiles::ReadWholeFile(dir_ + "timers.new").find("begin=\"99999999999999\""),
+              std::string::npos);
 }
 
 }  // namespace
