@@ -25,6 +25,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "app/real_dialogs.h"
@@ -81,6 +83,11 @@ QString FileDateText(const std::string& path) {
         return {};
     }
     return info.lastModified().toString(QStringLiteral("dd-MM-yyyy HH:mm"));
+}
+
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool SameConversion(const platform::TimeConversionSettings& a,
@@ -595,10 +602,19 @@ QString TForm1::StatusText() const { return status_label_->text(); }
 
 void TForm1::ReadBoxFiles() {
     shown_conversion_ = Conversion();
+    // Until the reader has said otherwise, the list counts as incomplete: Save & Exit must
+    // never upload a list that lacks timers the receiver has.
     timers_complete_ = false;
-    boxfiles::ReadBoxFiles(program_dir_, *tables_, shown_conversion_,
-                           [this](const std::string& line) { Log(line); });
-    timers_complete_ = true;
+    const boxfiles::BoxReadReport report = boxfiles::ReadBoxFiles(
+        program_dir_, *tables_, shown_conversion_, [this](const std::string& line) { Log(line); });
+    timers_complete_ = report.timers_complete;
+    // The channel lists' error does not stop the timers: both are shown, each once.
+    if (!report.channel_error.empty()) {
+        ShowMessage(QStringLiteral("Tapir"), QString::fromStdString(report.channel_error), true);
+    }
+    if (!report.timer_error.empty()) {
+        ShowMessage(QStringLiteral("Tapir"), QString::fromStdString(report.timer_error), true);
+    }
 }
 
 // Empties the tables and reads the local copies again, e.g. after a second download.
@@ -607,6 +623,7 @@ void TForm1::ReloadBoxFiles() {
         table->Close();
         table->EmptyTable();
     }
+    tables_->TimersRead.Clear();
     OpenTables();
     change_count_ = 0;
     last_end_ = 0.0;
@@ -703,18 +720,48 @@ void TForm1::ReconvertTimers(const platform::TimeConversionSettings& from,
     }
     const auto after_edit = std::move(timers.AfterEdit);
     timers.AfterEdit = nullptr;
+    const platform::LogSink quiet;
+    auto convert = [&](double local) {
+        return platform::UtcToLocal(platform::LocalToUtc(local, from, quiet), to, quiet);
+    };
+    // Where Begin and End sit among the values a row was read with.
+    const auto& names = boxfiles::TimerFieldNames();
+    std::vector<std::size_t> time_values;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string field = names[i].field;
+        if (field == "Begin" || field == "End") {
+            time_values.push_back(i);
+        }
+    }
+    auto& read_values = tables_->TimersRead.read_values;
     try {
-        const platform::LogSink quiet;
         for (const auto& row : rows) {
             timers.GotoBookmark(row);
+            const auto before = boxfiles::TimerRowValues(timers);
+            auto& origin = timers.FieldByName("Origin");
+            const int64_t read_index = origin.IsNull() ? 0 : origin.AsInteger();
             auto& begin = timers.FieldByName("Begin");
             auto& end = timers.FieldByName("End");
-            const double utc_begin = platform::LocalToUtc(begin.AsDateTime(), from, quiet);
-            const double utc_end = platform::LocalToUtc(end.AsDateTime(), from, quiet);
             timers.Edit();
-            begin.SetAsDateTime(platform::UtcToLocal(utc_begin, to, quiet));
-            end.SetAsDateTime(platform::UtcToLocal(utc_end, to, quiet));
+            if (!begin.IsNull()) {
+                begin.SetAsDateTime(convert(begin.AsDateTime()));
+            }
+            if (!end.IsNull()) {
+                end.SetAsDateTime(convert(end.AsDateTime()));
+            }
             timers.Post();
+            // A time the user did not touch still counts as untouched, so that the timer
+            // goes back exactly as it came: its value as read moves along with the row.
+            if (read_index >= 1 && static_cast<std::size_t>(read_index) <= read_values.size()) {
+                timers.GotoBookmark(row);
+                const auto after = boxfiles::TimerRowValues(timers);
+                auto& read = read_values[static_cast<std::size_t>(read_index - 1)];
+                for (const std::size_t i : time_values) {
+                    if (i < read.size() && i < before.size() && read[i] == before[i]) {
+                        read[i] = after[i];
+                    }
+                }
+            }
         }
     } catch (...) {
         if (timers.State() == dsEdit) {
@@ -783,9 +830,21 @@ void TForm1::SaveExitExecute() {
 
 void TForm1::RunSaveExit() {
     const std::string backup_path = FetchBackup();
-    boxfiles::WriteTimersFile(program_dir_ + transfer::kUploadLocalName, tables_->Timers,
-                              Conversion(), [this](const std::string& line) { Log(line); });
+    // The receiver's list as it is now: when it changed since it was read, the upload is
+    // merged with it, so that what the receiver gained meanwhile is not lost.
+    std::optional<std::string> box_now;
+    if (!backup_path.empty()) {
+        box_now = ReadFileText(backup_path);
+    }
+    const boxfiles::TimerMergeReport merge = boxfiles::WriteTimersFile(
+        program_dir_ + transfer::kUploadLocalName, tables_->Timers, Conversion(),
+        [this](const std::string& line) { Log(line); },
+        box_now ? std::optional<std::string_view>(*box_now) : std::nullopt);
+    Log(merge.LogText());
     UploadWithRollback(backup_path);
+    if (merge.merged) {
+        ShowMessage(QStringLiteral("Tapir"), QString::fromStdString(merge.MessageText()), false);
+    }
     transfer::AdoptUploadedTimers(program_dir_, transfer::kUploadLocalName);
     for (const std::string& removed : transfer::PruneTimerBackups(program_dir_)) {
         Log("Old copy removed: " + removed);

@@ -490,10 +490,30 @@ TEST_F(MainWindowTest, SaveExitUploadsNothingWhenTheReceiversListCannotBeCopied)
     EXPECT_EQ(Timers().RecordCount(), 6);
 }
 
+TEST_F(MainWindowTest, FailedChannelListsStillShowTheTimersAndAllowTheUpload) {
+    CopyTestFiles();
+    ASSERT_TRUE(QFile::remove(PathOf(QStringLiteral("lamedb"))));
+    WriteConfig("127.0.0.1", false, 1);
+    platform::ScopedClockPin now(platform::EncodeDateTime(2027, 1, 10, 12, 0));
+    TForm1& form = MakeForm();
+    // The download's alert, then the service list's error; the timers are there all the same.
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[0].title, "Alert!");
+    EXPECT_TRUE(messages_[1].text.startsWith("Cannot open file "))
+        << messages_[1].text.toStdString();
+    EXPECT_TRUE(messages_[1].text.endsWith("lamedb")) << messages_[1].text.toStdString();
+    EXPECT_EQ(Timers().RecordCount(), 5);
+    EXPECT_TRUE(form.TimersComplete());
+    EXPECT_FALSE(form.StatusText().contains("could not be read"));
+}
+
 TEST_F(MainWindowTest, SaveExitRefusesWhenTheTimerListWasNotReadCompletely) {
     CopyTestFiles();
-    // The reading stops before the end of the timer list.
-    ASSERT_TRUE(QFile::remove(PathOf(QStringLiteral("lamedb"))));
+    // A timer list cut off in the middle: not well-formed.
+    WriteFile(QStringLiteral("timers.xml"),
+              "<?xml version=\"1.0\" ?>\n<timers>\n\t<timer begin=\"1799700300\" "
+              "end=\"1799702400\" serviceref=\"1:0:19:2B66:3F3:1:C00000:0:0:0:\" name=\"a\">\n"
+              "\t</timer>\n\t<timer begin=\"18000");
     TForm1& form = MakeForm();
     EXPECT_FALSE(form.TimersComplete());
     EXPECT_TRUE(form.StatusText().contains("could not be read")) << form.StatusText().toStdString();

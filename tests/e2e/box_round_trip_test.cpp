@@ -38,36 +38,51 @@ const std::vector<std::string> kServedFiles = {"userbouquet.dbe01.tv",
                                                "bouquets.radio",
                                                "timers.xml"};
 
-// The timer lines of the uploaded file for the five timers of the test files, in begin
-// order, as the receiver reads them; built here from the known values.
+// The five timers of the test files as the receiver wrote them, in begin order: every
+// attribute, the log line and the text between the tags go back as they came.
 const std::string kHeuteJournal =
-    "<timer begin=\"1799700300\" end=\"1799702400\" serviceref=\"1:0:19:2B66:3F3:1:C00000:0:0:0:\""
-    " repeated=\"31\" name=\"heute journal\" description=\"Nachrichten\" afterevent=\"nothing\""
-    " eit=\"28711\" disabled=\"0\" justplay=\"0\">";
+    "<timer begin=\"1799700300\" end=\"1799702400\""
+    " serviceref=\"1:0:19:2B66:3F3:1:C00000:0:0:0:\" repeated=\"31\" name=\"heute journal\""
+    " description=\"Nachrichten\" afterevent=\"nothing\" eit=\"28711\" tags=\"\""
+    " disabled=\"0\" justplay=\"0\" always_zap=\"0\">"
+    "\n\t\t<log code=\"0\" time=\"1799441100\">Timer created</log>\n\t</timer>";
 const std::string kTagesschau =
-    "<timer begin=\"1800039480\" end=\"1800040800\" serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\""
-    " repeated=\"0\" name=\"Tagesschau\" description=\"Nachrichten &amp; Wetter\""
-    " afterevent=\"nothing\" eit=\"12345\" disabled=\"0\" justplay=\"0\">";
+    "<timer begin=\"1800039480\" end=\"1800040800\""
+    " serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\" repeated=\"0\" name=\"Tagesschau\""
+    " description=\"Nachrichten &amp; Wetter\" afterevent=\"nothing\" eit=\"12345\""
+    " tags=\"\" disabled=\"0\" justplay=\"0\" always_zap=\"0\">"
+    "\n\t\t<log code=\"0\" time=\"1799780280\">Timer created</log>\n\t</timer>";
 const std::string kTatort =
-    "<timer begin=\"1800213300\" end=\"1800219000\" serviceref=\"1:0:1:6DCA:44D:1:C00000:0:0:0:\""
-    " repeated=\"0\" name=\"Tatort: Die Ferien des Monsieur Murot\" description=\"Krimi\""
-    " afterevent=\"deepstandby\" eit=\"4711\" disabled=\"0\" justplay=\"0\">";
-// The description field holds 40 bytes: the Cyrillic text is cut after whole letters.
+    "<timer begin=\"1800213300\" end=\"1800219000\""
+    " serviceref=\"1:0:1:6DCA:44D:1:C00000:0:0:0:\" repeated=\"0\" name=\"Tatort: Die"
+    " Ferien des Monsieur Murot\" description=\"Krimi\" afterevent=\"deepstandby\""
+    " eit=\"4711\" tags=\"\" disabled=\"0\" justplay=\"0\" always_zap=\"0\">"
+    "\n\t\t<log code=\"0\" time=\"1799954100\">Timer created</log>\n\t</timer>";
 const std::string kVremya =
-    "<timer begin=\"1801501200\" end=\"1801503900\" serviceref=\"1:0:1:4F26:407:1:C00000:0:0:0:\""
-    " repeated=\"0\" name=\"\xD0\x92\xD1\x80\xD0\xB5\xD0\xBC\xD1\x8F\""
-    " description=\"\xD0\x98\xD0\xBD\xD1\x84\xD0\xBE\xD1\x80\xD0\xBC\xD0\xB0\xD1\x86\xD0\xB8"
-    "\xD0\xBE\xD0\xBD\xD0\xBD\xD0\xB0\xD1\x8F \xD0\xBF\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\""
-    " afterevent=\"auto\" eit=\"301\" disabled=\"0\" justplay=\"0\">";
+    "<timer begin=\"1801501200\" end=\"1801503900\""
+    " serviceref=\"1:0:1:4F26:407:1:C00000:0:0:0:\" repeated=\"0\""
+    " name=\"\xD0\x92\xD1\x80\xD0\xB5\xD0\xBC\xD1\x8F\""
+    " description="
+    "\"\xD0\x98\xD0\xBD\xD1\x84\xD0\xBE\xD1\x80\xD0\xBC\xD0\xB0\xD1\x86\xD0\xB8\xD0\xBE\xD0\xBD\xD0"
+    "\xBD\xD0\xB0\xD1\x8F"
+    " \xD0\xBF\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD0\xB0\""
+    " afterevent=\"auto\" eit=\"301\" tags=\"\" disabled=\"0\" justplay=\"0\""
+    " always_zap=\"0\">"
+    "\n\t\t<log code=\"0\" time=\"1801242000\">Timer created</log>\n\t</timer>";
 const std::string kKonzert =
-    "<timer begin=\"1801940400\" end=\"1801947600\" serviceref=\"1:0:2:6D67:437:1:C00000:0:0:0:\""
-    " repeated=\"0\" name=\"Konzert am Samstagabend\" description=\"\" afterevent=\"nothing\""
-    " eit=\"98\" disabled=\"0\" justplay=\"0\">";
+    "<timer begin=\"1801940400\" end=\"1801947600\""
+    " serviceref=\"1:0:2:6D67:437:1:C00000:0:0:0:\" repeated=\"0\" name=\"Konzert am"
+    " Samstagabend\" description=\"\" afterevent=\"nothing\" eit=\"98\" tags=\"\""
+    " disabled=\"0\" justplay=\"0\" always_zap=\"0\">"
+    "\n\t\t<log code=\"0\" time=\"1801681200\">Timer created</log>\n\t</timer>";
 
-std::string TimersFile(const std::vector<std::string>& timer_lines) {
+// A timer the user appended, in the usual form.
+std::string UsualTimer(const std::string& start_tag) { return start_tag + "\r\n</timer>"; }
+
+std::string TimersFile(const std::vector<std::string>& timers) {
     std::string text = "<?xml version=\"1.0\" ?>\r\n<timers>\r\n";
-    for (const std::string& line : timer_lines) {
-        text += line + "\r\n</timer>\r\n";
+    for (const std::string& timer : timers) {
+        text += timer + "\r\n";
     }
     return text + "</timers>\r\n";
 }
@@ -283,7 +298,7 @@ TEST_F(BoxRoundTripTest, AppendedTimerIsUploadedInItsPlace) {
         " repeated=\"0\" name=\"Mittagsmagazin\" description=\"\" afterevent=\"nothing\""
         " eit=\"98\" disabled=\"0\" justplay=\"0\">";
     ExpectUploadAndRestart(
-        TimersFile({appended, kHeuteJournal, kTagesschau, kTatort, kVremya, kKonzert}));
+        TimersFile({UsualTimer(appended), kHeuteJournal, kTagesschau, kTatort, kVremya, kKonzert}));
     ASSERT_EQ(questions_.size(), 1u);
     EXPECT_TRUE(questions_[0].text.contains(
         "The receiver is recording \"Mittagsmagazin\" on arte HD until 10-01-2027 14:00"))

@@ -88,7 +88,8 @@ void WriteOlderLocalCopies(const fs::path& served, const fs::path& work) {
     const auto konzert = timers.find("<timer begin=\"1801940400\"");
     ASSERT_NE(konzert, std::string::npos);
     const auto after = timers.find("</timer>", konzert);
-    timers.erase(konzert, after + 10 - konzert);
+    ASSERT_NE(after, std::string::npos);
+    timers.erase(konzert, after + std::string("</timer>").size() - konzert);
     std::ofstream(work / "timers.xml", std::ios::binary | std::ios::trunc) << timers;
 }
 
@@ -292,7 +293,8 @@ TEST_F(SaveFlowTest, RefusedTimerListingShowsTheOlderLocalCopy) {
     EXPECT_EQ(form_->StatusText(),
               QStringLiteral("The timer list could not be fetched from the receiver; the grid "
                              "shows an older local copy of ") +
-                  date + QStringLiteral("."));
+                  date + QStringLiteral("."))
+        << form_->StatusText().toStdString();
 }
 
 TEST_F(SaveFlowTest, FixedPasswordOffersToFetchAgain) {
