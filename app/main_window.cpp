@@ -920,7 +920,10 @@ void TForm1::UploadWithRollback(const std::string& backup_path) {
     }
     Log("Upload failed: " + why.toStdString());
     QString outcome;
-    if (backup_path.empty()) {
+    if (ReceiverListUnchanged(backup_path)) {
+        outcome = QStringLiteral("The receiver's timer list is unchanged.");
+        Log("The receiver's timer list is unchanged");
+    } else if (backup_path.empty()) {
         outcome = QStringLiteral("The receiver had no timer list before.");
     } else {
         try {
@@ -944,6 +947,30 @@ void TForm1::UploadWithRollback(const std::string& backup_path) {
                                       "was not restarted.")
                            .arg(why, outcome)
                            .toStdString());
+}
+
+// True when the receiver's timer list is still the copy at `backup_path` (or still absent
+// when that is empty), so that nothing needs putting back. False also when it cannot be
+// fetched to compare.
+bool TForm1::ReceiverListUnchanged(const std::string& backup_path) {
+    const std::string check = transfer::BackupFolder(program_dir_) + "timers-check.tmp";
+    bool unchanged = false;
+    try {
+        TransferProgress progress(this, QStringLiteral("Checking the receiver's timer list"));
+        progress_ = &progress;
+        const bool present =
+            transfer::FetchBoxFile(*IdFTP1_, settings_, transfer::kUploadRemoteName, check);
+        progress_ = nullptr;
+        unchanged = backup_path.empty()
+                        ? !present
+                        : present && ReadFileText(check) == ReadFileText(backup_path);
+    } catch (const std::exception& error) {
+        progress_ = nullptr;
+        Log("The receiver's timer list could not be checked: " + ErrorText(error).toStdString());
+    }
+    std::error_code ignored;
+    std::filesystem::remove(check, ignored);
+    return unchanged;
 }
 
 // True when the restart may go ahead: no timer of the uploaded list records now, or the

@@ -178,6 +178,7 @@ class TForm1 : public QMainWindow, public DialogHost {
     void RunSaveExit();
     std::string FetchBackup();
     void UploadWithRollback(const std::string& backup_path);
+    bool ReceiverListUnchanged(const std::string& backup_path);
     bool AskRestartDespiteRecording();
     void StartRestartWatch();
     void RestartWatchTimeout();

@@ -172,6 +172,33 @@ TEST_F(SaveFlowTest, CancelDuringASlowUploadPutsTheReceiversListBack) {
     EXPECT_EQ(BackupEntries("timers-").size(), 1u);
 }
 
+TEST_F(SaveFlowTest, CutUploadLeavesTheReceiversListAndNoRestart) {
+    auto& first = StartBox();
+    const std::uint16_t ftp_port = first.FtpPort();
+    const std::uint16_t telnet_port = first.TelnetPort();
+    WriteConfigForBox();
+    MakeForm();
+    const std::string original = ReadWholeFile(ServedPath("timers.xml"));
+    form_->Delete()->trigger();
+
+    simulator_->Stop();
+    StartBox({boxsim::Fault::CutStor}, ftp_port, telnet_port);
+    form_->SaveExit()->trigger();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(
+        messages_[0].text.startsWith(QStringLiteral("The upload of the timer list failed (")))
+        << messages_[0].text.toStdString();
+    EXPECT_TRUE(messages_[0].text.endsWith(
+        QStringLiteral("The receiver's timer list is unchanged. The receiver was not restarted.")))
+        << messages_[0].text.toStdString();
+    EXPECT_EQ(ReadWholeFile(ServedPath("timers.xml")), original);
+    EXPECT_EQ(simulator_->RestartCount(), 0);
+    EXPECT_TRUE(simulator_->TelnetLines().empty());
+    EXPECT_EQ(ReadWholeFile(WorkPath("timers.xml")), original);
+    EXPECT_FALSE(fs::exists(WorkPath("backup/timers-check.tmp")));
+    EXPECT_TRUE(form_->SaveExit()->isEnabled());
+}
+
 TEST_F(SaveFlowTest, SaveExitPressedTwiceWithinASecondRunsOnce) {
     StartBox();
     WriteConfigForBox();
