@@ -140,7 +140,7 @@ TEST_F(SaveFlowTest, CancelDuringASlowDownloadKeepsTheLocalCopies) {
     EXPECT_TRUE(form_->SaveExit()->isEnabled());
 }
 
-TEST_F(SaveFlowTest, CancelDuringASlowUploadPutsTheReceiversListBack) {
+TEST_F(SaveFlowTest, CancelDuringASlowUploadLeavesTheReceiversList) {
     auto& first = StartBox();
     const std::uint16_t ftp_port = first.FtpPort();
     const std::uint16_t telnet_port = first.TelnetPort();
@@ -161,7 +161,7 @@ TEST_F(SaveFlowTest, CancelDuringASlowUploadPutsTheReceiversListBack) {
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0].text,
               QStringLiteral("The upload of the timer list failed (cancelled). The receiver's "
-                             "previous timer list was put back. The receiver was not restarted."));
+                             "timer list is unchanged. The receiver was not restarted."));
     EXPECT_EQ(ReadWholeFile(ServedPath("timers.xml")), original);
     EXPECT_EQ(simulator_->RestartCount(), 0);
     EXPECT_TRUE(simulator_->TelnetLines().empty());
