@@ -153,15 +153,25 @@ void TcpConnection::DoTick() {
 
 int TcpConnection::PollTicking(pollfd* entries, unsigned long count, int timeout) {
     using Clock = std::chrono::steady_clock;
+    const auto interval = std::chrono::milliseconds(kTickInterval);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
     while (true) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
+        // Ticks keep their pace across short waits too: a peer that answers every 90 ms must
+        // not keep the handler from running.
+        Clock::time_point now = Clock::now();
+        if (now - last_tick_ >= interval) {
+            last_tick_ = now;
+            DoTick();
+            now = Clock::now();
+        }
+        if (now >= deadline) {
             return 0;
         }
-        const int slice = static_cast<int>(std::min<long long>(left, kTickInterval));
-        const int rc = ::poll(entries, count, slice);
+        const auto until_tick = last_tick_ + interval - now;
+        const auto slice = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::min<Clock::duration>(deadline - now, until_tick)) +
+                           std::chrono::milliseconds(1);
+        const int rc = ::poll(entries, count, static_cast<int>(slice.count()));
         if (rc < 0) {
             if (errno == EINTR) {
                 continue;
@@ -171,7 +181,6 @@ int TcpConnection::PollTicking(pollfd* entries, unsigned long count, int timeout
         if (rc > 0) {
             return rc;
         }
-        DoTick();
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -154,6 +155,7 @@ class TcpConnection {
     std::size_t max_line_length_ = kDefaultMaxLineLength;
     int connect_timeout_ = kDefaultConnectTimeout;
     int read_timeout_ = kDefaultReadTimeout;
+    std::chrono::steady_clock::time_point last_tick_ = std::chrono::steady_clock::now();
     SocketHandle socket_;
     SocketHandle listener_;
     std::atomic<bool> open_{false};
