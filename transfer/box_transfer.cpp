@@ -167,6 +167,11 @@ void PutWhole(TIdFTP& ftp, const std::string& local_path, const std::string& sto
         }
         throw EUploadFailed(remote_name,
                             "the receiver cut the transfer off (" + error.Message() + ").");
+    } catch (const EIdSocketError& error) {
+        throw EUploadFailed(remote_name,
+                            "the data connection broke off (" + error.Message() + ").");
+    } catch (const EIdConnClosedGracefully&) {
+        throw EUploadFailed(remote_name, "the receiver closed the data connection early.");
     }
 }
 

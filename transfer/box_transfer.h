@@ -70,7 +70,7 @@ inline constexpr char kUploadTempSuffix[] = ".tapir-upload";
 // refuses the rename, the temporary file is deleted, the file is stored under its own name and
 // fetched back to compare; a break of that transfer does leave a cut file on the box, which the
 // caller repairs from its backup.
-// Throws EUploadFailed when the upload did not arrive whole (426 or any other cut transfer, a
+// Throws EUploadFailed when the upload did not arrive whole (426 or a broken data connection, a
 // size or a copy that differs), EFOpenError/EReadError for the local file, and the FTP
 // client's errors (connection, refusals, timeouts, EAbort). The connection is closed in every
 // case, so the upload can be tried again.

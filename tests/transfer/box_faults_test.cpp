@@ -164,6 +164,11 @@ TEST_F(BoxFaultsTest, CutUploadFailsAndLeavesTheReceiversListAlone) {
               "Upload of timers.xml failed: the receiver cut the transfer off (426 Failure "
               "reading network stream.).");
     ExpectBoxTimersIntact();
+    // A file large enough that the sender sees the closed data connection itself.
+    WriteFile(program_dir_ / "timers.new", std::string(8 << 20, 't'));
+    const std::string message = Fails<EUploadFailed>(Upload());
+    EXPECT_EQ(message.rfind("Upload of timers.xml failed: ", 0), 0u) << message;
+    ExpectBoxTimersIntact();
 }
 
 TEST_F(BoxFaultsTest, RefusedRenameStoresDirectlyAndChecksTheCopy) {
