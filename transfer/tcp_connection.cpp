@@ -12,6 +12,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "transfer/errors.h"
 #include "transfer/socket_error.h"
@@ -145,6 +148,25 @@ std::string ResolveHost(const std::string& host, bool* looked_up) {
     return LookUpHostName(host);
 }
 
+std::string TcpConnection::LookUpWithinLimit() {
+    // The system resolver cannot be interrupted, so the lookup runs on a thread of its own that
+    // shares nothing with this connection: when the limit passes or the tick handler cancels,
+    // it is left to finish on its own.
+    auto lookup = std::make_shared<std::packaged_task<std::string()>>(
+        [host = host_] { return LookUpHostName(host); });
+    std::future<std::string> result = lookup->get_future();
+    std::thread([lookup] { (*lookup)(); }).detach();
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(connect_timeout_);
+    while (result.wait_for(std::chrono::milliseconds(kTickInterval)) != std::future_status::ready) {
+        DoTick();
+        if (Clock::now() >= deadline) {
+            throw EIdSocketError::ResolveFailed(kWsaTryAgain, host_);
+        }
+    }
+    return result.get();
+}
+
 void TcpConnection::DoTick() {
     if (OnTick) {
         OnTick();
@@ -213,7 +235,7 @@ void TcpConnection::Connect() {
     if (needs_lookup) {
         DoStatus(ConnectionStatus::Resolving, "Resolving hostname " + host_ + ".");
     }
-    peer_address_ = ResolveHost(host_);
+    peer_address_ = needs_lookup ? LookUpWithinLimit() : ResolveHost(host_);
     DoStatus(ConnectionStatus::Connecting, "Connecting to " + peer_address_ + ".");
     const sockaddr_in address = MakeAddress(peer_address_, port_);
     // The socket is non-blocking, so that connecting (and every later wait) is bounded.
