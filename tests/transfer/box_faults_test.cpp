@@ -164,6 +164,7 @@ TEST_F(BoxFaultsTest, CutUploadFailsAndLeavesTheReceiversListAlone) {
               "Upload of timers.xml failed: the receiver cut the transfer off (426 Failure "
               "reading network stream.).");
     ExpectBoxTimersIntact();
+    EXPECT_FALSE(fs::exists(box_dir_ / "timers.xml.tapir-upload"));  // removed again
     // A file large enough that the sender sees the closed data connection itself.
     WriteFile(program_dir_ / "timers.new", std::string(8 << 20, 't'));
     const std::string message = Fails<EUploadFailed>(Upload());
