@@ -167,6 +167,11 @@ void PutWhole(TIdFTP& ftp, const std::string& local_path, const std::string& sto
         }
         throw EUploadFailed(remote_name,
                             "the receiver cut the transfer off (" + error.Message() + ").");
+    } catch (const EIdSocketError& error) {
+        throw EUploadFailed(remote_name,
+                            "the data connection broke off (" + error.Message() + ").");
+    } catch (const EIdConnClosedGracefully&) {
+        throw EUploadFailed(remote_name, "the receiver closed the data connection early.");
     }
 }
 
@@ -193,14 +198,17 @@ void VerifyByFetching(TIdFTP& ftp, const std::string& local_path, const std::str
     }
 }
 
+// Removes a temporary upload, on a new connection when the failure closed the old one. Any
+// failure here leaves the file behind under its temporary name (the next upload replaces it);
+// the caller goes on to report the error that brought it here.
 void TryDelete(TIdFTP& ftp, const std::string& name) {
-    if (!ftp.Connected()) {
-        return;
-    }
     try {
+        if (!ftp.Connected()) {
+            ftp.Connect(true);
+            ftp.ChangeDir(kBoxDirectory);
+        }
         ftp.Delete(name);
-    } catch (const EIdProtocolReplyError&) {
-        // Left behind under its temporary name; the next upload replaces it.
+    } catch (const tapir::Exception&) {
     }
 }
 

@@ -65,12 +65,13 @@ inline constexpr char kUploadTempSuffix[] = ".tapir-upload";
 // Stores `local_path` on the box as /etc/enigma2/`remote_name`, in binary ("type I"), so that the
 // box never keeps a cut file under that name when the transfer breaks: the bytes go to
 // `remote_name` + kUploadTempSuffix, which is renamed into place (RNFR/RNTO) only once the transfer
-// completed; then the size the server reports (SIZE) is compared with the local file's, or, when
+// completed (a cut one is deleted again, on a new connection if need be); then the size the
+// server reports (SIZE) is compared with the local file's, or, when
 // the server reports none, the file is fetched back and compared byte for byte. Where the server
 // refuses the rename, the temporary file is deleted, the file is stored under its own name and
 // fetched back to compare; a break of that transfer does leave a cut file on the box, which the
 // caller repairs from its backup.
-// Throws EUploadFailed when the upload did not arrive whole (426 or any other cut transfer, a
+// Throws EUploadFailed when the upload did not arrive whole (426 or a broken data connection, a
 // size or a copy that differs), EFOpenError/EReadError for the local file, and the FTP
 // client's errors (connection, refusals, timeouts, EAbort). The connection is closed in every
 // case, so the upload can be tried again.

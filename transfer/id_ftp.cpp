@@ -326,7 +326,13 @@ bool TIdFTP::DataTransfer(const std::string& command,
             GetResponse({});
             throw EIdProtocolReplyError(last_reply_.code, last_reply_.lines.back());
         }
-        Guarded([&] { transfer(data); });
+        try {
+            Guarded([&] { transfer(data); });
+        } catch (...) {
+            // The closing reply of a broken transfer would answer our next command.
+            control_.Disconnect();
+            throw;
+        }
     }
     if (GetResponse({225, 226, 250, 426}).code == 426) {
         // The server cut the transfer off: what moved is not the whole file. Whatever it says

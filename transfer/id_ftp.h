@@ -111,7 +111,8 @@ class TIdFTP {
     void Get(const std::string& remote_name, const std::string& local_path);
     // "STOR remote_name" with the local file's bytes unchanged. Throws EFOpenError, EReadError and
     // the connection errors. A 426 closing reply (transfer cut off) throws
-    // EIdProtocolReplyError 426 for Get and Put alike and closes the control connection.
+    // EIdProtocolReplyError 426 for Get and Put alike and closes the control connection; so
+    // does any failure while the data moves.
     void Put(const std::string& local_path, const std::string& remote_name);
     // "RNFR from" (350) then "RNTO to" (250).
     void Rename(const std::string& from, const std::string& to);

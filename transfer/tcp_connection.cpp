@@ -12,6 +12,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "transfer/errors.h"
 #include "transfer/socket_error.h"
@@ -145,6 +148,25 @@ std::string ResolveHost(const std::string& host, bool* looked_up) {
     return LookUpHostName(host);
 }
 
+std::string TcpConnection::LookUpWithinLimit() {
+    // The system resolver cannot be interrupted, so the lookup runs on a thread of its own that
+    // shares nothing with this connection: when the limit passes or the tick handler cancels,
+    // it is left to finish on its own.
+    auto lookup = std::make_shared<std::packaged_task<std::string()>>(
+        [host = host_] { return LookUpHostName(host); });
+    std::future<std::string> result = lookup->get_future();
+    std::thread([lookup] { (*lookup)(); }).detach();
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(connect_timeout_);
+    while (result.wait_for(std::chrono::milliseconds(kTickInterval)) != std::future_status::ready) {
+        DoTick();
+        if (Clock::now() >= deadline) {
+            throw EIdSocketError::ResolveFailed(kWsaTryAgain, host_);
+        }
+    }
+    return result.get();
+}
+
 void TcpConnection::DoTick() {
     if (OnTick) {
         OnTick();
@@ -153,15 +175,25 @@ void TcpConnection::DoTick() {
 
 int TcpConnection::PollTicking(pollfd* entries, unsigned long count, int timeout) {
     using Clock = std::chrono::steady_clock;
+    const auto interval = std::chrono::milliseconds(kTickInterval);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
     while (true) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
+        // Ticks keep their pace across short waits too: a peer that answers every 90 ms must
+        // not keep the handler from running.
+        Clock::time_point now = Clock::now();
+        if (now - last_tick_ >= interval) {
+            last_tick_ = now;
+            DoTick();
+            now = Clock::now();
+        }
+        if (now >= deadline) {
             return 0;
         }
-        const int slice = static_cast<int>(std::min<long long>(left, kTickInterval));
-        const int rc = ::poll(entries, count, slice);
+        const auto until_tick = last_tick_ + interval - now;
+        const auto slice = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::min<Clock::duration>(deadline - now, until_tick)) +
+                           std::chrono::milliseconds(1);
+        const int rc = ::poll(entries, count, static_cast<int>(slice.count()));
         if (rc < 0) {
             if (errno == EINTR) {
                 continue;
@@ -171,7 +203,6 @@ int TcpConnection::PollTicking(pollfd* entries, unsigned long count, int timeout
         if (rc > 0) {
             return rc;
         }
-        DoTick();
     }
 }
 
@@ -204,7 +235,7 @@ void TcpConnection::Connect() {
     if (needs_lookup) {
         DoStatus(ConnectionStatus::Resolving, "Resolving hostname " + host_ + ".");
     }
-    peer_address_ = ResolveHost(host_);
+    peer_address_ = needs_lookup ? LookUpWithinLimit() : ResolveHost(host_);
     DoStatus(ConnectionStatus::Connecting, "Connecting to " + peer_address_ + ".");
     const sockaddr_in address = MakeAddress(peer_address_, port_);
     // The socket is non-blocking, so that connecting (and every later wait) is bounded.

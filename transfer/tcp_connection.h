@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -91,8 +92,9 @@ class TcpConnection {
     void SetReadTimeout(int milliseconds) { read_timeout_ = std::max(1, milliseconds); }
 
     // Opens the connection to Host():Port(). Throws EIdAlreadyConnected when open,
-    // EIdSocketError when resolving or connecting fails, EIdConnectTimeout when the peer has
-    // not answered within ConnectTimeout(); the connection then stays closed.
+    // EIdSocketError when resolving (also within ConnectTimeout()) or connecting fails,
+    // EIdConnectTimeout when the peer has not answered within ConnectTimeout(); the connection then
+    // stays closed.
     void Connect();
     // Closes the connection with the disconnecting/disconnected reports; nothing when closed.
     void Disconnect();
@@ -144,6 +146,8 @@ class TcpConnection {
     // poll result, 0 when `timeout` milliseconds passed without an event.
     int PollTicking(pollfd* entries, unsigned long count, int timeout);
     void DoTick();
+    // Looks Host() up by name, waiting at most ConnectTimeout() and ticking meanwhile.
+    [[nodiscard]] std::string LookUpWithinLimit();
     void CloseSocket() noexcept;
     void ReadLocalAddress(int fd);
     void DoStatus(ConnectionStatus kind, const std::string& text);
@@ -154,6 +158,7 @@ class TcpConnection {
     std::size_t max_line_length_ = kDefaultMaxLineLength;
     int connect_timeout_ = kDefaultConnectTimeout;
     int read_timeout_ = kDefaultReadTimeout;
+    std::chrono::steady_clock::time_point last_tick_ = std::chrono::steady_clock::now();
     SocketHandle socket_;
     SocketHandle listener_;
     std::atomic<bool> open_{false};

@@ -164,14 +164,12 @@ class BoxRoundTripTest : public BoxRunFixture {
         EXPECT_EQ(std::count(lines.begin(), lines.end(), "killall -9 enigma2"), 1);
         EXPECT_EQ(simulator_->RestartCount(), 1);
 
-        // The upload went to /etc/enigma2 under a temporary name, renamed to the receiver's
-        // name once complete.
+        // The upload went to /etc/enigma2 under a temporary name, renamed to the receiver's.
         const auto commands = simulator_->FtpCommands();
         const auto stor =
             std::find(commands.begin(), commands.end(), "STOR timers.xml.tapir-upload");
         ASSERT_NE(stor, commands.end());
-        const auto rnto = std::find(stor, commands.end(), "RNTO timers.xml");
-        EXPECT_NE(rnto, commands.end());
+        EXPECT_NE(std::find(stor, commands.end(), "RNTO timers.xml"), commands.end());
         // In the upload's own session: after its login, before the STOR.
         auto login = stor;
         while (login != commands.begin() && login->substr(0, 5) != "user " &&

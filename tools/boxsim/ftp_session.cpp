@@ -189,6 +189,12 @@ void FtpSession::Run() {
 }
 
 bool FtpSession::Handle(const std::string& verb, const std::string& argument) {
+    // A rename takes RNFR immediately followed by RNTO.
+    const std::optional<VirtualPath> rename_from = std::move(rename_from_);
+    rename_from_.reset();
+    if (verb == "RNTO") {
+        return RenameTo(rename_from, argument);
+    }
     if (verb == "QUIT") {
         Reply(221, "Goodbye.");
         return false;
@@ -243,9 +249,6 @@ bool FtpSession::Handle(const std::string& verb, const std::string& argument) {
         cwd_ = target;
         return Reply(250, "Directory successfully changed.");
     }
-    if (verb != "RNTO") {
-        rename_from_.reset();
-    }
     if (verb == "PORT") {
         passive_listener_.Reset();
         port_address_.reset();
@@ -278,9 +281,6 @@ bool FtpSession::Handle(const std::string& verb, const std::string& argument) {
     }
     if (verb == "RNFR") {
         return RenameFrom(argument);
-    }
-    if (verb == "RNTO") {
-        return RenameTo(argument);
     }
     if (verb == "SIZE") {
         return Size(argument);
@@ -596,12 +596,15 @@ bool FtpSession::RenameFrom(const std::string& argument) {
     return Reply(350, "Ready for RNTO.");
 }
 
-bool FtpSession::RenameTo(const std::string& argument) {
-    if (!rename_from_) {
+bool FtpSession::RenameTo(const std::optional<VirtualPath>& rename_from,
+                          const std::string& argument) {
+    if (!logged_in_) {
+        return Reply(530, "Please login with USER and PASS.");
+    }
+    if (!rename_from) {
         return Reply(503, "RNFR required first.");
     }
-    const VirtualPath from = *rename_from_;
-    rename_from_.reset();
+    const VirtualPath& from = *rename_from;
     const VirtualPath target = Resolve(argument);
     const auto from_local = LocalPath(from);
     const auto to_local = LocalPath(target);

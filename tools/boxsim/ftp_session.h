@@ -45,7 +45,7 @@ class FtpSession {
     bool Store(const std::string& argument);
     bool Passive();
     bool RenameFrom(const std::string& argument);
-    bool RenameTo(const std::string& argument);
+    bool RenameTo(const std::optional<VirtualPath>& rename_from, const std::string& argument);
     bool Size(const std::string& argument);
     bool Delete(const std::string& argument);
     // The local path of an existing regular file named by a client argument.
