@@ -13,7 +13,12 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 endif
 
-.PHONY: all deps configure build run test bench clean
+# Fuzz targets are built with clang in their own folder; `make fuzz` runs each for
+# FUZZ_SECONDS (`make test` does so too, and skips them when clang is not installed).
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 20
+
+.PHONY: all deps configure build run test bench fuzz clean
 
 all: build
 
@@ -32,9 +37,25 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+	@$(MAKE) --no-print-directory fuzz
+
+fuzz:
+	@if ! command -v clang++ >/dev/null 2>&1; then \
+		echo "clang++ not found: fuzz targets skipped"; exit 0; \
+	fi; \
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=clang++ -DTAPIR_FUZZ=ON >/dev/null && \
+	cmake --build $(FUZZ_DIR) -j $(JOBS) && \
+	for f in $(FUZZ_DIR)/tests/fuzz/*_fuzz; do \
+		name=$$(basename $$f); corpus=$(FUZZ_DIR)/corpus/$$name; mkdir -p $$corpus; \
+		echo "fuzzing $$name for $(FUZZ_SECONDS) s"; \
+		$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$corpus tests/fuzz/corpus/$$name \
+			2>$(FUZZ_DIR)/$$name.log || { tail -n 40 $(FUZZ_DIR)/$$name.log; exit 1; }; \
+		grep -E "stat::number_of_executed_units|Done" $(FUZZ_DIR)/$$name.log | tail -n 2; \
+	done
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz

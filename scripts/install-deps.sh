@@ -10,6 +10,7 @@ packages=(
     zlib1g-dev libbz2-dev libicu-dev
     vsftpd python3-pyftpdlib busybox-static
     xvfb xauth imagemagick
+    clang
 )
 
 missing=()
