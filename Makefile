@@ -25,7 +25,12 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE_OPTION := OFF
 endif
 
-.PHONY: all deps configure build run test bench install uninstall clean
+# Fuzz targets are built with clang in their own folder; `make fuzz` runs each for
+# FUZZ_SECONDS (`make test` does so too, and skips them when clang is not installed).
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 20
+
+.PHONY: all deps configure build run test bench fuzz install uninstall clean
 
 all: build
 
@@ -42,8 +47,25 @@ build: configure
 run: build
 	@scripts/run-demo.sh $(BUILD_DIR)
 
+# The fuzz targets run first so that the test runner's summary closes the output.
 test: build
+	@$(MAKE) --no-print-directory fuzz
 	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600 $(TEST_LABELS)
+
+fuzz:
+	@if ! command -v clang++ >/dev/null 2>&1; then \
+		echo "clang++ not found: fuzz targets skipped"; exit 0; \
+	fi; \
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=clang++ -DTAPIR_FUZZ=ON >/dev/null && \
+	cmake --build $(FUZZ_DIR) -j $(JOBS) && \
+	for f in $(FUZZ_DIR)/tests/fuzz/*_fuzz; do \
+		name=$$(basename $$f); corpus=$(FUZZ_DIR)/corpus/$$name; mkdir -p $$corpus; \
+		echo "fuzzing $$name for $(FUZZ_SECONDS) s"; \
+		$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$corpus tests/fuzz/corpus/$$name \
+			2>$(FUZZ_DIR)/$$name.log || { tail -n 40 $(FUZZ_DIR)/$$name.log; exit 1; }; \
+		grep -E "stat::number_of_executed_units|Done" $(FUZZ_DIR)/$$name.log | tail -n 2; \
+	done
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
@@ -61,4 +83,4 @@ uninstall:
 	fi
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

@@ -157,7 +157,9 @@ void TFormTimer::FormCreate() {
     Label7 = MakeLabel(this, QStringLiteral("Afterevent:"), 17, 192);
     wwDBComboBox1 = new controls::DbComboBox(this);
     wwDBComboBox1->setGeometry(73, 184, 121, 21);
-    wwDBComboBox1->SetItems({QStringLiteral("nothing"), QStringLiteral("deepstandby")});
+    // Current boxes write "auto" for every timer they create.
+    wwDBComboBox1->SetItems(
+        {QStringLiteral("nothing"), QStringLiteral("deepstandby"), QStringLiteral("auto")});
     wwDBComboBox1->setMaxVisibleItems(8);
     wwDBComboBox1->Bind(&tables.Ds_Timers, "Afterevent");
 

@@ -1,7 +1,5 @@
 #include "app/main_window.h"
 
-#include "app/real_dialogs.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,6 +7,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,13 +16,22 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <array>
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string_view>
 #include <utility>
 
+#include "app/real_dialogs.h"
+#include "app/recording_now.h"
+#include "app/transfer_progress.h"
 #include "boxfiles/box_reader.h"
 #include "boxfiles/box_tables.h"
 #include "boxfiles/timer_writer.h"
@@ -31,11 +39,14 @@
 #include "controls/handler_guard.h"
 #include "engine/table/field.h"
 #include "engine/table/sqlmem_table.h"
+#include "platform/clock.h"
 #include "platform/date_time.h"
 #include "platform/exception.h"
 #include "transfer/box_transfer.h"
 #include "transfer/id_ftp.h"
 #include "transfer/id_telnet.h"
+#include "transfer/local_copies.h"
+#include "transfer/timer_backup.h"
 #include "transfer/ui_dispatcher.h"
 
 namespace tapir::app {
@@ -56,6 +67,45 @@ constexpr int kButtonHeight = 25;
 constexpr int kDebugLogHeight = 300;
 constexpr int kTimer1Interval = 50;
 constexpr int kTerminateDelay = 1000;
+constexpr char kDateTimeShown[] = "dd-mm-yyyy hh:nn";
+
+// An error of the Save & Exit flow whose text is already the whole message for the user.
+class ESaveRefused : public tapir::Exception {
+  public:
+    explicit ESaveRefused(std::string message) : Exception("ESaveRefused", std::move(message)) {}
+};
+
+// The local date-time of a file's last change, as the window shows dates; empty when the
+// file is missing.
+QString FileDateText(const std::string& path) {
+    const QFileInfo info(QString::fromStdString(path));
+    if (!info.exists()) {
+        return {};
+    }
+    return info.lastModified().toString(QStringLiteral("dd-MM-yyyy HH:mm"));
+}
+
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool SameConversion(const platform::TimeConversionSettings& a,
+                    const platform::TimeConversionSettings& b) {
+    return a.UTC_Auto == b.UTC_Auto && (a.UTC_Auto || a.UTC_Offset == b.UTC_Offset);
+}
+
+bool SameConnection(const platform::Settings& a, const platform::Settings& b) {
+    return a.Ip == b.Ip && a.Username == b.Username && a.Password == b.Password &&
+           a.FtpPort == b.FtpPort;
+}
+
+QString ErrorText(const std::exception& error) {
+    if (const auto* own = dynamic_cast<const tapir::Exception*>(&error)) {
+        return QString::fromStdString(own->Message());
+    }
+    return QString::fromUtf8(error.what());
+}
 
 QString DirWithSlash(const QString& dir) {
     QString cleaned = QDir::cleanPath(QDir(dir).absolutePath());
@@ -80,10 +130,21 @@ void DefaultShowMessage(QWidget* parent, const QString& title, const QString& te
     box.exec();
 }
 
+bool DefaultAsk(QWidget* parent, const QString& title, const QString& text, const QString& yes_text,
+                const QString& no_text) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(yes_text, QMessageBox::AcceptRole);
+    QPushButton* no = box.addButton(no_text, QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
 // Cancels a row left in insert or edit state when an error leaves TimersAfterInsert, so
 // that the actions, which ignore requests in those states, keep working.
 class LeaveEditGuard {
-public:
+  public:
     explicit LeaveEditGuard(TSQLMemDataSet& dataset)
         : dataset_(dataset), exceptions_on_entry_(std::uncaught_exceptions()) {}
     LeaveEditGuard(const LeaveEditGuard&) = delete;
@@ -102,7 +163,7 @@ public:
         }
     }
 
-private:
+  private:
     TSQLMemDataSet& dataset_;
     int exceptions_on_entry_;
 };
@@ -136,8 +197,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
       command_line_(ParseCommandLine(options_.arguments)),
       tables_(std::make_unique<tapir::boxfiles::BoxTables>()) {
     if (!options_.show_message) {
-        options_.show_message = [this](const QString& title, const QString& text,
-                                       bool error_icon) {
+        options_.show_message = [this](const QString& title, const QString& text, bool error_icon) {
             DefaultShowMessage(this, title, text, error_icon);
         };
     }
@@ -149,6 +209,12 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
             QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
         };
     }
+    if (!options_.ask) {
+        options_.ask = [this](const QString& title, const QString& text, const QString& yes_text,
+                              const QString& no_text) {
+            return DefaultAsk(this, title, text, yes_text, no_text);
+        };
+    }
     BuildActions();
     BuildControls();
 
@@ -156,18 +222,26 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     // handled. A plain blocking queued call would deadlock when the window joins the reader
     // after the event loop has ended; the dispatcher's Close() releases it instead.
     auto* dispatch_receiver = new QObject(this);
-    dispatcher_ = std::make_unique<transfer::UiDispatcher>(
-        [dispatch_receiver](std::function<void()> call) {
+    dispatcher_ =
+        std::make_unique<transfer::UiDispatcher>([dispatch_receiver](std::function<void()> call) {
             QMetaObject::invokeMethod(dispatch_receiver, std::move(call), Qt::QueuedConnection);
         });
     IdFTP1_ = std::make_unique<transfer::TIdFTP>();
     IdFTP1_->OnStatus = transfer::FtpStatusLogger([this](const std::string& line) { Log(line); });
-    IdTelnet1_ = std::make_unique<transfer::TIdTelnet>(
-        dispatcher_->AsFunction());
-    IdTelnet1_->OnConnected = [] {};
-    IdTelnet1_->OnDataAvailable = [this](const std::string& text) {
-        IdTelnet1DataAvailable(text);
+    // Every transfer runs under a progress window, which keeps the window painted and
+    // passes on the user's Cancel.
+    IdFTP1_->OnWork = [this](const std::string& remote_name, std::uint64_t bytes_done) {
+        return progress_ == nullptr || progress_->Work(remote_name, bytes_done);
     };
+    IdTelnet1_ = std::make_unique<transfer::TIdTelnet>(dispatcher_->AsFunction());
+    IdTelnet1_->OnConnected = [] {};
+    IdTelnet1_->OnDataAvailable = [this](const std::string& text) { IdTelnet1DataAvailable(text); };
+
+    restart_watch_ = new QTimer(this);
+    restart_watch_->setObjectName(QStringLiteral("RestartWatch"));
+    restart_watch_->setSingleShot(true);
+    connect(restart_watch_, &QTimer::timeout, this,
+            [this] { Guarded([this] { RestartWatchTimeout(); }); });
 
     if (options_.make_dialogs) {
         dialogs_ = options_.make_dialogs(*this);
@@ -206,8 +280,8 @@ void TForm1::BuildActions() {
     append_ = make_action("Append", "&Append", "Append timer event");
     edit_ = make_action("Edit", "&Edit", "Edit timer event");
     delete_ = make_action("Delete", "&Delete", "Delete timer event");
-    save_exit_ = make_action("SaveExit", "&Save && Exit",
-                             "Save changes to the 7025 and reboot the box!");
+    save_exit_ =
+        make_action("SaveExit", "&Save && Exit", "Save changes to the 7025 and reboot the box!");
     configuration_ = make_action("Configuration1", "Configuration", nullptr);
     close_ = make_action("Close1", "Close", nullptr);
 
@@ -297,6 +371,9 @@ void TForm1::BuildControls() {
     auto* status = new QStatusBar(this);
     status->setObjectName(QStringLiteral("StatusBar1"));
     status->setSizeGripEnabled(false);
+    status_label_ = new QLabel(status);
+    status_label_->setObjectName(QStringLiteral("StatusText"));
+    status->addWidget(status_label_, 1);
     setStatusBar(status);
 
     timer1_ = new QTimer(this);
@@ -364,14 +441,11 @@ void TForm1::FormCreate() {
     if (terminating_) {
         return;
     }
-    if (ready) {
-        DownloadBoxFiles();
-        Guarded([this] { ReadBoxFiles(); });
-    }
-    Guarded([this] {
-        RefreshActionStates();
-        timer1_->start();
-    });
+    // The network part waits until the window is on screen, so that the user sees the
+    // program and the progress of the download.
+    startup_pending_ = ready;
+    startup_finished_ = !ready;
+    Guarded([this] { RefreshActionStates(); });
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
@@ -408,10 +482,8 @@ void TForm1::OpenTables() {
     // The Sunday column ticks like the other days: the calculated flags are booleans,
     // whose text is "True" or "False".
     std::vector<controls::TDBGridColumn> columns{
-        {"Zender", 20, "Channel", false, {}},
-        {"Name", 40, "Description", false, {}},
-        {"Begin", 18, "Begin", false, {}},
-        {"End", 18, "End", false, {}},
+        {"Zender", 20, "Channel", false, {}},   {"Name", 40, "Description", false, {}},
+        {"Begin", 18, "Begin", false, {}},      {"End", 18, "End", false, {}},
         {"Repeated", 5, "Repeated", false, {}},
     };
     for (int day : {1, 2, 3, 4, 5, 6, 0}) {
@@ -434,24 +506,128 @@ void TForm1::ReadSettings() {
     setWindowTitle(QString::fromStdString(platform::MainCaption(settings_)));
 }
 
-void TForm1::DownloadBoxFiles() {
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (startup_pending_) {
+        startup_pending_ = false;
+        QTimer::singleShot(0, this, [this] { RunStartupTransfers(); });
+    }
+}
+
+void TForm1::RunStartupTransfers() {
+    std::vector<std::string> listed;
+    const DownloadOutcome outcome = DownloadBoxFiles(listed);
+    if (outcome == DownloadOutcome::Completed) {
+        Guarded([&] {
+            for (const std::string& name :
+                 transfer::MoveStaleCopies(program_dir_, listed, platform::Now())) {
+                Log("Not listed by the box, moved to " + std::string(transfer::kBackupFolderName) +
+                    "/: " + name);
+            }
+        });
+    }
+    Guarded([this] { ReadBoxFiles(); });
+    ShowStartupStatus(outcome, listed);
+    startup_finished_ = true;
+    Guarded([this] {
+        RefreshActionStates();
+        timer1_->start();
+    });
+}
+
+TForm1::DownloadOutcome TForm1::DownloadBoxFiles(std::vector<std::string>& listed) {
     // The download reports its own failure and never stops start-up.
     std::string alert;
+    TransferProgress progress(this, QStringLiteral("Downloading from the receiver"));
+    progress_ = &progress;
     try {
-        transfer::DownloadBoxFiles(*IdFTP1_, settings_, program_dir_);
-        return;
+        listed = transfer::DownloadBoxFiles(*IdFTP1_, settings_, program_dir_);
+        progress_ = nullptr;
+        return DownloadOutcome::Completed;
     } catch (const tapir::Exception& error) {
         alert = transfer::DownloadAlertText(error);
     } catch (const std::exception& error) {
         alert = transfer::DownloadAlertText(tapir::Exception("Exception", error.what()));
     }
+    progress_ = nullptr;
+    if (progress.Cancelled()) {
+        Log("Download cancelled");
+        return DownloadOutcome::Cancelled;
+    }
     options_.beep();
     ShowMessage(QString::fromUtf8(transfer::kAlertCaption), QString::fromStdString(alert), false);
+    return DownloadOutcome::Failed;
 }
 
+void TForm1::ShowStartupStatus(DownloadOutcome outcome, const std::vector<std::string>& listed) {
+    const std::string timers_path = program_dir_ + transfer::kUploadRemoteName;
+    const QString date = FileDateText(timers_path);
+    const QString copy = date.isEmpty()
+                             ? QStringLiteral("there is no local copy of the timer list")
+                             : QStringLiteral("the grid shows the local copy of %1").arg(date);
+    QString text;
+    if (outcome == DownloadOutcome::Cancelled) {
+        text = QStringLiteral("Download cancelled: ") + copy + QLatin1Char('.');
+    } else if (outcome == DownloadOutcome::Failed) {
+        text = QStringLiteral("Download failed: ") + copy + QLatin1Char('.');
+    } else {
+        bool timers_listed = false;
+        for (const std::string& name : listed) {
+            const std::size_t slash = name.rfind('/');
+            if ((slash == std::string::npos ? name : name.substr(slash + 1)) ==
+                transfer::kUploadRemoteName) {
+                timers_listed = true;
+            }
+        }
+        const QString older =
+            date.isEmpty() ? copy
+                           : QStringLiteral("the grid shows an older local copy of %1").arg(date);
+        text = timers_listed
+                   ? QStringLiteral("Timers fetched from the receiver.")
+                   : QStringLiteral("The timer list could not be fetched from the receiver; ") +
+                         older + QLatin1Char('.');
+    }
+    if (!timers_complete_) {
+        text += QStringLiteral(
+            " The timer list could not be read completely; Save & Exit will "
+            "not upload it.");
+    }
+    SetStatus(text);
+    Log(text.toStdString());
+}
+
+void TForm1::SetStatus(const QString& text) { status_label_->setText(text); }
+
+QString TForm1::StatusText() const { return status_label_->text(); }
+
 void TForm1::ReadBoxFiles() {
-    boxfiles::ReadBoxFiles(program_dir_, *tables_, Conversion(),
-                           [this](const std::string& line) { Log(line); });
+    shown_conversion_ = Conversion();
+    // Until the reader has said otherwise, the list counts as incomplete: Save & Exit must
+    // never upload a list that lacks timers the receiver has.
+    timers_complete_ = false;
+    const boxfiles::BoxReadReport report = boxfiles::ReadBoxFiles(
+        program_dir_, *tables_, shown_conversion_, [this](const std::string& line) { Log(line); });
+    timers_complete_ = report.timers_complete;
+    // The channel lists' error does not stop the timers: both are shown, each once.
+    if (!report.channel_error.empty()) {
+        ShowMessage(QStringLiteral("Tapir"), QString::fromStdString(report.channel_error), true);
+    }
+    if (!report.timer_error.empty()) {
+        ShowMessage(QStringLiteral("Tapir"), QString::fromStdString(report.timer_error), true);
+    }
+}
+
+// Empties the tables and reads the local copies again, e.g. after a second download.
+void TForm1::ReloadBoxFiles() {
+    for (engine::TSQLMemTable* table : {&tables_->Timers, &tables_->Zenders, &tables_->Bouquet}) {
+        table->Close();
+        table->EmptyTable();
+    }
+    tables_->TimersRead.Clear();
+    OpenTables();
+    change_count_ = 0;
+    last_end_ = 0.0;
+    ReadBoxFiles();
 }
 
 platform::TimeConversionSettings TForm1::Conversion() const {
@@ -471,6 +647,11 @@ void TForm1::ShowMessage(const QString& title, const QString& text, bool error_i
     options_.show_message(title, text, error_icon);
 }
 
+bool TForm1::Ask(const QString& title, const QString& text, const QString& yes_text,
+                 const QString& no_text) {
+    return options_.ask(title, text, yes_text, no_text);
+}
+
 bool TForm1::TimersBusy() const {
     const auto state = tables_->Timers.State();
     return state == dsInsert || state == dsEdit;
@@ -487,10 +668,112 @@ void TForm1::TimerTerminateTimer() {
 }
 
 void TForm1::ConfigurationClick() {
+    const platform::Settings before = settings_;
     if (dialogs_ != nullptr) {
         dialogs_->ShowConfigurationDialog(false);
     }
     ReadSettings();
+    if (!startup_finished_ || saving_) {
+        return;
+    }
+    const platform::TimeConversionSettings now_conversion = Conversion();
+    if (!SameConversion(shown_conversion_, now_conversion)) {
+        // The timers keep their moments on the receiver; only their local times change.
+        ReconvertTimers(shown_conversion_, now_conversion);
+    }
+    if (!SameConnection(before, settings_)) {
+        QString text = QStringLiteral(
+            "The connection settings have changed. Fetch the receiver's channel lists and "
+            "timers again now?");
+        if (change_count_ != 0) {
+            text += QStringLiteral("\n\nYour unsaved changes to the timers would be lost.");
+        }
+        if (Ask(QStringLiteral("Tapir"), text, QStringLiteral("&Fetch again"),
+                QStringLiteral("&Not now"))) {
+            std::vector<std::string> listed;
+            const DownloadOutcome outcome = DownloadBoxFiles(listed);
+            if (outcome == DownloadOutcome::Completed) {
+                for (const std::string& name :
+                     transfer::MoveStaleCopies(program_dir_, listed, platform::Now())) {
+                    Log("Not listed by the box, moved to " +
+                        std::string(transfer::kBackupFolderName) + "/: " + name);
+                }
+                ReloadBoxFiles();
+            }
+            ShowStartupStatus(outcome, listed);
+            RefreshActionStates();
+        }
+    }
+}
+
+void TForm1::ReconvertTimers(const platform::TimeConversionSettings& from,
+                             const platform::TimeConversionSettings& to) {
+    auto& timers = tables_->Timers;
+    if (!timers.Active()) {
+        shown_conversion_ = to;
+        return;
+    }
+    // Row by row through their bookmarks: posting a new Begin may move a row in the order.
+    std::vector<engine::TSQLMemRecordID> rows;
+    for (timers.First(); !timers.Eof(); timers.Next()) {
+        rows.push_back(timers.GetBookmark());
+    }
+    const auto after_edit = std::move(timers.AfterEdit);
+    timers.AfterEdit = nullptr;
+    const platform::LogSink quiet;
+    auto convert = [&](double local) {
+        return platform::UtcToLocal(platform::LocalToUtc(local, from, quiet), to, quiet);
+    };
+    // Where Begin and End sit among the values a row was read with.
+    const auto& names = boxfiles::TimerFieldNames();
+    std::vector<std::size_t> time_values;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string field = names[i].field;
+        if (field == "Begin" || field == "End") {
+            time_values.push_back(i);
+        }
+    }
+    auto& read_values = tables_->TimersRead.read_values;
+    try {
+        for (const auto& row : rows) {
+            timers.GotoBookmark(row);
+            const auto before = boxfiles::TimerRowValues(timers);
+            auto& origin = timers.FieldByName("Origin");
+            const int64_t read_index = origin.IsNull() ? 0 : origin.AsInteger();
+            auto& begin = timers.FieldByName("Begin");
+            auto& end = timers.FieldByName("End");
+            timers.Edit();
+            if (!begin.IsNull()) {
+                begin.SetAsDateTime(convert(begin.AsDateTime()));
+            }
+            if (!end.IsNull()) {
+                end.SetAsDateTime(convert(end.AsDateTime()));
+            }
+            timers.Post();
+            // A time the user did not touch still counts as untouched, so that the timer
+            // goes back exactly as it came: its value as read moves along with the row.
+            if (read_index >= 1 && static_cast<std::size_t>(read_index) <= read_values.size()) {
+                timers.GotoBookmark(row);
+                const auto after = boxfiles::TimerRowValues(timers);
+                auto& read = read_values[static_cast<std::size_t>(read_index - 1)];
+                for (const std::size_t i : time_values) {
+                    if (i < read.size() && i < before.size() && read[i] == before[i]) {
+                        read[i] = after[i];
+                    }
+                }
+            }
+        }
+    } catch (...) {
+        if (timers.State() == dsEdit) {
+            timers.Cancel();
+        }
+        timers.AfterEdit = after_edit;
+        throw;
+    }
+    timers.AfterEdit = after_edit;
+    shown_conversion_ = to;
+    timers.First();
+    Log("Local times of the timers converted for the new time settings");
 }
 
 void TForm1::CloseClick() {
@@ -522,21 +805,266 @@ void TForm1::DeleteExecute() {
 }
 
 void TForm1::SaveExitExecute() {
-    boxfiles::WriteTimersFile(program_dir_ + "timers.new", tables_->Timers, Conversion(),
-                              [this](const std::string& line) { Log(line); });
-    transfer::UploadTimersFile(*IdFTP1_, settings_, program_dir_);
-    transfer::StartRestart(*IdTelnet1_, settings_);
-    // The restart dialogue has one second from here.
+    if (saving_ || !startup_finished_) {
+        return;
+    }
+    if (!timers_complete_) {
+        ShowMessage(QStringLiteral("Tapir"),
+                    QStringLiteral("The timer list could not be read completely, so nothing was "
+                                   "uploaded: uploading would replace the receiver's timers with "
+                                   "an incomplete list."),
+                    true);
+        return;
+    }
+    // Disabled from here until the flow fails: a second press must not start it again.
+    saving_ = true;
+    RefreshActionStates();
+    try {
+        RunSaveExit();
+    } catch (...) {
+        saving_ = false;
+        RefreshActionStates();
+        throw;
+    }
+}
+
+void TForm1::RunSaveExit() {
+    const std::string backup_path = FetchBackup();
+    // The receiver's list as it is now: when it changed since it was read, the upload is
+    // merged with it, so that what the receiver gained meanwhile is not lost.
+    std::optional<std::string> box_now;
+    if (!backup_path.empty()) {
+        box_now = ReadFileText(backup_path);
+    }
+    const boxfiles::TimerMergeReport merge = boxfiles::WriteTimersFile(
+        program_dir_ + transfer::kUploadLocalName, tables_->Timers, Conversion(),
+        [this](const std::string& line) { Log(line); },
+        box_now ? std::optional<std::string_view>(*box_now) : std::nullopt);
+    Log(merge.LogText());
+    UploadWithRollback(backup_path);
+    if (merge.merged) {
+        ShowMessage(QStringLiteral("Tapir"), QString::fromStdString(merge.MessageText()), false);
+    }
+    transfer::AdoptUploadedTimers(program_dir_, transfer::kUploadLocalName);
+    for (const std::string& removed : transfer::PruneTimerBackups(program_dir_)) {
+        Log("Old copy removed: " + removed);
+    }
+    if (!AskRestartDespiteRecording()) {
+        ShowMessage(QStringLiteral("Tapir"),
+                    QStringLiteral("The timers were uploaded. The receiver was not restarted: it "
+                                   "uses the new timer list after its next restart or standby "
+                                   "cycle."),
+                    false);
+        restart_finished_ = true;
+        options_.request_quit();
+        return;
+    }
+    restart_sent_ = false;
+    restart_dialogue_ = MakeRestartDialogue();
+    try {
+        transfer::StartRestart(*IdTelnet1_, settings_);
+    } catch (const std::exception& error) {
+        // The upload stands: the flow ends as when the receiver does not answer in time.
+        Log("Restart connection failed: " + ErrorText(error).toStdString());
+        RestartWatchTimeout();
+        return;
+    }
+    StartRestartWatch();
+}
+
+// Copies the receiver's current timer list into the backup folder. Returns the copy's path,
+// or an empty text when the receiver has no timer list. Throws when the copy cannot be
+// taken: without it nothing is uploaded.
+std::string TForm1::FetchBackup() {
+    const std::string path = transfer::PrepareTimerBackupPath(program_dir_, platform::Now());
+    TransferProgress progress(this, QStringLiteral("Copying the receiver's timer list"));
+    progress_ = &progress;
+    bool present = false;
+    try {
+        present = transfer::FetchBoxFile(*IdFTP1_, settings_, transfer::kUploadRemoteName, path);
+    } catch (const std::exception& error) {
+        progress_ = nullptr;
+        const QString why = progress.Cancelled() ? QStringLiteral("cancelled") : ErrorText(error);
+        Log("Copy of the receiver's timer list failed: " + why.toStdString());
+        throw ESaveRefused(
+            QStringLiteral("Nothing was uploaded: the receiver's current timer list could not "
+                           "be copied first (%1).")
+                .arg(why)
+                .toStdString());
+    }
+    progress_ = nullptr;
+    if (!present) {
+        Log("The receiver has no timer list to copy");
+        return {};
+    }
+    Log("Receiver's timer list copied to " + path);
+    return path;
+}
+
+// Uploads timers.new. On failure the copy taken before is put back and the error is raised
+// with a text saying what the receiver now holds; the receiver is not restarted then.
+void TForm1::UploadWithRollback(const std::string& backup_path) {
+    QString why;
+    {
+        TransferProgress progress(this, QStringLiteral("Uploading to the receiver"));
+        progress_ = &progress;
+        try {
+            transfer::UploadTimersFile(*IdFTP1_, settings_, program_dir_);
+            progress_ = nullptr;
+            Log("Timer list uploaded");
+            return;
+        } catch (const std::exception& error) {
+            why = progress.Cancelled() ? QStringLiteral("cancelled") : ErrorText(error);
+        }
+        progress_ = nullptr;
+    }
+    Log("Upload failed: " + why.toStdString());
+    QString outcome;
+    if (ReceiverListUnchanged(backup_path)) {
+        outcome = QStringLiteral("The receiver's timer list is unchanged.");
+        Log("The receiver's timer list is unchanged");
+    } else if (backup_path.empty()) {
+        outcome = QStringLiteral("The receiver had no timer list before.");
+    } else {
+        try {
+            TransferProgress progress(this, QStringLiteral("Putting the timer list back"));
+            progress_ = &progress;
+            transfer::UploadFileVerified(*IdFTP1_, settings_, backup_path,
+                                         transfer::kUploadRemoteName);
+            progress_ = nullptr;
+            outcome = QStringLiteral("The receiver's previous timer list was put back.");
+            Log("Previous timer list put back from " + backup_path);
+        } catch (const std::exception& error) {
+            progress_ = nullptr;
+            outcome = QStringLiteral(
+                          "Putting the previous timer list back failed as well (%1); a copy "
+                          "of it is in %2.")
+                          .arg(ErrorText(error), QString::fromStdString(backup_path));
+            Log("Putting the previous timer list back failed: " + ErrorText(error).toStdString());
+        }
+    }
+    throw ESaveRefused(QStringLiteral("The upload of the timer list failed (%1). %2 The receiver "
+                                      "was not restarted.")
+                           .arg(why, outcome)
+                           .toStdString());
+}
+
+// True when the receiver's timer list is still the copy at `backup_path` (or still absent
+// when that is empty), so that nothing needs putting back. False also when it cannot be
+// fetched to compare.
+bool TForm1::ReceiverListUnchanged(const std::string& backup_path) {
+    const std::string check = transfer::BackupFolder(program_dir_) + "timers-check.tmp";
+    bool unchanged = false;
+    try {
+        TransferProgress progress(this, QStringLiteral("Checking the receiver's timer list"));
+        progress_ = &progress;
+        const bool present =
+            transfer::FetchBoxFile(*IdFTP1_, settings_, transfer::kUploadRemoteName, check);
+        progress_ = nullptr;
+        unchanged = backup_path.empty()
+                        ? !present
+                        : present && ReadFileText(check) == ReadFileText(backup_path);
+    } catch (const std::exception& error) {
+        progress_ = nullptr;
+        Log("The receiver's timer list could not be checked: " + ErrorText(error).toStdString());
+    }
+    std::error_code ignored;
+    std::filesystem::remove(check, ignored);
+    return unchanged;
+}
+
+// True when the restart may go ahead: no timer of the uploaded list records now, or the
+// user chose to restart anyway.
+bool TForm1::AskRestartDespiteRecording() {
+    std::vector<PlannedTimer> planned;
+    auto& timers = tables_->Timers;
+    for (timers.First(); !timers.Eof(); timers.Next()) {
+        PlannedTimer timer;
+        timer.channel = timers.FieldByName("Zender").AsString();
+        timer.name = timers.FieldByName("Name").AsString();
+        timer.begin = timers.FieldByName("Begin").AsDateTime();
+        timer.end = timers.FieldByName("End").AsDateTime();
+        timer.repeated = timers.FieldByName("RepeatedOrg").AsLargeint();
+        timer.disabled = timers.FieldByName("Disabled").AsLargeint() != 0;
+        timer.justplay = timers.FieldByName("Justplay").AsLargeint() != 0;
+        planned.push_back(std::move(timer));
+    }
+    timers.First();
+    const auto running = RecordingAt(planned, platform::Now());
+    if (!running) {
+        return true;
+    }
+    const QString what = QStringLiteral("\"%1\" on %2")
+                             .arg(QString::fromStdString(running->timer.name),
+                                  QString::fromStdString(running->timer.channel));
+    const QString until =
+        QString::fromStdString(platform::FormatDateTime(kDateTimeShown, running->until));
+    const bool restart = Ask(
+        QStringLiteral("Recording in progress"),
+        QStringLiteral("The receiver is recording %1 until %2. Restarting it now cuts that "
+                       "recording off.\n\nRestart now, or not now? If not now, the receiver uses "
+                       "the new timer list after its next restart or standby cycle.")
+            .arg(what, until),
+        QStringLiteral("&Restart now"), QStringLiteral("&Not now"));
+    Log(restart ? "Restart despite the recording in progress"
+                : "Restart left to the user: a recording is in progress");
+    return restart;
+}
+
+void TForm1::StartRestartWatch() {
+    // The receiver has the reply time limit to show its prompt and take the command.
+    restart_watch_->setInterval(settings_.ReplyTimeout * 1000);
+    restart_watch_->start();
+}
+
+// The receiver did not take the restart command in time: the user is told, then the
+// program ends as after a restart.
+void TForm1::RestartWatchTimeout() {
+    restart_watch_->stop();
+    if (restart_sent_ || restart_finished_) {
+        return;
+    }
+    restart_finished_ = true;
+    IdTelnet1_->Disconnect();
+    Log("Restart not confirmed by the receiver");
+    ShowMessage(QStringLiteral("Tapir"),
+                QStringLiteral("The timers were uploaded, but the receiver did not restart. It "
+                               "needs a restart (or a standby cycle) to use the new timer list."),
+                true);
+    options_.request_quit();
+}
+
+// The restart command went out: the program ends one second later, which leaves the
+// receiver's reply time to arrive.
+void TForm1::FinishSaveExit() {
+    restart_watch_->stop();
     timer_terminate_->setInterval(kTerminateDelay);
     timer_terminate_->start();
 }
 
 void TForm1::IdTelnet1DataAvailable(const std::string& text) {
     Guarded([&] {
-        transfer::RestartDialogue(settings_.Prompt, *IdTelnet1_,
-                                  [this](const std::string& line) { Log(line); })
-            .DataAvailable(text);
+        if (!restart_dialogue_) {
+            restart_dialogue_ = MakeRestartDialogue();
+        }
+        restart_dialogue_->DataAvailable(text);
     });
+}
+
+// One dialogue per restart: it remembers what it answered, so that the restart command is
+// typed once however many prompts follow.
+std::unique_ptr<transfer::RestartDialogue> TForm1::MakeRestartDialogue() {
+    auto dialogue = std::make_unique<transfer::RestartDialogue>(
+        settings_.Prompt, *IdTelnet1_, [this](const std::string& line) { Log(line); },
+        settings_.Password);
+    dialogue->OnRestartSent = [this] {
+        restart_sent_ = true;
+        Log("Restart command sent");
+        if (saving_ && !restart_finished_) {
+            FinishSaveExit();
+        }
+    };
+    return dialogue;
 }
 
 void TForm1::TimersAfterInsert(TSQLMemDataSet& dataset) {
@@ -568,8 +1096,8 @@ void TForm1::RefreshActionStates() {
     const bool has_rows = tables_->Timers.Active() && tables_->Timers.RecordCount() > 0;
     edit_->setEnabled(has_rows);
     delete_->setEnabled(has_rows);
-    save_exit_->setEnabled(change_count_ != 0);
-    append_->setEnabled(true);
+    save_exit_->setEnabled(change_count_ != 0 && !saving_ && startup_finished_);
+    append_->setEnabled(startup_finished_ && !saving_);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -582,9 +1110,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 tapir::boxfiles::BoxTables& TForm1::Tables() { return *tables_; }
 
-void TForm1::Log(const std::string& line) {
-    memo_->appendPlainText(QString::fromUtf8(line));
-}
+void TForm1::Log(const std::string& line) { memo_->appendPlainText(QString::fromUtf8(line)); }
 
 std::string TForm1::MemoText() const { return memo_->toPlainText().toStdString(); }
 

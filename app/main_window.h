@@ -1,15 +1,17 @@
 #pragma once
 // The main window: owns the three tables, the settings, the time-zone record, the box
 // clients, the diagnostic log and the editing counters for the whole run. Its
-// construction runs the start-up (settings, download, reading the box's files); its
-// actions append, edit and delete timers, and "Save & Exit" writes, uploads and restarts.
-// UI thread only.
+// construction runs the local start-up (settings, tables); the download and the reading
+// of the box's files run once the window is on screen. Its actions append, edit and
+// delete timers, and "Save & Exit" copies the box's timer list aside, writes, uploads and
+// restarts. UI thread only; the transfers run on it with a progress window.
 
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/dialog_host.h"
 #include "app/timer_dialogs.h"
@@ -18,6 +20,7 @@
 
 class QAction;
 class QGroupBox;
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
@@ -31,10 +34,11 @@ namespace tapir::controls {
 class TDBGrid;
 }
 namespace tapir::transfer {
+class RestartDialogue;
 class TIdFTP;
 class TIdTelnet;
 class UiDispatcher;
-}
+}  // namespace tapir::transfer
 
 namespace tapir::app {
 
@@ -62,13 +66,21 @@ struct TForm1Options {
     std::function<void()> beep;
     // Asks the application to end once the event loop runs.
     std::function<void()> request_quit;
+    // Asks a question with two answers and waits for it; true for `yes_text`. The
+    // default button is `no_text`.
+    std::function<bool(const QString& title, const QString& text, const QString& yes_text,
+                       const QString& no_text)>
+        ask;
 };
+
+class TransferProgress;
 
 class TForm1 : public QMainWindow, public DialogHost {
     Q_OBJECT
 
-public:
-    // Builds the window and runs the whole start-up (FormCreate). Errors of start-up
+  public:
+    // Builds the window and runs the local start-up (FormCreate); the download and the
+    // reading of the box's files follow once the window is first shown. Errors of start-up
     // steps are shown in message boxes; the constructor does not throw.
     explicit TForm1(TForm1Options options, QWidget* parent = nullptr);
     ~TForm1() override;
@@ -78,6 +90,16 @@ public:
     // True when the first-start configuration was left without saving: the application
     // has been asked to end and the window must not be shown.
     bool Terminating() const { return terminating_; }
+    // True once the start-up's download and reading have run (or could not run).
+    bool StartupFinished() const { return startup_finished_; }
+    // True while "Save & Exit" runs and after it succeeded.
+    bool Saving() const { return saving_; }
+    // False when the timer list could not be read completely; "Save & Exit" then refuses.
+    bool TimersComplete() const { return timers_complete_; }
+    // The status line's text.
+    QString StatusText() const;
+    // The progress window of the transfer running now; null when none runs.
+    TransferProgress* Progress() const { return progress_; }
 
     // --- State read by the dialogs and the box steps ---
     const std::string& ProgramDir() const { return program_dir_; }
@@ -131,17 +153,37 @@ public:
     // error's text and the program goes on. Returns false when an error was shown.
     bool Guarded(const std::function<void()>& body);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
-private:
+  private:
+    enum class DownloadOutcome { Completed, Failed, Cancelled };
+
     void BuildControls();
     void BuildActions();
     void FormCreate();
     void SetUpDayNames();
     void OpenTables();
-    void DownloadBoxFiles();
+    void RunStartupTransfers();
+    DownloadOutcome DownloadBoxFiles(std::vector<std::string>& listed);
     void ReadBoxFiles();
+    void ReloadBoxFiles();
+    void ShowStartupStatus(DownloadOutcome outcome, const std::vector<std::string>& listed);
+    void SetStatus(const QString& text);
+    bool Ask(const QString& title, const QString& text, const QString& yes_text,
+             const QString& no_text);
+    void ReconvertTimers(const platform::TimeConversionSettings& from,
+                         const platform::TimeConversionSettings& to);
+    void RunSaveExit();
+    std::string FetchBackup();
+    void UploadWithRollback(const std::string& backup_path);
+    bool ReceiverListUnchanged(const std::string& backup_path);
+    bool AskRestartDespiteRecording();
+    void StartRestartWatch();
+    void RestartWatchTimeout();
+    void FinishSaveExit();
+    std::unique_ptr<transfer::RestartDialogue> MakeRestartDialogue();
     void ShowMessage(const QString& title, const QString& text, bool error_icon);
     bool TimersBusy() const;
     platform::TimeConversionSettings Conversion() const;
@@ -152,6 +194,8 @@ private:
     std::unique_ptr<tapir::boxfiles::BoxTables> tables_;
     std::unique_ptr<transfer::UiDispatcher> dispatcher_;
     std::unique_ptr<transfer::TIdFTP> IdFTP1_;
+    // The dialogue of the running restart; its actions use IdTelnet1_.
+    std::unique_ptr<transfer::RestartDialogue> restart_dialogue_;
     // Last: its reader thread is joined before the dispatcher and the tables go.
     std::unique_ptr<transfer::TIdTelnet> IdTelnet1_;
 
@@ -162,6 +206,17 @@ private:
     int change_count_ = 0;
     double last_end_ = 0.0;
     bool terminating_ = false;
+    bool startup_pending_ = false;
+    bool startup_finished_ = false;
+    bool saving_ = false;
+    bool timers_complete_ = true;
+    bool restart_sent_ = false;
+    bool restart_finished_ = false;
+    // The conversion the grid's local times were made with.
+    platform::TimeConversionSettings shown_conversion_;
+    TransferProgress* progress_ = nullptr;
+    QLabel* status_label_ = nullptr;
+    QTimer* restart_watch_ = nullptr;
 
     QAction* append_ = nullptr;
     QAction* edit_ = nullptr;

@@ -11,7 +11,7 @@ namespace tapir::app {
 class DialogHost;
 
 class RealTimerDialogs : public TimerDialogs {
-public:
+  public:
     // request_terminate: how the configuration dialog asks the application to end when
     // first-start mode is left without saving; empty keeps the dialog's own request (a
     // quit once the event loop runs). Requires: host outlives this object.
@@ -22,7 +22,7 @@ public:
     void ShowTimerDialog(int& dialog_result, bool is_new) override;
     bool ShowConfigurationDialog(bool first_start) override;
 
-private:
+  private:
     DialogHost& host_;
     std::function<void()> request_terminate_;
 };

@@ -38,6 +38,11 @@ std::optional<std::string> BouquetFileOfIndexLine(std::string_view line) {
     return std::string(SubstrOrEmpty(line, colon + 1, kIndexNameWidth));
 }
 
+bool IsPlainFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
 std::optional<std::string> BouquetNameOfLine(std::string_view line) {
     if (!StartsWithNoCase(line, "#NAME")) {
         return std::nullopt;

@@ -15,6 +15,11 @@ namespace tapir::boxfiles {
 // double quotes.
 std::optional<std::string> BouquetFileOfIndexLine(std::string_view line);
 
+// True for a name the bouquet reader may open in the program's folder: not empty, not "."
+// or "..", and without '/' or a zero byte, so that an index line cannot reach any other
+// file.
+bool IsPlainFileName(std::string_view name);
+
 // The bouquet name of a "#NAME" line (key word in any case): characters 6 to 104 of the
 // line, trimmed. nullopt for any other line.
 std::optional<std::string> BouquetNameOfLine(std::string_view line);

@@ -40,6 +40,24 @@ class EConvertError : public tapir::Exception {
         : tapir::Exception("EConvertError", std::move(message)) {}
 };
 
+// A receiver file too large to be one: "File <path> is larger than 64 MiB and is not read".
+class EFileTooLargeError : public tapir::Exception {
+  public:
+    explicit EFileTooLargeError(const std::string& path)
+        : tapir::Exception("EFileTooLargeError",
+                           "File " + path + " is larger than 64 MiB and is not read") {}
+};
+
+// A timer list that is not well-formed XML:
+// "Timer list <what> is not valid XML: <reason> (line <n>)".
+class ETimerListError : public tapir::Exception {
+  public:
+    ETimerListError(const std::string& what, const std::string& reason, int line)
+        : tapir::Exception("ETimerListError", "Timer list " + what + " is not valid XML: " +
+                                                  reason + " (line " + std::to_string(line) + ")") {
+    }
+};
+
 // A line number past the end of a list of lines: "List index out of bounds (<index>)".
 class EStringListError : public tapir::Exception {
   public:

@@ -1,9 +1,11 @@
 #include "boxfiles/box_reader.h"
 
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
 #include "boxfiles/bouquet_lines.h"
+#include "boxfiles/box_errors.h"
 #include "boxfiles/text_lines.h"
 #include "boxfiles/timer_file.h"
 #include "engine/table/field.h"
@@ -16,12 +18,6 @@ namespace {
 
 using engine::TSQLMemDataSet;
 using engine::TSQLMemTable;
-
-constexpr int kBouquetNameWidth = 20;
-constexpr int kZenderWidth = 20;
-constexpr int kServiceWidth = 40;
-constexpr int kTimerTextWidth = 40;
-constexpr int kAftereventWidth = 20;
 
 bool IsEditing(const TSQLMemDataSet& data_set) {
     const auto state = data_set.State();
@@ -46,9 +42,9 @@ void SettlePending(TSQLMemDataSet& data_set) noexcept {
     }
 }
 
-void SetText(TSQLMemDataSet& data_set, std::string_view field, std::string_view value,
-             std::size_t width) {
-    data_set.FieldByName(field).SetAsString(CutToWidth(value, width));
+// Texts go into the fields whole; each field keeps as much as its size holds.
+void SetText(TSQLMemDataSet& data_set, std::string_view field, std::string_view value) {
+    data_set.FieldByName(field).SetAsString(std::string(value));
 }
 
 // Detaches Timers.AfterInsert for the lifetime of the guard.
@@ -86,23 +82,24 @@ void ReadBouquetFile(const std::string& path, int type, ServiceList& services, B
             type_set = true;
         }
         if (const auto name = BouquetNameOfLine(line)) {
-            bouquet_name.SetAsString(CutToWidth(*name, kBouquetNameWidth));
+            bouquet_name.SetAsString(*name);
         }
         if (const auto reference = ChannelReferenceOfLine(line)) {
             zenders.Append();
             if (zender_id.IsNull()) {
                 zender_id.SetAsInteger(bouquet_id.AsInteger());
             }
-            zender_service.SetAsString(CutToWidth(AsciiUpper(*reference), kServiceWidth));
+            zender_service.SetAsString(AsciiUpper(*reference));
             const std::string key = ServiceKeyOf(*reference);
             if (const auto zender = services.ServiceNameOf(key)) {
-                zender_name.SetAsString(CutToWidth(*zender, kZenderWidth));
+                zender_name.SetAsString(*zender);
             }
         }
     }
 }
 
-void ReadBouquets(const std::string& program_dir, ServiceList& services, BoxTables& tables) {
+void ReadBouquets(const std::string& program_dir, ServiceList& services, BoxTables& tables,
+                  BoxReadReport& report, const platform::LogSink& log) {
     struct IndexFile {
         const char* name;
         int type;
@@ -111,6 +108,13 @@ void ReadBouquets(const std::string& program_dir, ServiceList& services, BoxTabl
         const std::vector<std::string> lines = LoadLines(program_dir + index.name);
         for (const std::string& line : lines) {
             if (const auto file = BouquetFileOfIndexLine(line)) {
+                if (!IsPlainFileName(*file)) {
+                    report.refused_bouquet_files.push_back(*file);
+                    if (log) {
+                        log("Not read: bouquet file \"" + *file + "\" is not a plain file name");
+                    }
+                    continue;
+                }
                 tables.Bouquet.Append();
                 ReadBouquetFile(program_dir + *file, index.type, services, tables);
             }
@@ -160,82 +164,133 @@ bool EndedLongAgo(platform::TDateTime end, platform::TDateTime now) {
     return platform::CompareDateTime(end, limit) < 0;
 }
 
+// The local date-time of a timer's seconds, or nullopt when no date-time field can hold
+// it once converted.
+std::optional<platform::TDateTime> LocalOfSeconds(
+    bool valid, int64_t seconds, const platform::TimeConversionSettings& conversion,
+    const platform::LogSink& log) {
+    if (!valid) {
+        return std::nullopt;
+    }
+    static const platform::TDateTime kFirst = platform::EncodeDateTime(1899, 12, 30, 0, 0, 0);
+    static const platform::TDateTime kLast = platform::EncodeDateTime(9999, 12, 31, 23, 59, 59);
+    const platform::TDateTime local = platform::UtcToLocal(UtcOfSeconds(seconds), conversion, log);
+    if (!(local >= kFirst && local <= kLast)) {
+        return std::nullopt;
+    }
+    return local;
+}
+
 void ReadTimers(const std::string& program_dir, BoxTables& tables,
                 const platform::TimeConversionSettings& conversion, const platform::LogSink& log) {
     TSQLMemTable& timers = tables.Timers;
-    {
-        AfterInsertDetached detached(timers);
-        const std::string path = program_dir + "timers.xml";
-        if (FileExists(path)) {
-            const std::vector<std::string> lines = LoadLines(path);
-            const auto names = ChannelNamesByService(tables);
-            try {
-                for (const std::string& line : lines) {
-                    if (!IsTimerLine(line)) {
-                        continue;
-                    }
-                    if (log) {
-                        log(line);
-                    }
-                    const TimerLineValues values = ParseTimerLine(line);
-                    timers.Append();
-                    timers.FieldByName("Begin").SetAsDateTime(
-                        platform::UtcToLocal(UtcOfSeconds(values.begin), conversion, log));
-                    timers.FieldByName("End").SetAsDateTime(
-                        platform::UtcToLocal(UtcOfSeconds(values.end), conversion, log));
-                    SetText(timers, "Serviceref", values.serviceref, kTimerTextWidth);
-                    SetText(timers, "Name", values.name, kTimerTextWidth);
-                    SetText(timers, "Description", values.description, kTimerTextWidth);
-                    SetText(timers, "Afterevent", values.afterevent, kAftereventWidth);
-                    timers.FieldByName("Eit").SetAsString(std::to_string(values.eit));
-                    timers.FieldByName("RepeatedOrg").SetAsLargeint(values.repeated);
-                    timers.FieldByName("Disabled").SetAsLargeint(values.disabled);
-                    timers.FieldByName("Justplay").SetAsLargeint(values.justplay);
-                    const auto found = names.find(timers.FieldByName("Serviceref").AsString());
-                    SetText(timers, "Zender", found == names.end() ? "" : found->second,
-                            kZenderWidth);
-                    if (values.repeated == 0 &&
-                        EndedLongAgo(timers.FieldByName("End").AsDateTime(), platform::Now())) {
-                        timers.Cancel();
-                    }
-                }
-                PostIfEditing(timers);
-            } catch (...) {
-                SettlePending(timers);
-                throw;
-            }
-        }
-        timers.First();
+    TimersAsRead& as_read = tables.TimersRead;
+    AfterInsertDetached detached(timers);
+    const std::string path = program_dir + "timers.xml";
+    if (!FileExists(path)) {
+        return;
     }
-    tables.Bouquet.First();
-    tables.Zenders.First();
+    TimerList list;
+    try {
+        list = ParseTimerList(ReadWholeFile(path));
+    } catch (...) {
+        as_read.complete = false;
+        throw;
+    }
+    as_read.complete = !list.error.has_value();
+    as_read.timers = std::move(list.timers);
+    as_read.read_values.assign(as_read.timers.size(), {});
+    const auto names = ChannelNamesByService(tables);
+    const platform::TDateTime now = platform::Now();
+    try {
+        for (std::size_t i = 0; i < as_read.timers.size(); ++i) {
+            const TimerElement& timer = as_read.timers[i];
+            if (log) {
+                log(TimerStartTag(timer));
+            }
+            const TimerLineValues values = ValuesOfTimer(timer);
+            const auto begin = LocalOfSeconds(values.begin_valid, values.begin, conversion, log);
+            const auto end = LocalOfSeconds(values.end_valid, values.end, conversion, log);
+            timers.Append();
+            if (begin) {
+                timers.FieldByName("Begin").SetAsDateTime(*begin);
+            }
+            if (end) {
+                timers.FieldByName("End").SetAsDateTime(*end);
+            }
+            SetText(timers, "Serviceref", values.serviceref);
+            SetText(timers, "Name", values.name);
+            SetText(timers, "Description", values.description);
+            SetText(timers, "Afterevent", values.afterevent);
+            timers.FieldByName("Eit").SetAsString(std::to_string(values.eit));
+            timers.FieldByName("RepeatedOrg").SetAsLargeint(values.repeated);
+            timers.FieldByName("Disabled").SetAsLargeint(values.disabled);
+            timers.FieldByName("Justplay").SetAsLargeint(values.justplay);
+            timers.FieldByName("Origin").SetAsInteger(static_cast<int32_t>(i + 1));
+            const auto found = names.find(timers.FieldByName("Serviceref").AsString());
+            SetText(timers, "Zender", found == names.end() ? "" : found->second);
+            if (values.repeated == 0 && end && EndedLongAgo(*end, now)) {
+                timers.Cancel();
+                continue;
+            }
+            timers.Post();
+            as_read.read_values[i] = TimerRowValues(timers);
+        }
+    } catch (...) {
+        as_read.complete = false;
+        SettlePending(timers);
+        throw;
+    }
+    if (list.error) {
+        throw ETimerListError(path, list.error->reason, list.error->line);
+    }
 }
 
 }  // namespace
 
 std::string ServiceListPath(const std::string& program_dir) {
     const std::string services = program_dir + "services";
-    if (FileExists(services)) {
-        return services;
-    }
-    const std::string lamedb = program_dir + "lamedb";
-    return FileExists(lamedb) ? lamedb : services;
+    return FileExists(services) ? services : program_dir + "lamedb";
 }
 
-void ReadBoxFiles(const std::string& program_dir, BoxTables& tables,
-                  const platform::TimeConversionSettings& conversion,
-                  const platform::LogSink& log) {
-    {
+BoxReadReport ReadBoxFiles(const std::string& program_dir, BoxTables& tables,
+                           const platform::TimeConversionSettings& conversion,
+                           const platform::LogSink& log) {
+    BoxReadReport report;
+    tables.TimersRead.Clear();
+    const auto record = [](std::string& text, std::exception_ptr& error) {
+        error = std::current_exception();
+        try {
+            throw;
+        } catch (const tapir::Exception& e) {
+            text = e.Message();
+        } catch (const std::exception& e) {
+            text = e.what();
+        }
+    };
+    try {
         ServiceList services = ServiceList::Load(ServiceListPath(program_dir));
         try {
-            ReadBouquets(program_dir, services, tables);
+            ReadBouquets(program_dir, services, tables, report, log);
         } catch (...) {
             SettlePending(tables.Bouquet);
             SettlePending(tables.Zenders);
             throw;
         }
+    } catch (...) {
+        record(report.channel_error, report.channel_exception);
     }
-    ReadTimers(program_dir, tables, conversion, log);
+    try {
+        ReadTimers(program_dir, tables, conversion, log);
+    } catch (...) {
+        report.timers_complete = false;
+        record(report.timer_error, report.timer_exception);
+    }
+    tables.TimersRead.complete = report.timers_complete;
+    tables.Timers.First();
+    tables.Bouquet.First();
+    tables.Zenders.First();
+    return report;
 }
 
 std::string ZenderOfService(BoxTables& tables, const std::string& service_ref) {

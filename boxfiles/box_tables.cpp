@@ -1,7 +1,9 @@
 #include "boxfiles/box_tables.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "engine/table/field.h"
@@ -19,6 +21,12 @@ using engine::TSQLMemTable;
 
 constexpr int kAllocBy = 1000;
 
+std::mutex registry_mutex;
+std::vector<BoxTables*>& Registry() {
+    static std::vector<BoxTables*> registry;
+    return registry;
+}
+
 // Default weekday labels of d0..d6 until the program sets the locale's names.
 constexpr std::array<const char*, 7> kDayLabels = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
@@ -30,7 +38,8 @@ struct FieldSpec {
 
 void AddFieldDefs(TSQLMemTable& table, std::initializer_list<FieldSpec> column_specs) {
     for (const FieldSpec& column_spec : column_specs) {
-        table.FieldDefs().push_back(TFieldDef{column_spec.name, column_spec.type, column_spec.size, false});
+        table.FieldDefs().push_back(
+            TFieldDef{column_spec.name, column_spec.type, column_spec.size, false});
     }
 }
 
@@ -87,7 +96,8 @@ void DefineTimers(TSQLMemTable& table) {
                          {"Serviceref", TFieldType::ftString, 40},
                          {"Description", TFieldType::ftString, 40},
                          {"Eit", TFieldType::ftLargeint, 0},
-                         {"Disabled", TFieldType::ftLargeint, 0}});
+                         {"Disabled", TFieldType::ftLargeint, 0},
+                         {"Origin", TFieldType::ftInteger, 0}});
     table.IndexDefs().push_back(TIndexDef{"BeginEnd", "Begin;End", 0, "", ""});
     table.IndexDefs().push_back(TIndexDef{"testje", "Zender", 0, "", ""});
 
@@ -104,6 +114,7 @@ void DefineTimers(TSQLMemTable& table) {
     Declare(table, "Description", TFieldType::ftString, 40, 40, false);
     Declare(table, "Eit", TFieldType::ftLargeint, 0, 15, false);
     Declare(table, "Disabled", TFieldType::ftLargeint, 0, 15, false);
+    Declare(table, "Origin", TFieldType::ftInteger, 0, 10, false);
     Declare(table, "Repeated", TFieldType::ftBoolean, 0, 5, true, nullptr,
             TFieldKind::fkCalculated);
     for (int day = 0; day < 7; ++day) {
@@ -118,7 +129,55 @@ void DefineTimers(TSQLMemTable& table) {
 
 }  // namespace
 
+void TimersAsRead::Clear() {
+    timers.clear();
+    read_values.clear();
+    complete = true;
+}
+
+const std::vector<TimerFieldAttribute>& TimerFieldNames() {
+    static const std::vector<TimerFieldAttribute> names = {
+        {"Begin", "begin"},           {"End", "end"},   {"Serviceref", "serviceref"},
+        {"RepeatedOrg", "repeated"},  {"Name", "name"}, {"Description", "description"},
+        {"Afterevent", "afterevent"}, {"Eit", "eit"},   {"Disabled", "disabled"},
+        {"Justplay", "justplay"}};
+    return names;
+}
+
+std::vector<TimerFieldValue> TimerRowValues(engine::TSQLMemDataSet& timers) {
+    std::vector<TimerFieldValue> values;
+    values.reserve(TimerFieldNames().size());
+    for (const TimerFieldAttribute& name : TimerFieldNames()) {
+        TField& field = timers.FieldByName(name.field);
+        TimerFieldValue value;
+        value.null = field.IsNull();
+        if (!value.null) {
+            if (field.DataType() == TFieldType::ftDateTime) {
+                value.date_time = field.AsDateTime();
+            } else {
+                value.text = field.AsString();
+            }
+        }
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
+BoxTables* BoxTablesOfTimers(const engine::TSQLMemTable& timers) {
+    std::lock_guard lock(registry_mutex);
+    for (BoxTables* tables : Registry()) {
+        if (&tables->Timers == &timers) {
+            return tables;
+        }
+    }
+    return nullptr;
+}
+
 BoxTables::BoxTables() {
+    {
+        std::lock_guard lock(registry_mutex);
+        Registry().push_back(this);
+    }
     Ds_Bouquet.SetDataSet(&Bouquet);
     Ds_Zenders.SetDataSet(&Zenders);
     Ds_Timers.SetDataSet(&Timers);
@@ -128,6 +187,10 @@ BoxTables::BoxTables() {
 }
 
 BoxTables::~BoxTables() {
+    {
+        std::lock_guard lock(registry_mutex);
+        std::erase(Registry(), this);
+    }
     // The detail link and the data sources must let go before the tables are destroyed.
     Zenders.SetMasterSource(nullptr);
     Ds_Bouquet.SetDataSet(nullptr);
@@ -142,6 +205,7 @@ void BoxTables::OpenAll() {
 }
 
 void BoxTables::DropAll() {
+    TimersRead.Clear();
     for (TSQLMemTable* table : {&Timers, &Zenders, &Bouquet}) {
         table->Close();
         if (table->Exists()) {

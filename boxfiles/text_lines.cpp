@@ -69,11 +69,18 @@ std::string ReadWholeFile(const std::string& path) {
     std::string text;
     struct stat info {};
     if (::fstat(::fileno(file.get()), &info) == 0 && info.st_size > 0) {
+        if (static_cast<uint64_t>(info.st_size) > kMaxBoxFileSize) {
+            throw EFileTooLargeError(path);
+        }
         text.reserve(static_cast<std::size_t>(info.st_size));
     }
     char buffer[65536];
     std::size_t got = 0;
+    // The size is checked while reading too: a device or a growing file reports none.
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        if (text.size() + got > kMaxBoxFileSize) {
+            throw EFileTooLargeError(path);
+        }
         text.append(buffer, got);
     }
     if (std::ferror(file.get())) {

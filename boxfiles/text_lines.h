@@ -3,6 +3,7 @@
 // file into lines the way the box's files are read, trimming, ASCII upper-casing and
 // cutting UTF-8 text to a field width without splitting a character.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,12 +17,15 @@ std::vector<std::string> SplitLines(std::string_view text);
 // The same lines as views into `text`, which must outlive them.
 std::vector<std::string_view> SplitLineViews(std::string_view text);
 
+// No file of a box comes near this size; anything larger is not read.
+inline constexpr uint64_t kMaxBoxFileSize = 64ull * 1024 * 1024;
+
 // The whole content of a file.
-// Throws EFOpenError ("Cannot open file <path>") when the file cannot be opened or read.
+// Throws EFOpenError ("Cannot open file <path>") when the file cannot be opened or read,
+// EFileTooLargeError when it holds more than kMaxBoxFileSize bytes.
 std::string ReadWholeFile(const std::string& path);
 
-// Reads a whole file and splits it with SplitLines.
-// Throws EFOpenError ("Cannot open file <path>") when the file cannot be opened or read.
+// Reads a whole file (ReadWholeFile, with its errors) and splits it with SplitLines.
 std::vector<std::string> LoadLines(const std::string& path);
 
 // True when `path` names an existing regular file.

@@ -26,6 +26,11 @@ int ReadPort(const std::string& path, const char* key, int fallback) {
     return port >= 1 && port <= 65535 ? port : fallback;
 }
 
+int ReadTimeout(const std::string& path, const char* key, int fallback) {
+    const int32_t seconds = ReadProfileInteger(path, kSettingsSection, key, fallback);
+    return seconds >= 1 && seconds <= kMaxTimeout ? seconds : fallback;
+}
+
 void Write(const std::string& path, const char* key, const std::string& value) {
     if (!WriteProfileString(path, kSettingsSection, key, value)) {
         throw EIniFileException("Unable to write to " + path);
@@ -43,6 +48,8 @@ Settings ReadSettings(const std::string& config_path) {
     settings.UTC_Auto = ReadProfileBool(config_path, kSettingsSection, "UTC_Auto", true);
     settings.FtpPort = ReadPort(config_path, "FtpPort", kDefaultFtpPort);
     settings.TelnetPort = ReadPort(config_path, "TelnetPort", kDefaultTelnetPort);
+    settings.ConnectTimeout = ReadTimeout(config_path, "ConnectTimeout", kDefaultConnectTimeout);
+    settings.ReplyTimeout = ReadTimeout(config_path, "ReplyTimeout", kDefaultReplyTimeout);
     settings.Prompt = ReadProfileString(config_path, kSettingsSection, "Prompt", "");
     if (settings.Prompt.empty()) {
         settings.Prompt = kDefaultPrompt;

@@ -11,6 +11,10 @@ inline constexpr char kSettingsSection[] = "DU7025";
 inline constexpr int kDefaultFtpPort = 21;
 inline constexpr int kDefaultTelnetPort = 23;
 inline constexpr char kDefaultPrompt[] = "root@dm7025";
+inline constexpr int kDefaultConnectTimeout = 10;  // seconds
+inline constexpr int kDefaultReplyTimeout = 30;    // seconds
+// Longest time limit accepted from the file, in seconds (one hour).
+inline constexpr int kMaxTimeout = 3600;
 
 struct Settings {
     std::string Ip;
@@ -22,10 +26,14 @@ struct Settings {
     int FtpPort = kDefaultFtpPort;        // 1..65535, else the default
     int TelnetPort = kDefaultTelnetPort;  // 1..65535, else the default
     std::string Prompt = kDefaultPrompt;  // empty in the file gives the default
+    // Seconds to wait for the box to accept a connection, and for a reply or for data to move.
+    int ConnectTimeout = kDefaultConnectTimeout;  // 1..kMaxTimeout, else the default
+    int ReplyTimeout = kDefaultReplyTimeout;      // 1..kMaxTimeout, else the default
 };
 
 // Reads Ip, Username, Password (texts, default empty), UTC_Offset (integer, default 0),
-// UTC_Auto (integer not 0, default 1), and FtpPort, TelnetPort, Prompt. A missing file or
+// UTC_Auto (integer not 0, default 1), and FtpPort, TelnetPort, Prompt, ConnectTimeout,
+// ReplyTimeout. A missing file or
 // section gives the defaults; nothing is reported.
 Settings ReadSettings(const std::string& config_path);
 

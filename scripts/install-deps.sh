@@ -11,6 +11,7 @@ packages=(
     vsftpd python3-pyftpdlib busybox-static
     xvfb xauth imagemagick desktop-file-utils xdotool
     tzdata
+    clang
 )
 
 missing=()

@@ -32,7 +32,20 @@ void TIdTelnet::Connect() {
     if (connection_.Connected()) {
         throw EIdAlreadyConnected();
     }
-    WaitForReader();
+    if (reader_.joinable()) {
+        if (reader_running_) {
+            stop_.request_stop();
+            connection_.Shutdown();
+            const auto deadline = std::chrono::steady_clock::now() + kReaderStopWait;
+            while (reader_running_ && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            if (reader_running_) {
+                throw EIdAlreadyConnected();
+            }
+        }
+        reader_.join();  // it has ended, so this returns at once
+    }
     {
         std::lock_guard lock(end_mutex_);
         reader_end_.reset();
@@ -48,6 +61,7 @@ void TIdTelnet::Connect() {
         // The stop source is in place before the reader starts, so that a Disconnect from the
         // handler never races with the assignment of reader_.
         stop_ = std::stop_source();
+        reader_running_ = true;
         reader_ = std::jthread([this, stop = stop_.get_token()] { ReaderLoop(stop); });
     }
 }
@@ -102,6 +116,7 @@ void TIdTelnet::ReaderLoop(std::stop_token stop) {
     } catch (...) {
         RecordReaderEnd("Exception", "unknown error");
     }
+    reader_running_ = false;
 }
 
 }  // namespace tapir::transfer

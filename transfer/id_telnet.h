@@ -6,6 +6,8 @@
 // may be called from the UI thread (also inside OnDataAvailable) while the reader runs.
 // Handlers are set before Connect and not changed while the reader runs.
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -35,6 +37,9 @@ class TIdTelnet {
         std::string message;
     };
 
+    // How long Connect waits for the reader of an earlier connection to end.
+    static constexpr std::chrono::milliseconds kReaderStopWait{500};
+
     explicit TIdTelnet(Dispatcher dispatcher);
     TIdTelnet(const TIdTelnet&) = delete;
     TIdTelnet& operator=(const TIdTelnet&) = delete;
@@ -52,11 +57,20 @@ class TIdTelnet {
     void SetHost(std::string host) { host_ = std::move(host); }
     std::uint16_t Port() const { return port_; }
     void SetPort(std::uint16_t port) { port_ = port; }
+    // Time limits in milliseconds: for connecting, and for the reader's wait for the next chunk
+    // (the reader ends with EIdReadTimeout after that long without input).
+    void SetConnectTimeout(int milliseconds) { connection_.SetConnectTimeout(milliseconds); }
+    void SetReplyTimeout(int milliseconds) { connection_.SetReadTimeout(milliseconds); }
     const std::string& Terminal() const { return negotiator_.Terminal(); }
     void SetTerminal(std::string terminal) { negotiator_.SetTerminal(std::move(terminal)); }
 
     // Opens the connection and starts the reader. A socket error while connecting becomes
-    // EIdTelnetClientConnectError "server not responding"; EIdAlreadyConnected passes unchanged.
+    // EIdTelnetClientConnectError "server not responding"; EIdConnectTimeout and
+    // EIdAlreadyConnected pass unchanged. The reader of an earlier connection is joined only
+    // once it has ended: Connect asks it to stop and waits at most kReaderStopWait for it, as it
+    // may be waiting inside the dispatcher for this very (UI) thread; if it has not ended by
+    // then, Connect throws EIdAlreadyConnected instead of joining it, and a later Connect, once
+    // the UI thread has served the reader, succeeds.
     void Connect();
     // Sends the bytes unchanged (no line end added, 255 not doubled). Throws the connection's
     // errors, e.g. EIdSocketError 10058 after a disconnect.
@@ -82,6 +96,7 @@ class TIdTelnet {
     std::mutex write_mutex_;        // guards sending on connection_; rank: innermost
     mutable std::mutex end_mutex_;  // guards reader_end_; rank: innermost, never nested
     std::optional<ReaderEnd> reader_end_;
+    std::atomic<bool> reader_running_{false};  // set before the reader starts, cleared as it ends
     std::stop_source stop_;  // the reader's stop request; replaced before each reader starts
     std::jthread reader_;    // last member: joined before the connection goes away
 };

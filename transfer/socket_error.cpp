@@ -115,6 +115,35 @@ std::string_view SocketErrorText(int error_number) {
     return {};
 }
 
+EIdSocketError::EIdSocketError(int error_number, std::string message)
+    : Exception("EIdSocketError", std::move(message), error_number) {}
+
+EIdSocketError EIdSocketError::ResolveFailed(int error_number, const std::string& host) {
+    switch (error_number) {
+        case kWsaHostNotFound:
+            return EIdSocketError(error_number, "Host not found: " + host);
+        case kWsaTryAgain:
+            return EIdSocketError(error_number, "Host name lookup of " + host +
+                                                    " failed for now (no answer from the name "
+                                                    "server); try again later.");
+        default:
+            return EIdSocketError(error_number, "Host name lookup of " + host + " failed (error " +
+                                                    std::to_string(error_number) + ").");
+    }
+}
+
+std::string TimeoutText(int milliseconds) {
+    std::string text = std::to_string(milliseconds / 1000);
+    if (milliseconds % 1000 != 0) {
+        std::string fraction = std::to_string(1000 + milliseconds % 1000).substr(1);
+        while (fraction.back() == '0') {
+            fraction.pop_back();
+        }
+        text += "." + fraction;
+    }
+    return text + " s";
+}
+
 EIdSocketError::EIdSocketError(int error_number)
     : Exception("EIdSocketError",
                 "Socket Error # " + std::to_string(error_number) + "\r\n" +

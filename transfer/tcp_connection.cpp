@@ -10,7 +10,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "transfer/errors.h"
 #include "transfer/socket_error.h"
@@ -42,7 +46,7 @@ std::string LookUpHostName(const std::string& host) {
         if (result != nullptr) {
             ::freeaddrinfo(result);
         }
-        throw EIdSocketError(error_number);
+        throw EIdSocketError::ResolveFailed(error_number, host);
     }
     char text[INET_ADDRSTRLEN] = {};
     const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
@@ -65,16 +69,6 @@ std::string AddressText(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
     return text;
-}
-
-// Waits until `fd` is readable (or hung up); no time limit.
-void WaitReadable(int fd) {
-    pollfd entry{fd, POLLIN, 0};
-    while (::poll(&entry, 1, -1) < 0) {
-        if (errno != EINTR) {
-            ThrowErrno(errno);
-        }
-    }
 }
 
 }  // namespace
@@ -154,6 +148,69 @@ std::string ResolveHost(const std::string& host, bool* looked_up) {
     return LookUpHostName(host);
 }
 
+std::string TcpConnection::LookUpWithinLimit() {
+    // The system resolver cannot be interrupted, so the lookup runs on a thread of its own that
+    // shares nothing with this connection: when the limit passes or the tick handler cancels,
+    // it is left to finish on its own.
+    auto lookup = std::make_shared<std::packaged_task<std::string()>>(
+        [host = host_] { return LookUpHostName(host); });
+    std::future<std::string> result = lookup->get_future();
+    std::thread([lookup] { (*lookup)(); }).detach();
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(connect_timeout_);
+    while (result.wait_for(std::chrono::milliseconds(kTickInterval)) != std::future_status::ready) {
+        DoTick();
+        if (Clock::now() >= deadline) {
+            throw EIdSocketError::ResolveFailed(kWsaTryAgain, host_);
+        }
+    }
+    return result.get();
+}
+
+void TcpConnection::DoTick() {
+    if (OnTick) {
+        OnTick();
+    }
+}
+
+int TcpConnection::PollTicking(pollfd* entries, unsigned long count, int timeout) {
+    using Clock = std::chrono::steady_clock;
+    const auto interval = std::chrono::milliseconds(kTickInterval);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    while (true) {
+        // Ticks keep their pace across short waits too: a peer that answers every 90 ms must
+        // not keep the handler from running.
+        Clock::time_point now = Clock::now();
+        if (now - last_tick_ >= interval) {
+            last_tick_ = now;
+            DoTick();
+            now = Clock::now();
+        }
+        if (now >= deadline) {
+            return 0;
+        }
+        const auto until_tick = last_tick_ + interval - now;
+        const auto slice = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::min<Clock::duration>(deadline - now, until_tick)) +
+                           std::chrono::milliseconds(1);
+        const int rc = ::poll(entries, count, static_cast<int>(slice.count()));
+        if (rc < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowLastError();
+        }
+        if (rc > 0) {
+            return rc;
+        }
+    }
+}
+
+bool TcpConnection::Wait(int fd, short events, int timeout) {
+    pollfd entry{fd, events, 0};
+    return PollTicking(&entry, 1, timeout) > 0;
+}
+
 void TcpConnection::DoStatus(ConnectionStatus kind, const std::string& text) {
     if (OnStatus) {
         OnStatus(kind, text);
@@ -170,7 +227,7 @@ void TcpConnection::Connect() {
     socket_.Reset();
     input_.clear();
     closed_by_peer_ = false;
-    SocketHandle handle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    SocketHandle handle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!handle.Valid()) {
         ThrowLastError();
     }
@@ -178,15 +235,26 @@ void TcpConnection::Connect() {
     if (needs_lookup) {
         DoStatus(ConnectionStatus::Resolving, "Resolving hostname " + host_ + ".");
     }
-    peer_address_ = ResolveHost(host_);
+    peer_address_ = needs_lookup ? LookUpWithinLimit() : ResolveHost(host_);
     DoStatus(ConnectionStatus::Connecting, "Connecting to " + peer_address_ + ".");
     const sockaddr_in address = MakeAddress(peer_address_, port_);
-    int rc;
-    do {
-        rc = ::connect(handle.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (rc < 0 && errno == EINTR);
-    if (rc < 0) {
-        ThrowLastError();  // `handle` closes the socket on the way out.
+    // The socket is non-blocking, so that connecting (and every later wait) is bounded.
+    // `handle` closes the socket on every way out below.
+    if (::connect(handle.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
+        if (errno != EINPROGRESS && errno != EINTR) {
+            ThrowLastError();
+        }
+        if (!Wait(handle.Get(), POLLOUT, connect_timeout_)) {
+            throw EIdConnectTimeout(peer_address_, port_, connect_timeout_);
+        }
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(handle.Get(), SOL_SOCKET, SO_ERROR, &error, &length) < 0) {
+            ThrowLastError();
+        }
+        if (error != 0) {
+            ThrowErrno(error);
+        }
     }
     ReadLocalAddress(handle.Get());
     socket_ = std::move(handle);
@@ -246,12 +314,17 @@ void TcpConnection::Receive() {
     if (!open_ || !socket_.Valid()) {
         throw EIdSocketError(kWsaSocketShutDown);
     }
-    WaitReadable(socket_.Get());
+    if (!Wait(socket_.Get(), POLLIN, read_timeout_)) {
+        throw EIdReadTimeout(peer_address_, read_timeout_);
+    }
     char buffer[kReceiveSize];
     ssize_t received;
     do {
         received = ::recv(socket_.Get(), buffer, sizeof buffer, 0);
     } while (received < 0 && errno == EINTR);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return;  // woken without data; the caller waits again
+    }
     if (received < 0) {
         const int error_number = SocketErrorFromErrno(errno);
         if (error_number == kWsaSocketShutDown) {
@@ -282,6 +355,12 @@ void TcpConnection::Write(std::string_view bytes) {
                                     bytes.size() - sent_total, MSG_NOSIGNAL);
         if (sent < 0) {
             if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (!Wait(socket_.Get(), POLLOUT, read_timeout_)) {
+                    throw EIdWriteTimeout(peer_address_, read_timeout_);
+                }
                 continue;
             }
             const int error_number = SocketErrorFromErrno(errno);
@@ -363,7 +442,7 @@ void TcpConnection::Listen(const std::string& local_address) {
     socket_.Reset();
     input_.clear();
     closed_by_peer_ = false;
-    SocketHandle handle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    SocketHandle handle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!handle.Valid()) {
         ThrowLastError();
     }
@@ -379,36 +458,31 @@ void TcpConnection::Listen(const std::string& local_address) {
 bool TcpConnection::Accept(TcpConnection* watch) {
     // A pending connection wins over input on the watched connection: a server may well have
     // connected and already sent its closing reply by the time we get here.
-    pollfd entries[2] = {{listener_.Get(), POLLIN, 0}, {-1, POLLIN, 0}};
-    nfds_t count = 1;
-    if (watch != nullptr && watch->open_ && watch->socket_.Valid()) {
-        entries[1].fd = watch->socket_.Get();
-        count = 2;
-    }
-    int timeout = (count == 2 && watch->HasBufferedInput()) ? 0 : -1;
-    while (true) {
-        const int rc = ::poll(entries, count, timeout);
-        if (rc < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ThrowLastError();
-        }
-        if (entries[0].revents != 0) {
-            break;
-        }
-        if (count == 2 && (entries[1].revents != 0 || timeout == 0)) {
+    const bool watching = watch != nullptr && watch->open_ && watch->socket_.Valid();
+    if (watching && watch->HasBufferedInput()) {
+        pollfd entry{listener_.Get(), POLLIN, 0};
+        if (::poll(&entry, 1, 0) <= 0) {
             return false;
         }
     }
+    int fd = -1;
     sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    int fd;
-    do {
-        fd = ::accept4(listener_.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        ThrowLastError();
+    while (fd < 0) {
+        pollfd entries[2] = {{listener_.Get(), POLLIN, 0},
+                             {watching ? watch->socket_.Get() : -1, POLLIN, 0}};
+        if (PollTicking(entries, watching ? 2 : 1, read_timeout_) == 0) {
+            throw EIdAcceptTimeout(read_timeout_);
+        }
+        if (entries[0].revents == 0) {
+            return false;  // the server answered on the watched connection instead
+        }
+        socklen_t length = sizeof peer;
+        fd = ::accept4(listener_.Get(), reinterpret_cast<sockaddr*>(&peer), &length,
+                       SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK &&
+            errno != ECONNABORTED) {
+            ThrowLastError();
+        }
     }
     listener_.Reset();
     socket_ = SocketHandle(fd);

@@ -1,18 +1,25 @@
 #pragma once
-// One IPv4 TCP connection as the FTP and telnet clients use it: blocking connect with status
-// reports, an input buffer from which lines or whatever has arrived are taken, writes that send
-// every byte, and a listening mode for FTP data connections.
+// One IPv4 TCP connection as the FTP and telnet clients use it: connect with status reports,
+// an input buffer from which lines or whatever has arrived are taken, writes that send every
+// byte, and a listening mode for FTP data connections. Every wait is bounded: connecting by
+// ConnectTimeout(), waiting for input, for room to send or for a peer to connect by
+// ReadTimeout() without progress; meanwhile OnTick runs every kTickInterval and may throw to
+// abandon the wait.
 // Thread safety: one thread reads; Write(), Shutdown() and Connected() may be called from a
 // second thread meanwhile. Closing is a shutdown() plus a flag; the descriptor itself is only
 // released by Connect(), Listen() or the destructor, so a reader blocked on it never sees the
 // number reused.
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+
+struct pollfd;
 
 namespace tapir::transfer {
 
@@ -48,11 +55,17 @@ class TcpConnection {
   public:
     using StatusHandler = std::function<void(ConnectionStatus kind, const std::string& text)>;
     using NotifyHandler = std::function<void()>;
+    // Runs while a wait goes on; an exception it throws ends the wait and leaves the call.
+    using TickHandler = std::function<void()>;
 
     // At most this many bytes are taken from the socket per receive call.
     static constexpr std::size_t kReceiveSize = 32768;
     // ReadLn fails once this many bytes are buffered without a line end.
     static constexpr std::size_t kDefaultMaxLineLength = 1024 * 1024;
+    // Longest stretch of a wait between two OnTick calls, in milliseconds.
+    static constexpr int kTickInterval = 100;
+    static constexpr int kDefaultConnectTimeout = 10000;
+    static constexpr int kDefaultReadTimeout = 30000;
 
     TcpConnection() = default;
     TcpConnection(const TcpConnection&) = delete;
@@ -63,6 +76,8 @@ class TcpConnection {
     StatusHandler OnStatus;
     NotifyHandler OnConnected;
     NotifyHandler OnDisconnected;
+    // Called on the waiting thread at least every kTickInterval while any wait lasts.
+    TickHandler OnTick;
 
     const std::string& Host() const { return host_; }
     void SetHost(std::string host) { host_ = std::move(host); }
@@ -70,9 +85,16 @@ class TcpConnection {
     void SetPort(std::uint16_t port) { port_ = port; }
     std::size_t MaxLineLength() const { return max_line_length_; }
     void SetMaxLineLength(std::size_t length) { max_line_length_ = length; }
+    // Milliseconds; values below 1 are taken as 1.
+    int ConnectTimeout() const { return connect_timeout_; }
+    void SetConnectTimeout(int milliseconds) { connect_timeout_ = std::max(1, milliseconds); }
+    int ReadTimeout() const { return read_timeout_; }
+    void SetReadTimeout(int milliseconds) { read_timeout_ = std::max(1, milliseconds); }
 
     // Opens the connection to Host():Port(). Throws EIdAlreadyConnected when open,
-    // EIdSocketError when resolving or connecting fails (the connection stays closed).
+    // EIdSocketError when resolving (also within ConnectTimeout()) or connecting fails,
+    // EIdConnectTimeout when the peer has not answered within ConnectTimeout(); the connection then
+    // stays closed.
     void Connect();
     // Closes the connection with the disconnecting/disconnected reports; nothing when closed.
     void Disconnect();
@@ -86,10 +108,12 @@ class TcpConnection {
     // another thread, and marks the connection closed. No status is reported.
     void Shutdown() noexcept;
 
-    // Sends every byte. Throws EIdSocketError (10058 once closed) or EIdConnClosedGracefully.
+    // Sends every byte. Throws EIdSocketError (10058 once closed), EIdConnClosedGracefully, or
+    // EIdWriteTimeout when the peer takes nothing for ReadTimeout().
     void Write(std::string_view bytes);
     // Returns the next line without its LF and one CR before it. Throws EIdConnClosedGracefully
     // when the peer closes before a line end, EIdMaxLineLengthExceeded past MaxLineLength().
+    // Every read below throws EIdReadTimeout when nothing arrives for ReadTimeout().
     [[nodiscard]] std::string ReadLn();
     // If open, waits until readable and receives once; returns the whole input buffer, possibly
     // empty. A close by the peer raises nothing here.
@@ -101,9 +125,10 @@ class TcpConnection {
     // Binds a listening socket to `local_address` and a free port (backlog 1).
     // Throws EIdAlreadyConnected when open, EIdSocketError on failure.
     void Listen(const std::string& local_address);
-    // Waits without a time limit for one incoming connection, which becomes this open
-    // connection; the listening socket is closed. When `watch` is given and has input before a
-    // peer connects, returns false and stays unconnected. Requires: Listen() was called.
+    // Waits for one incoming connection, which becomes this open connection; the listening
+    // socket is closed. When `watch` is given and has input before a peer connects, returns
+    // false and stays unconnected. Throws EIdAcceptTimeout when no peer connects within
+    // ReadTimeout(). Requires: Listen() was called.
     [[nodiscard]] bool Accept(TcpConnection* watch = nullptr);
 
     [[nodiscard]] bool HasBufferedInput() const { return !input_.empty(); }
@@ -114,6 +139,15 @@ class TcpConnection {
 
   private:
     void Receive();
+    // Waits until `fd` reports one of `events` (or an error or hang-up), ticking meanwhile.
+    // Returns false when `timeout` milliseconds passed first.
+    [[nodiscard]] bool Wait(int fd, short events, int timeout);
+    // poll() in slices of at most kTickInterval with a tick after each empty slice; returns the
+    // poll result, 0 when `timeout` milliseconds passed without an event.
+    int PollTicking(pollfd* entries, unsigned long count, int timeout);
+    void DoTick();
+    // Looks Host() up by name, waiting at most ConnectTimeout() and ticking meanwhile.
+    [[nodiscard]] std::string LookUpWithinLimit();
     void CloseSocket() noexcept;
     void ReadLocalAddress(int fd);
     void DoStatus(ConnectionStatus kind, const std::string& text);
@@ -122,6 +156,9 @@ class TcpConnection {
     std::string host_;
     std::uint16_t port_ = 0;
     std::size_t max_line_length_ = kDefaultMaxLineLength;
+    int connect_timeout_ = kDefaultConnectTimeout;
+    int read_timeout_ = kDefaultReadTimeout;
+    std::chrono::steady_clock::time_point last_tick_ = std::chrono::steady_clock::now();
     SocketHandle socket_;
     SocketHandle listener_;
     std::atomic<bool> open_{false};

@@ -4,21 +4,22 @@
 // instead of shown. The box address points at a closed local port, so the download at
 // start fails at once with a real connection error.
 
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <QTest>
 #include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/dialog_host.h"
 #include "app/main_window.h"
@@ -33,7 +34,7 @@ namespace tapir::app::testing {
 // Dialogs whose behaviour each test scripts. An unscripted dialog is left at once, as
 // with its close box.
 class ScriptedDialogs : public TimerDialogs {
-public:
+  public:
     explicit ScriptedDialogs(DialogHost& host) : host_(host) {}
 
     void ShowChannelDialog(int& dialog_result) override {
@@ -65,7 +66,7 @@ public:
     std::vector<bool> timer_is_new;
     std::vector<bool> configuration_first_start;
 
-private:
+  private:
     DialogHost& host_;
 };
 
@@ -96,7 +97,7 @@ inline int ClosedLocalPort() {
 }
 
 class MainWindowFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         closed_port_ = ClosedLocalPort();
@@ -111,12 +112,11 @@ protected:
     void WriteConfig(const std::string& ip, bool utc_auto = true, int utc_offset = 0) {
         QFile file(PathOf(QStringLiteral("config.ini")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        const std::string text = "[DU7025]\nIp=" + ip +
-                                 "\nUsername=root\nPassword=\nUTC_Offset=" +
-                                 std::to_string(utc_offset) +
-                                 "\nUTC_Auto=" + (utc_auto ? "1" : "0") +
-                                 "\nFtpPort=" + std::to_string(closed_port_) +
-                                 "\nTelnetPort=" + std::to_string(closed_port_) + "\n";
+        const std::string text =
+            "[DU7025]\nIp=" + ip +
+            "\nUsername=root\nPassword=\nUTC_Offset=" + std::to_string(utc_offset) +
+            "\nUTC_Auto=" + (utc_auto ? "1" : "0") + "\nFtpPort=" + std::to_string(closed_port_) +
+            "\nTelnetPort=" + std::to_string(closed_port_) + "\n";
         file.write(text.c_str());
     }
 
@@ -126,10 +126,20 @@ protected:
         file.write(text.c_str(), static_cast<qint64>(text.size()));
     }
 
+    // Copies the receiver files of the test data into the working directory.
+    void CopyTestFiles() {
+        const QDir source(QStringLiteral(TAPIR_SOURCE_DIR "/testdata"));
+        for (const QString& name : source.entryList(QDir::Files)) {
+            QFile::remove(PathOf(name));
+            ASSERT_TRUE(QFile::copy(source.filePath(name), PathOf(name)));
+        }
+    }
+
     // Builds the window with `arguments` (the working directory option is added at the
     // end unless `with_workdir` is false). `script` runs on the dialogs before start-up.
+    // The window is shown and its start-up finished unless `show` is false.
     TForm1& MakeForm(QStringList arguments = {}, bool with_workdir = true,
-                     const std::function<void(ScriptedDialogs&)>& script = {}) {
+                     const std::function<void(ScriptedDialogs&)>& script = {}, bool show = true) {
         if (with_workdir) {
             arguments << QStringLiteral("--workdir") << Workdir();
         }
@@ -148,10 +158,27 @@ protected:
         };
         options.beep = [this] { ++beeps_; };
         options.request_quit = [this] { ++quit_requests_; };
+        options.ask = [this](const QString& title, const QString& text, const QString& yes,
+                             const QString& no) {
+            questions_.push_back({title,
+                                  text + QStringLiteral(" [") + yes + QStringLiteral(" | ") + no +
+                                      QStringLiteral("]"),
+                                  false});
+            return answer_yes_;
+        };
         form_.reset();
         messages_.clear();
         form_ = std::make_unique<TForm1>(std::move(options));
+        if (show && !form_->Terminating()) {
+            ShowAndFinishStartup();
+        }
         return *form_;
+    }
+
+    // Puts the window on screen and waits until its download and reading have run.
+    void ShowAndFinishStartup() {
+        form_->show();
+        EXPECT_TRUE(QTest::qWaitFor([this] { return form_->StartupFinished(); }, 10000));
     }
 
     engine::TSQLMemTable& Timers() { return form_->Tables().Timers; }
@@ -194,6 +221,10 @@ protected:
     std::unique_ptr<TForm1> form_;
     ScriptedDialogs* dialogs_ = nullptr;
     std::vector<ShownMessage> messages_;
+    // Questions asked, their answers appended to the text; every one is answered with
+    // answer_yes_.
+    std::vector<ShownMessage> questions_;
+    bool answer_yes_ = false;
     int beeps_ = 0;
     int quit_requests_ = 0;
 };

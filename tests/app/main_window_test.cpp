@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <gtest/gtest.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
@@ -11,8 +13,6 @@
 #include <QTimer>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "controls/db_grid.h"
 #include "platform/clock.h"
@@ -116,10 +116,9 @@ TEST_F(MainWindowTest, GridColumnsInOrderWithDayTitles) {
         bool check_box;
     };
     const std::vector<Expected> expected{
-        {"Zender", 20, false}, {"Name", 40, false}, {"Begin", 18, false},
-        {"End", 18, false},    {"Repeated", 5, false}, {"d1", 2, true},
-        {"d2", 2, true},       {"d3", 2, true},     {"d4", 2, true},
-        {"d5", 2, true},       {"d6", 2, true},     {"d0", 2, true},
+        {"Zender", 20, false},     {"Name", 40, false}, {"Begin", 18, false}, {"End", 18, false},
+        {"Repeated", 5, false},    {"d1", 2, true},     {"d2", 2, true},      {"d3", 2, true},
+        {"d4", 2, true},           {"d5", 2, true},     {"d6", 2, true},      {"d0", 2, true},
         {"Afterevent", 10, false},
     };
     ASSERT_EQ(columns.size(), expected.size());
@@ -190,8 +189,10 @@ TEST_F(MainWindowTest, StartUpRunsItsStepsInOrder) {
 }
 
 TEST_F(MainWindowTest, StartUpShowsTheLocalCopiesInBeginOrder) {
-    for (const QString& name : QDir(QStringLiteral(TAPIR_SOURCE_DIR "/testdata")).entryList(QDir::Files)) {
-        ASSERT_TRUE(QFile::copy(QStringLiteral(TAPIR_SOURCE_DIR "/testdata/") + name, PathOf(name)));
+    for (const QString& name :
+         QDir(QStringLiteral(TAPIR_SOURCE_DIR "/testdata")).entryList(QDir::Files)) {
+        ASSERT_TRUE(
+            QFile::copy(QStringLiteral(TAPIR_SOURCE_DIR "/testdata/") + name, PathOf(name)));
     }
     WriteConfig("127.0.0.1", false, 1);
     platform::ScopedClockPin now(platform::EncodeDateTime(2027, 1, 10, 12, 0));
@@ -331,13 +332,12 @@ TEST_P(DebugSwitchTest, ShowsTheLogOnlyForTheFirstArgument) {
     EXPECT_EQ(form.Memo1()->height(), shown ? 300 : 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, DebugSwitchTest,
-    ::testing::Values(std::make_pair(QStringList{"-debug"}, true),
-                      std::make_pair(QStringList{"xDebugx"}, true),
-                      std::make_pair(QStringList{"DEBUG"}, true),
-                      std::make_pair(QStringList{"x", "DEBUG"}, false),
-                      std::make_pair(QStringList{}, false)));
+INSTANTIATE_TEST_SUITE_P(Arguments, DebugSwitchTest,
+                         ::testing::Values(std::make_pair(QStringList{"-debug"}, true),
+                                           std::make_pair(QStringList{"xDebugx"}, true),
+                                           std::make_pair(QStringList{"DEBUG"}, true),
+                                           std::make_pair(QStringList{"x", "DEBUG"}, false),
+                                           std::make_pair(QStringList{}, false)));
 
 TEST_F(MainWindowTest, FirstStartWithoutSavingEndsTheProgram) {
     QFile::remove(PathOf(QStringLiteral("config.ini")));
@@ -466,24 +466,67 @@ TEST_F(MainWindowTest, DownloadFailureIsAnAlertWithTheSocketError) {
     EXPECT_EQ(beeps_, 1);
 }
 
-TEST_F(MainWindowTest, SaveExitStopsAtAFailingUpload) {
+TEST_F(MainWindowTest, SaveExitUploadsNothingWhenTheReceiversListCannotBeCopied) {
+    CopyTestFiles();
     TForm1& form = MakeForm();
+    ASSERT_TRUE(form.TimersComplete());
     const double day = platform::EncodeDate(2030, 5, 1);
     AppendTimer("Een", day + 0.5, day + 0.6, "kept");
     messages_.clear();
     form.SaveExit()->trigger();
-    // The timer file was written before the upload failed.
-    QFile written(PathOf(QStringLiteral("timers.new")));
-    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(written.readAll().contains("name=\"kept\""));
+    // The copy of the receiver's list comes first; without it nothing is written or sent.
+    EXPECT_FALSE(QFile::exists(PathOf(QStringLiteral("timers.new"))));
     ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].text.startsWith(
+        "Nothing was uploaded: the receiver's current timer list could not be copied first"))
+        << messages_[0].text.toStdString();
     EXPECT_TRUE(messages_[0].text.contains("Connection refused."));
     // Nothing after the failing step ran; the window stays and the action can be retried.
     EXPECT_FALSE(form.TimerTerminate()->isActive());
     EXPECT_EQ(quit_requests_, 0);
     EXPECT_EQ(form.ChangeCount(), 1);
+    EXPECT_FALSE(form.Saving());
     EXPECT_TRUE(form.SaveExit()->isEnabled());
-    EXPECT_EQ(Timers().RecordCount(), 1);
+    EXPECT_EQ(Timers().RecordCount(), 6);
+}
+
+TEST_F(MainWindowTest, FailedChannelListsStillShowTheTimersAndAllowTheUpload) {
+    CopyTestFiles();
+    ASSERT_TRUE(QFile::remove(PathOf(QStringLiteral("lamedb"))));
+    WriteConfig("127.0.0.1", false, 1);
+    platform::ScopedClockPin now(platform::EncodeDateTime(2027, 1, 10, 12, 0));
+    TForm1& form = MakeForm();
+    // The download's alert, then the service list's error; the timers are there all the same.
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[0].title, "Alert!");
+    EXPECT_TRUE(messages_[1].text.startsWith("Cannot open file "))
+        << messages_[1].text.toStdString();
+    EXPECT_TRUE(messages_[1].text.endsWith("lamedb")) << messages_[1].text.toStdString();
+    EXPECT_EQ(Timers().RecordCount(), 5);
+    EXPECT_TRUE(form.TimersComplete());
+    EXPECT_FALSE(form.StatusText().contains("could not be read"));
+}
+
+TEST_F(MainWindowTest, SaveExitRefusesWhenTheTimerListWasNotReadCompletely) {
+    CopyTestFiles();
+    // A timer list cut off in the middle: not well-formed.
+    WriteFile(QStringLiteral("timers.xml"),
+              "<?xml version=\"1.0\" ?>\n<timers>\n\t<timer begin=\"1799700300\" "
+              "end=\"1799702400\" serviceref=\"1:0:19:2B66:3F3:1:C00000:0:0:0:\" name=\"a\">\n"
+              "\t</timer>\n\t<timer begin=\"18000");
+    TForm1& form = MakeForm();
+    EXPECT_FALSE(form.TimersComplete());
+    EXPECT_TRUE(form.StatusText().contains("could not be read")) << form.StatusText().toStdString();
+    AppendTimer("Een", 47000.5, 47000.6, "new");
+    messages_.clear();
+    ASSERT_TRUE(form.SaveExit()->isEnabled());
+    form.SaveExit()->trigger();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].text.contains(
+        "uploading would replace the receiver's timers with an incomplete list"));
+    EXPECT_FALSE(QFile::exists(PathOf(QStringLiteral("timers.new"))));
+    EXPECT_FALSE(QDir(PathOf(QStringLiteral("backup"))).exists());
+    EXPECT_TRUE(form.SaveExit()->isEnabled());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "boxfiles/box_errors.h"
 #include "boxfiles/text_lines.h"
 #include "boxfiles/timer_file.h"
+#include "boxfiles/timer_writer.h"
 #include "platform/clock.h"
 #include "platform/date_time.h"
 
@@ -66,12 +69,16 @@ class BoxReaderTest : public testing::BoxFilesTest {
 
     void ReadAll() { ReadBoxFiles(dir_, tables_, conversion_, LogSink()); }
 
-    // Reads and returns the error message; fails the test when nothing is raised.
+    // Reads and returns the error met (channels first); fails the test when there is none.
     std::string ReadError() {
-        try {
-            ReadAll();
-        } catch (const tapir::Exception& e) {
-            return e.Message();
+        const BoxReadReport report = ReadBoxFiles(dir_, tables_, conversion_, LogSink());
+        if (!report.channel_error.empty()) {
+            EXPECT_TRUE(report.channel_exception);
+            return report.channel_error;
+        }
+        if (!report.timer_error.empty()) {
+            EXPECT_FALSE(report.timers_complete);
+            return report.timer_error;
         }
         ADD_FAILURE() << "no error";
         return {};
@@ -95,6 +102,11 @@ class BoxReaderTest : public testing::BoxFilesTest {
                "\" serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\" repeated=\"0\" name=\"N\" "
                "description=\"D\" afterevent=\"nothing\" eit=\"1\" disabled=\"0\" justplay=\"0\"" +
                rest + ">\n</timer>\n";
+    }
+
+    // Writes timers.xml holding `timers` inside the list element.
+    void WriteTimers(const std::string& timers) {
+        Write("timers.xml", "<?xml version=\"1.0\" ?>\n<timers>\n" + timers + "</timers>\n");
     }
 
     platform::ScopedClockPin clock_{EncodeDateTime(2027, 1, 1, 12, 0, 0)};
@@ -192,7 +204,8 @@ TEST_F(BoxReaderTest, ServicesIsPreferredOverLamedb) {
 TEST_F(BoxReaderTest, MissingServiceListStopsBeforeAnyTable) {
     WriteStandardSet();
     std::filesystem::remove(dir_ + "services");
-    EXPECT_EQ(ReadError(), "Cannot open file " + dir_ + "services");
+    // Current boxes keep the list in lamedb; the alert names that file.
+    EXPECT_EQ(ReadError(), "Cannot open file " + dir_ + "lamedb");
     EXPECT_EQ(tables_.Bouquet.RecordCount(), 0);
     EXPECT_EQ(tables_.Timers.RecordCount(), 0);
 }
@@ -200,14 +213,14 @@ TEST_F(BoxReaderTest, MissingServiceListStopsBeforeAnyTable) {
 TEST_F(BoxReaderTest, MissingBouquetFileKeepsTheRowsReadSoFar) {
     WriteStandardSet();
     std::filesystem::remove(dir_ + "userbouquet.sd.tv");
-    Write("timers.xml", TimerLine(1800000000, 1800003600));
+    WriteTimers(TimerLine(1800000000, 1800003600));
     EXPECT_EQ(ReadError(), "Cannot open file " + dir_ + "userbouquet.sd.tv");
     EXPECT_EQ(tables_.Bouquet.State(), engine::dsBrowse);
     EXPECT_EQ(tables_.Zenders.State(), engine::dsBrowse);
     EXPECT_EQ(AllChannels(), (Strings{"HD/Das Erste HD/1:0:19:283D:3FB:1:C00000:0:0:0:",
                                       "HD/ZDF HD/1:0:19:2B66:3F3:1:C00000:0:0:0:"}));
-    // The timer stage did not run.
-    EXPECT_EQ(tables_.Timers.RecordCount(), 0);
+    // The timers are read all the same; the channel of this one is known.
+    EXPECT_EQ(Column(tables_.Timers, "Zender"), (Strings{"Das Erste HD"}));
 }
 
 TEST_F(BoxReaderTest, MissingRadioIndexIsAnError) {
@@ -283,7 +296,7 @@ TEST_F(BoxReaderTest, ManualOffsetConvertsBoxTimes) {
     WriteStandardSet();
     platform::ScopedClockPin past(EncodeDateTime(2007, 1, 20, 12, 0, 0));
     const int64_t begin = 1170000000;  // 2007-01-28 16:00:00 UTC
-    Write("timers.xml", TimerLine(begin, begin + 3600));
+    WriteTimers(TimerLine(begin, begin + 3600));
     ReadAll();
     tables_.Timers.First();
     EXPECT_TRUE(platform::SameMillisecond(tables_.Timers.FieldByName("Begin").AsDateTime(),
@@ -294,23 +307,22 @@ TEST_F(BoxReaderTest, TimerValueRulesAndCuts) {
     WriteStandardSet();
     const std::string name41(41, 'n');
     const std::string name150(150, 'm');
-    Write("timers.xml",
-          "<TIMER begin=\"1800000000\" end=\"1800003600\" serviceref=\" "
-          "1:0:19:283d:3fb:1:c00000:0:0:0:x \" "
-          "name=\"" +
-              name41 +
-              "\" description=\"Tom &amp; Jerry\" afterevent=\"a-very-long-after-event-text\" "
-              "eit=\"-5\" repeated=\"0\" disabled=\"1\" justplay=\"1\">\n"
-              "<timer begin=\"1800000001\" end=\"1800003600\" name=\"" +
-              name150 +
-              "\">\n"
-              "<timer\tbegin=\"1800000002\" end=\"1800003600\">\n"
-              " x<timer begin=\"1800000003\" end=\"1800003600\">\n");
+    WriteTimers(
+        "<timer begin=\"1800000000\" end=\"1800003600\" serviceref=\" "
+        "1:0:19:283d:3fb:1:c00000:0:0:0:x \" name=\"" +
+        name41 +
+        "\" description=\"Tom &amp; Jerry &#x263A;&#233;\" "
+        "afterevent=\"a-very-long-after-event-text\" "
+        "eit=\"-5\" repeated=\"0\" disabled=\"1\" justplay=\"1\">\n</timer>\n"
+        "<timer begin=\"1800000001\" end=\"1800003600\" name=\"" +
+        name150 + "\"/>\n");
     ReadAll();
     ASSERT_EQ(tables_.Timers.RecordCount(), 2);
     tables_.Timers.First();
     EXPECT_EQ(tables_.Timers.FieldByName("Name").AsString(), std::string(40, 'n'));
-    EXPECT_EQ(tables_.Timers.FieldByName("Description").AsString(), "Tom &amp; Jerry");
+    // References are decoded.
+    EXPECT_EQ(tables_.Timers.FieldByName("Description").AsString(),
+              "Tom & Jerry \xE2\x98\xBA\xC3\xA9");
     EXPECT_EQ(tables_.Timers.FieldByName("Afterevent").AsString(), "a-very-long-after-ev");
     EXPECT_EQ(tables_.Timers.FieldByName("Serviceref").AsString(),
               "1:0:19:283D:3FB:1:C00000:0:0:0:X");
@@ -318,28 +330,131 @@ TEST_F(BoxReaderTest, TimerValueRulesAndCuts) {
     EXPECT_EQ(tables_.Timers.FieldByName("Eit").AsString(), "-5");
     EXPECT_EQ(tables_.Timers.FieldByName("Disabled").AsString(), "1");
     EXPECT_EQ(tables_.Timers.FieldByName("Justplay").AsString(), "1");
+    EXPECT_EQ(tables_.Timers.FieldByName("Origin").AsInteger(), 1);
     tables_.Timers.Next();
     EXPECT_EQ(tables_.Timers.FieldByName("Name").AsString(), std::string(40, 'm'));
     EXPECT_EQ(tables_.Timers.FieldByName("Serviceref").AsString(), "");
     EXPECT_EQ(tables_.Timers.FieldByName("RepeatedOrg").AsLargeint(), 0);
+    EXPECT_EQ(tables_.Timers.FieldByName("Origin").AsInteger(), 2);
+    EXPECT_TRUE(tables_.TimersRead.complete);
+    ASSERT_EQ(tables_.TimersRead.timers.size(), 2u);
+    EXPECT_EQ(*tables_.TimersRead.timers[1].Find("name"), name150);
+}
+
+TEST_F(BoxReaderTest, AttributesAreReadOnlyAsWholeNamesOutsideValues) {
+    WriteStandardSet();
+    WriteTimers(
+        "<timer begin=\"1800000000\" end=\"1800003600\" "
+        "name=\"Quiz: guess the eit=\" description=\"Formula 1 disabled=\" "
+        "serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\" disabled=\"1\" eit=\"7\" "
+        "filename=\"x.ts\" eventEnd=\"999\" rename_repeat=\"1\"/>\n");
+    ReadAll();
+    tables_.Timers.First();
+    EXPECT_EQ(tables_.Timers.FieldByName("Disabled").AsLargeint(), 1);
+    EXPECT_EQ(tables_.Timers.FieldByName("Eit").AsLargeint(), 7);
+    EXPECT_EQ(tables_.Timers.FieldByName("Name").AsString(), "Quiz: guess the eit=");
+    EXPECT_EQ(tables_.Timers.FieldByName("RepeatedOrg").AsLargeint(), 0);
+}
+
+TEST_F(BoxReaderTest, TimesNoDateTimeCanShowStayNullAndKeepTheirText) {
+    WriteStandardSet();
+    WriteTimers(
+        "<timer begin=\"99999999999999\" end=\"-5\" name=\"Far\" repeated=\"0\"/>\n"
+        "<timer begin=\"1800000000\" end=\"1e9\" name=\"Odd\"/>\n"
+        "<timer name=\"None\"/>\n");
+    ReadAll();
+    ASSERT_EQ(tables_.Timers.RecordCount(), 3);
+    for (tables_.Timers.First(); !tables_.Timers.Eof(); tables_.Timers.Next()) {
+        SCOPED_TRACE(tables_.Timers.FieldByName("Name").AsString());
+        EXPECT_TRUE(tables_.Timers.FieldByName("End").IsNull());
+    }
+    Column(tables_.Timers, "Name");
+    WriteTimersFile(dir_ + "timers.new", tables_.Timers, conversion_, LogSink());
+    const std::string written = Read("timers.new");
+    EXPECT_NE(written.find("<timer begin=\"99999999999999\" end=\"-5\" name=\"Far\""),
+              std::string::npos)
+        << written;
+    EXPECT_NE(written.find("<timer begin=\"1800000000\" end=\"1e9\" name=\"Odd\"/>"),
+              std::string::npos)
+        << written;
+    EXPECT_NE(written.find("<timer name=\"None\"/>"), std::string::npos) << written;
+}
+
+TEST_F(BoxReaderTest, TimersAreReadAfterChannelErrorsAndFaultsAreReported) {
+    WriteStandardSet();
+    std::filesystem::remove(dir_ + "bouquets.radio");
+    WriteTimers(TimerLine(1800000000, 1800003600));
+    BoxReadReport report = ReadBoxFiles(dir_, tables_, conversion_, LogSink());
+    EXPECT_EQ(report.channel_error, "Cannot open file " + dir_ + "bouquets.radio");
+    EXPECT_TRUE(report.timer_error.empty());
+    EXPECT_TRUE(report.timers_complete);
+    EXPECT_EQ(tables_.Timers.RecordCount(), 1);
+
+    tables_.DropAll();
+    tables_.OpenAll();
+    Write("timers.xml", "<timers>\n" + TimerLine(1800000000, 1800003600) +
+                            "<timer begin=\"1800000000\" name=\"open>\n</timers>\n");
+    report = ReadBoxFiles(dir_, tables_, conversion_, LogSink());
+    EXPECT_FALSE(report.timers_complete);
+    EXPECT_FALSE(tables_.TimersRead.complete);
+    EXPECT_EQ(report.timer_error.rfind("Timer list " + dir_ + "timers.xml is not valid XML: ", 0),
+              0u)
+        << report.timer_error;
+    EXPECT_TRUE(report.timer_exception);
+    // The timer before the fault is read.
+    EXPECT_EQ(tables_.Timers.RecordCount(), 1);
+
+    tables_.DropAll();
+    tables_.OpenAll();
+    std::filesystem::remove(dir_ + "timers.xml");
+    std::filesystem::create_directory(dir_ + "timers.xml");
+    report = ReadBoxFiles(dir_, tables_, conversion_, LogSink());
+    EXPECT_TRUE(report.timers_complete) << "a folder is no timer list";
+}
+
+TEST_F(BoxReaderTest, BouquetIndexLinesNamingPathsAreRefused) {
+    WriteStandardSet();
+    Write("bouquets.tv",
+          "#SERVICE 1:7:1:0:0:0:0:0:0:0:FROM BOUQUET \"../../dev/zero\" ORDER BY bouquet\n"
+          "#SERVICE 1:7:1:0:0:0:0:0:0:0:FROM BOUQUET \"/etc/passwd\" ORDER BY bouquet\n"
+          "#SERVICE 1:7:1:0:0:0:0:0:0:0:userbouquet/../x\n"
+          "#SERVICE 1:7:1:0:0:0:0:0:0:0:FROM BOUQUET \"userbouquet.hd.tv\" ORDER BY bouquet\n");
+    const BoxReadReport report = ReadBoxFiles(dir_, tables_, conversion_, LogSink());
+    EXPECT_TRUE(report.channel_error.empty()) << report.channel_error;
+    EXPECT_EQ(report.refused_bouquet_files,
+              (Strings{"../../dev/zero", "/etc/passwd", "userbouquet/../x"}));
+    EXPECT_EQ(Column(tables_.Bouquet, "Bouquet"), (Strings{"HD", "Radio"}));
+}
+
+TEST_F(BoxReaderTest, FilesLargerThan64MiBAreRefused) {
+    WriteStandardSet();
+    {
+        std::ofstream out(dir_ + "timers.xml", std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(kMaxBoxFileSize));
+        out.put('x');
+    }
+    EXPECT_EQ(ReadError(), "File " + dir_ + "timers.xml is larger than 64 MiB and is not read");
+    EXPECT_THROW(ReadWholeFile(dir_ + "timers.xml"), EFileTooLargeError);
+    if (std::filesystem::exists("/dev/zero")) {
+        EXPECT_THROW(ReadWholeFile("/dev/zero"), EFileTooLargeError);
+    }
 }
 
 TEST_F(BoxReaderTest, TimersThatEndedADayAgoAreDroppedUnlessRepeated) {
     WriteStandardSet();
     // Now is 2027-01-01 12:00 local = 11:00 UTC; the limit is 2026-12-31 11:00 UTC.
     const int64_t limit = platform::DateTimeToUnix(EncodeDateTime(2026, 12, 31, 11, 0, 0));
-    Write("timers.xml", TimerLine(limit - 7200, limit) + TimerLine(limit - 7200, limit - 1) +
-                            TimerLine(limit - 9000, limit - 3600, " repeated=\"0\"") +
-                            "<timer begin=\"" + std::to_string(limit - 90000) + "\" end=\"" +
-                            std::to_string(limit - 86400) +
-                            "\" repeated=\"64\" name=\"Weekly\">\n");
+    WriteTimers(TimerLine(limit - 7200, limit) + TimerLine(limit - 7200, limit - 1) +
+                TimerLine(limit - 9000, limit - 3600, " repeated=\"0\"") + "<timer begin=\"" +
+                std::to_string(limit - 90000) + "\" end=\"" + std::to_string(limit - 86400) +
+                "\" repeated=\"64\" name=\"Weekly\"/>\n");
     ReadAll();
     EXPECT_EQ(Column(tables_.Timers, "Name"), (Strings{"Weekly", "N"}));
 }
 
 TEST_F(BoxReaderTest, IdenticalLinesGiveTwoRows) {
     WriteStandardSet();
-    Write("timers.xml", TimerLine(1800000000, 1800003600) + TimerLine(1800000000, 1800003600));
+    WriteTimers(TimerLine(1800000000, 1800003600) + TimerLine(1800000000, 1800003600));
     ReadAll();
     EXPECT_EQ(tables_.Timers.RecordCount(), 2);
 }
@@ -365,7 +480,7 @@ TEST_F(BoxReaderTest, NoTimersAndTheAfterInsertHandlerStaysBound) {
     tables_.OpenAll();
     {
         SCOPED_TRACE("timers appended without the handler");
-        Write("timers.xml", TimerLine(1800000000, 1800003600));
+        WriteTimers(TimerLine(1800000000, 1800003600));
         ReadAll();
         EXPECT_EQ(tables_.Timers.RecordCount(), 1);
     }

@@ -74,8 +74,13 @@ TEST_F(TimerWriterTest, ValuesAreEscapedSoTheFileStaysWellFormed) {
     AppendTimer(EncodeDateTime(2027, 1, 15, 10, 0, 0), EncodeDateTime(2027, 1, 15, 11, 0, 0),
                 "Tom & Jerry \"live\" <3> &amp;");
     const std::string text = WriteAndRead();
-    EXPECT_NE(text.find("name=\"Tom &amp; Jerry &quot;live&quot; &lt;3&gt; &amp;\""),
+    // Every character is the user's: a typed "&amp;" is written as such, not taken for a
+    // reference.
+    EXPECT_NE(text.find("name=\"Tom &amp; Jerry &quot;live&quot; &lt;3&gt; &amp;amp;\""),
               std::string::npos);
+    const TimerList list = ParseTimerList(text);
+    ASSERT_EQ(list.timers.size(), 1u);
+    EXPECT_EQ(*list.timers[0].Find("name"), "Tom & Jerry \"live\" <3> &amp;");
 }
 
 TEST_F(TimerWriterTest, UncreatableFileIsReported) {

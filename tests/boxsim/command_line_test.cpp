@@ -14,11 +14,12 @@ namespace tapir::boxsim {
 namespace {
 
 TEST(BoxsimCommandLine, ParsesEveryOption) {
-    const CommandLine line = ParseCommandLine(
-        {"--dir", "/srv/box", "--ftp-port", "2121", "--telnet-port=0", "--user", "u",
-         "--password", "p w", "--log", "/tmp/sim.log", "--prompt", "root@box:~# ", "--fault",
-         "refuse-password", "--fault=slow", "--fault", "nlst-550", "--fault",
-         "close-data-early", "--slow-ms", "5"});
+    const CommandLine line =
+        ParseCommandLine({"--dir",        "/srv/box", "--ftp-port",   "2121",    "--telnet-port=0",
+                          "--user",       "u",        "--password",   "p w",     "--log",
+                          "/tmp/sim.log", "--prompt", "root@box:~# ", "--fault", "refuse-password",
+                          "--fault=slow", "--fault",  "nlst-550",     "--fault", "close-data-early",
+                          "--slow-ms",    "5"});
     EXPECT_EQ(line.options.dir, "/srv/box");
     EXPECT_EQ(line.options.ftp_port, 2121);
     EXPECT_EQ(line.options.telnet_port, 0);
@@ -28,7 +29,7 @@ TEST(BoxsimCommandLine, ParsesEveryOption) {
     EXPECT_EQ(line.options.prompt, "root@box:~# ");
     EXPECT_EQ(line.options.HostName(), "box");
     EXPECT_EQ(line.options.faults, (std::vector<Fault>{Fault::RefusePassword, Fault::Slow,
-                                                      Fault::Nlst550, Fault::CloseDataEarly}));
+                                                       Fault::Nlst550, Fault::CloseDataEarly}));
     EXPECT_EQ(line.options.slow_delay, std::chrono::milliseconds(5));
     EXPECT_FALSE(line.help);
 }
@@ -70,11 +71,42 @@ TEST(BoxsimCommandLine, RejectsBadArguments) {
 
 TEST(BoxsimCommandLine, HelpNamesEveryOptionAndFault) {
     const std::string help = HelpText();
-    for (const char* word : {"--dir", "--ftp-port", "--telnet-port", "--user", "--password",
-                             "--prompt", "--log", "--fault", "--slow-ms", "--help",
-                             "refuse-password", "nlst-550", "close-data-early", "slow"}) {
+    for (const char* word : {"--dir",
+                             "--ftp-port",
+                             "--telnet-port",
+                             "--user",
+                             "--password",
+                             "--prompt",
+                             "--log",
+                             "--fault",
+                             "--slow-ms",
+                             "--help",
+                             "refuse-password",
+                             "nlst-550",
+                             "close-data-early",
+                             "slow",
+                             "silent-after-accept",
+                             "stall-data",
+                             "password-prompt",
+                             "split-prompt",
+                             "no-prompt",
+                             "cut-stor",
+                             "no-rename",
+                             "port-550",
+                             "huge-listing"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
+}
+
+TEST(BoxsimCommandLine, NewFaultsParse) {
+    const CommandLine line = ParseCommandLine(
+        {"--dir", "d", "--fault", "silent-after-accept", "--fault=stall-data", "--fault",
+         "password-prompt", "--fault", "split-prompt", "--fault", "no-prompt", "--fault",
+         "cut-stor", "--fault", "no-rename", "--fault", "port-550", "--fault", "huge-listing"});
+    EXPECT_EQ(line.options.faults,
+              (std::vector<Fault>{Fault::SilentAfterAccept, Fault::StallData, Fault::PasswordPrompt,
+                                  Fault::SplitPrompt, Fault::NoPrompt, Fault::CutStor,
+                                  Fault::NoRename, Fault::Port550, Fault::HugeListing}));
 }
 
 // The executable prints its ports, serves, and ends cleanly on SIGTERM and on SIGINT, also

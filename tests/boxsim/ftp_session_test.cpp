@@ -33,7 +33,7 @@ void WriteFile(const fs::path& path, const std::string& content) {
 }
 
 class FtpServer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "boxsim-ftp-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -166,8 +166,9 @@ TEST_F(FtpServer, ListsNamesByPatternInOrder) {
         {"userbouquet*.*", "userbouquet.dbe01.radio\r\nuserbouquet.favourites.tv\r\n"},
         {"lamedb", "lamedb\r\n"},
         {"services", ""},  // no match: an empty list, not an error
-        {"*", "bouquets.tv\r\nlamedb\r\nsub\r\ntimers.xml\r\nuserbouquet.dbe01.radio\r\n"
-              "userbouquet.favourites.tv\r\n"},
+        {"*",
+         "bouquets.tv\r\nlamedb\r\nsub\r\ntimers.xml\r\nuserbouquet.dbe01.radio\r\n"
+         "userbouquet.favourites.tv\r\n"},
         {"/etc/enigma2/bouquets.*", "/etc/enigma2/bouquets.tv\r\n"},
         {"/etc", "enigma2\r\n"},
     };
@@ -249,8 +250,9 @@ TEST_F(FtpServer, DataConnectionsGoOnlyBackToTheClient) {
                 std::stoi(text.substr(before + 1, last - before - 1)) * 256 +
                 std::stoi(text.substr(last + 1)));
         }
-        EXPECT_EQ(control.Command("PORT 127,0,0,1," + std::to_string(closed_port / 256) + "," +
-                                  std::to_string(closed_port % 256))
+        EXPECT_EQ(control
+                      .Command("PORT 127,0,0,1," + std::to_string(closed_port / 256) + "," +
+                               std::to_string(closed_port % 256))
                       .substr(0, 4),
                   "200 ");
         EXPECT_EQ(control.Command("retr timers.xml"), "425 Failed to establish connection.");
@@ -285,7 +287,63 @@ TEST_F(FtpServer, FaultCloseDataEarly) {
 
     const Transfer stored = Send(control, "STOR timers.xml", std::string(300000, 'y'));
     EXPECT_EQ(stored.closing_reply, "451 Failure writing to local file.");
-    EXPECT_EQ(ReadFile(dir_ / "timers.xml"), kTimers);
+    // As on the receiver, the file was emptied at the start and keeps the piece that came.
+    const std::string kept = ReadFile(dir_ / "timers.xml");
+    EXPECT_FALSE(kept.empty());
+    EXPECT_LT(kept.size(), 300000u);
+    EXPECT_EQ(kept, std::string(kept.size(), 'y'));
+    EXPECT_TRUE(sim_->ReceivedFiles().empty());
+}
+
+TEST_F(FtpServer, RenameSizeAndDeleteWorkAsOnARealServer) {
+    Start();
+    RawSocket control = LoggedIn();
+    EXPECT_EQ(Send(control, "STOR new.xml", "12345").closing_reply, "226 Transfer complete.");
+    EXPECT_EQ(control.Command("SIZE new.xml"), "213 5");
+    EXPECT_EQ(control.Command("SIZE missing.xml"), "550 Could not get file size.");
+    EXPECT_EQ(control.Command("SIZE /etc/enigma2"), "550 Could not get file size.");
+    EXPECT_EQ(control.Command("RNTO timers.xml"), "503 RNFR required first.");
+    EXPECT_EQ(control.Command("RNFR missing.xml"), "550 RNFR command failed.");
+    EXPECT_EQ(control.Command("RNFR new.xml"), "350 Ready for RNTO.");
+    EXPECT_EQ(control.Command("NOOP"), "200 NOOP ok.");
+    EXPECT_EQ(control.Command("RNTO timers.xml"), "503 RNFR required first.");  // not next
+    EXPECT_EQ(control.Command("RNFR new.xml"), "350 Ready for RNTO.");
+    EXPECT_EQ(control.Command("RNTO /etc/timers.xml"), "550 Rename failed.");  // outside
+    EXPECT_EQ(control.Command("RNFR new.xml"), "350 Ready for RNTO.");
+    EXPECT_EQ(control.Command("RNTO timers.xml"), "250 Rename successful.");
+    EXPECT_EQ(ReadFile(dir_ / "timers.xml"), "12345");
+    EXPECT_FALSE(fs::exists(dir_ / "new.xml"));
+    ASSERT_EQ(sim_->ReceivedFiles().size(), 1u);
+    EXPECT_EQ(sim_->ReceivedFiles()[0].name, "timers.xml");
+    EXPECT_EQ(control.Command("DELE timers.xml"), "250 Delete operation successful.");
+    EXPECT_EQ(control.Command("DELE timers.xml"), "550 Delete operation failed.");
+    EXPECT_FALSE(fs::exists(dir_ / "timers.xml"));
+}
+
+TEST_F(FtpServer, RefusalFaults) {
+    Start({Fault::NoRename, Fault::Port550});
+    RawSocket control = LoggedIn();
+    EXPECT_EQ(control.Command("RNFR timers.xml"), "502 Command not implemented.");
+    EXPECT_EQ(control.Command("PORT 127,0,0,1,4,1"), "550 PORT command failed.");
+}
+
+TEST_F(FtpServer, StoreEmptiesTheFileBeforeTheFirstByte) {
+    Start({Fault::StallData});
+    RawSocket control = LoggedIn();
+    DataListener listener;
+    EXPECT_EQ(control.Command(listener.PortCommand()).substr(0, 4), "200 ");
+    EXPECT_EQ(control.Command("STOR timers.xml"), "150 Ok to send data.");
+    RawSocket data = listener.Accept();
+    EXPECT_EQ(ReadFile(dir_ / "timers.xml"), "");
+}
+
+TEST_F(FtpServer, CutStoreAnswers426Then226) {
+    Start({Fault::CutStor});
+    RawSocket control = LoggedIn();
+    const Transfer stored = Send(control, "STOR timers.xml", std::string(5000, 'z'));
+    EXPECT_EQ(stored.closing_reply, "426 Failure reading network stream.");
+    EXPECT_EQ(control.ReadReply(), "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(dir_ / "timers.xml"), std::string(100, 'z'));
     EXPECT_TRUE(sim_->ReceivedFiles().empty());
 }
 

@@ -28,7 +28,7 @@ const std::string kSendTerminalType = Bytes({255, 250, 24, 1, 255, 240});
 const std::string kPrompt = "root@dm7025:~# ";
 
 class TelnetServer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "boxsim-telnet-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -109,14 +109,15 @@ TEST_F(TelnetServer, AcceptsEveryCommonLineEnd) {
     Start();
     RawSocket telnet = Negotiated();
     // CR LF, CR NUL, lone CR, lone LF; a doubled IAC is one byte 255 of the line.
-    telnet.Send("root\r\nfirst\r" + std::string(1, '\0') + "second\rthird\nfo" +
-                Bytes({255, 255}) + "urth\n");
+    telnet.Send("root\r\nfirst\r" + std::string(1, '\0') + "second\rthird\nfo" + Bytes({255, 255}) +
+                "urth\n");
     for (int i = 0; i < 5; ++i) {
         telnet.ReadUntil(kPrompt);
     }
     ASSERT_TRUE(sim_->WaitForTelnetLines(5, kWait));
     EXPECT_EQ(sim_->TelnetLines(), (std::vector<std::string>{"root", "first", "second", "third",
-                                                             "fo\xff" "urth"}));
+                                                             "fo\xff"
+                                                             "urth"}));
     EXPECT_EQ(sim_->RestartCount(), 0);
 }
 

@@ -2,10 +2,10 @@
 // reports its failure in the "Alert!" box and start-up still finishes on whatever local
 // copies there are. Also "Save & Exit" against a receiver that went away, tried again.
 
+#include <gtest/gtest.h>
+
 #include <QAbstractItemModel>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "controls/db_grid.h"
 #include "e2e_fixture.h"
@@ -37,8 +37,9 @@ TEST_F(DownloadFailureTest, ClosedPortShowsTheSocketErrorAndStartUpFinishes) {
 
     const auto alerts = Alerts();
     ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(alerts[0].text,
-              kAlertHead + QStringLiteral("EIdSocketErrorSocket Error # 10061\r\nConnection refused."));
+    EXPECT_EQ(
+        alerts[0].text,
+        kAlertHead + QStringLiteral("EIdSocketErrorSocket Error # 10061\r\nConnection refused."));
     EXPECT_FALSE(alerts[0].error_icon);
     EXPECT_EQ(beeps_, 1);
     // Nothing was fetched; start-up still ends with the actions set.
@@ -98,10 +99,13 @@ TEST_F(DownloadFailureTest, SaveExitAgainstAnAbsentReceiverCanBeTriedAgain) {
     simulator_->Stop();
     form_->SaveExit()->trigger();
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].text, QStringLiteral("Socket Error # 10061\r\nConnection refused."));
+    EXPECT_EQ(messages_[0].text,
+              QStringLiteral("Nothing was uploaded: the receiver's current timer list could not "
+                             "be copied first (Socket Error # 10061\r\nConnection refused.)."));
     EXPECT_TRUE(messages_[0].error_icon);
     EXPECT_FALSE(form_->TimerTerminate()->isActive());
     EXPECT_EQ(form_->ChangeCount(), 1);
+    EXPECT_TRUE(form_->SaveExit()->isEnabled());
 
     // The receiver is back on the same ports: the second try goes through.
     StartBox({}, ftp_port, telnet_port);

@@ -6,6 +6,8 @@
 // on, so a run never blocks on a box nor ends the test process. Modal dialogs are driven
 // by scripts that wait until the dialog is up, then click its controls.
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -25,8 +27,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/main_window.h"
 #include "platform/clock.h"
@@ -59,7 +59,7 @@ inline bool Contains(const std::vector<std::string>& lines, const std::string& l
 inline constexpr int kWaitLimitMs = 10000;
 
 class BoxRunFixture : public ::testing::Test {
-protected:
+  protected:
     static constexpr char kUser[] = "root";
     static constexpr char kPassword[] = "dreambox";
     // The manual offset of the runs: local time is UTC + 1 hour.
@@ -98,8 +98,10 @@ protected:
     }
 
     // Starts the simulator over the served copy.
+    // `adjust` may change the remaining options (prompt, delay) before the start.
     boxsim::BoxSimulator& StartBox(std::vector<boxsim::Fault> faults = {},
-                                   std::uint16_t ftp_port = 0, std::uint16_t telnet_port = 0) {
+                                   std::uint16_t ftp_port = 0, std::uint16_t telnet_port = 0,
+                                   const std::function<void(boxsim::Options&)>& adjust = {}) {
         boxsim::Options options;
         options.dir = served_.path().toStdString();
         options.user = kUser;
@@ -107,22 +109,31 @@ protected:
         options.faults = std::move(faults);
         options.ftp_port = ftp_port;
         options.telnet_port = telnet_port;
+        if (adjust) {
+            adjust(options);
+        }
         simulator_ = std::make_unique<boxsim::BoxSimulator>(std::move(options));
         simulator_->Start();
         return *simulator_;
     }
 
-    void WriteConfig(int ftp_port, int telnet_port, const std::string& password = kPassword) {
+    // `extra` holds further lines of the section, each ended by "\n".
+    void WriteConfig(int ftp_port, int telnet_port, const std::string& password = kPassword,
+                     const std::string& extra = {}) {
         std::ofstream out(WorkPath("config.ini"), std::ios::binary | std::ios::trunc);
         out << "[DU7025]\nIp=127.0.0.1\nUsername=" << kUser << "\nPassword=" << password
             << "\nUTC_Offset=" << kUtcOffsetHours << "\nUTC_Auto=0\nFtpPort=" << ftp_port
-            << "\nTelnetPort=" << telnet_port << "\n";
+            << "\nTelnetPort=" << telnet_port << "\n"
+            << extra;
     }
 
-    void WriteConfigForBox() { WriteConfig(simulator_->FtpPort(), simulator_->TelnetPort()); }
+    void WriteConfigForBox(const std::string& password = kPassword, const std::string& extra = {}) {
+        WriteConfig(simulator_->FtpPort(), simulator_->TelnetPort(), password, extra);
+    }
 
-    // Builds the main window on the working directory, which runs the whole start-up.
-    app::TForm1& MakeForm() {
+    // Builds the main window on the working directory and, unless `show` is false, puts it
+    // on screen and waits until the start-up's download and reading have run.
+    app::TForm1& MakeForm(bool show = true) {
         app::TForm1Options options;
         options.arguments = {QStringLiteral("--workdir"), workdir_.path()};
         options.show_message = [this](const QString& title, const QString& text, bool icon) {
@@ -130,17 +141,34 @@ protected:
         };
         options.beep = [this] { ++beeps_; };
         options.request_quit = [this] { ++quit_requests_; };
+        options.ask = [this](const QString& title, const QString& text, const QString& yes,
+                             const QString& no) {
+            questions_.push_back({title,
+                                  text + QStringLiteral(" [") + yes + QStringLiteral(" | ") + no +
+                                      QStringLiteral("]"),
+                                  false});
+            return answer_yes_;
+        };
         form_.reset();
         form_ = std::make_unique<app::TForm1>(std::move(options));
+        if (show) {
+            ShowAndFinishStartup();
+        }
         return *form_;
+    }
+
+    void ShowAndFinishStartup() {
+        form_->show();
+        EXPECT_TRUE(WaitFor([this] { return form_->StartupFinished(); }));
     }
 
     // Once a modal dialog of type Dialog is up and `ready` says it has finished its own
     // deferred set-up, runs `act` on it once. A dialog that does not become ready within
     // the wait limit is closed, so that the modal loop, and the test, end.
     template <typename Dialog>
-    void ScriptModal(std::function<void(Dialog&)> act,
-                     std::function<bool(Dialog&)> ready = [](Dialog&) { return true; }) {
+    void ScriptModal(
+        std::function<void(Dialog&)> act,
+        std::function<bool(Dialog&)> ready = [](Dialog&) { return true; }) {
         auto* poll = new QTimer;
         auto started = std::chrono::steady_clock::now();
         auto done = std::make_shared<bool>(false);
@@ -200,6 +228,9 @@ protected:
     std::unique_ptr<app::TForm1> form_;
     std::vector<QTimer*> scripts_;
     std::vector<ShownMessage> messages_;
+    // Questions asked, their answers appended to the text; each is answered answer_yes_.
+    std::vector<ShownMessage> questions_;
+    bool answer_yes_ = false;
     int beeps_ = 0;
     int quit_requests_ = 0;
     int scripts_run_ = 0;

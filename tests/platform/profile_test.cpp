@@ -298,7 +298,36 @@ TEST_F(SettingsFileTest, FileWithoutTheSectionReadsDefaults) {
     EXPECT_EQ(settings.FtpPort, 21);
     EXPECT_EQ(settings.TelnetPort, 23);
     EXPECT_EQ(settings.Prompt, "root@dm7025");
+    EXPECT_EQ(settings.ConnectTimeout, 10);
+    EXPECT_EQ(settings.ReplyTimeout, 30);
     EXPECT_EQ(ReadSettings(path_ + ".missing").Prompt, "root@dm7025");
+}
+
+TEST_F(SettingsFileTest, TimeLimits) {
+    struct Case {
+        const char* body;
+        int connect;
+        int reply;
+    };
+    const Case cases[] = {
+        {"ConnectTimeout=2\nReplyTimeout=5\n", 2, 5},
+        {"connecttimeout= 3 \nREPLYTIMEOUT=\"60\"\n", 3, 60},
+        {"ConnectTimeout=0\nReplyTimeout=-5\n", 10, 30},  // never "no limit"
+        {"ConnectTimeout=3601\nReplyTimeout=3600\n", 10, 3600},
+        {"ConnectTimeout=abc\nReplyTimeout=\n", 10, 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        WriteFile(std::string("[DU7025]\n") + c.body);
+        const Settings settings = ReadSettings(path_);
+        EXPECT_EQ(settings.ConnectTimeout, c.connect);
+        EXPECT_EQ(settings.ReplyTimeout, c.reply);
+    }
+    // Read only: saving the settings leaves the keys as they were.
+    WriteFile("[DU7025]\nReplyTimeout=7\n");
+    WriteSettings(path_, ReadSettings(path_));
+    EXPECT_EQ(ReadSettings(path_).ReplyTimeout, 7);
+    EXPECT_EQ(ReadFile().find("ConnectTimeout"), std::string::npos);
 }
 
 TEST_F(SettingsFileTest, OptionalPortsAndPrompt) {

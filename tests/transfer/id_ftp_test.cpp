@@ -301,12 +301,11 @@ TEST_F(IdFtpTest, ListNamesRefusedRaisesReplyError) {
     ftp_.Disconnect();
 }
 
-TEST_F(IdFtpTest, GetKeepsBytesAndAccepts426Then226) {
+TEST_F(IdFtpTest, GetKeepsBytesUnchanged) {
     const std::string content = "line one\nline two\r\nno end";
-    ScriptedFtpServer server("220 box\r\n",
-                             LoginThen({{"200 PORT ok\r\n"},
-                                        {"125 Go\r\n", content, false,
-                                         "426 Connection closed; aborted.\r\n226 ok\r\n"}}));
+    ScriptedFtpServer server(
+        "220 box\r\n",
+        LoginThen({{"200 PORT ok\r\n"}, {"125 Go\r\n", content, false, "226 ok\r\n"}}));
     ftp_.SetPort(server.Port());
     ftp_.Connect(true);
     ftp_.Get("timers.xml", (dir_ / "timers.xml").string());
@@ -316,6 +315,37 @@ TEST_F(IdFtpTest, GetKeepsBytesAndAccepts426Then226) {
     EXPECT_EQ(server.Commands().back(), "retr timers.xml");
     // Nothing but the file itself is left in the directory.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(IdFtpTest, TransferCutOffWith426FailsEvenWhen226Follows) {
+    { std::ofstream(dir_ / "timers.xml") << "earlier copy"; }
+    { std::ofstream(dir_ / "timers.new") << std::string(5000, 't'); }
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "Put" : "Get");
+        ScriptedFtpServer server(
+            "220 box\r\n",
+            LoginThen({{"200 PORT ok\r\n"},
+                       upload ? Step("150 Go\r\n", std::nullopt, true,
+                                     "426 Connection closed; aborted.\r\n226 ok\r\n")
+                              : Step("150 Go\r\n", "part", false,
+                                     "426 Connection closed; aborted.\r\n226 ok\r\n")}));
+        ftp_.SetPort(server.Port());
+        ftp_.Connect(true);
+        try {
+            if (upload) {
+                ftp_.Put((dir_ / "timers.new").string(), "timers.xml");
+            } else {
+                ftp_.Get("timers.xml", (dir_ / "timers.xml").string());
+            }
+            FAIL() << "a cut-off transfer succeeded";
+        } catch (const EIdProtocolReplyError& error) {
+            EXPECT_EQ(error.Code(), 426);
+            EXPECT_EQ(error.Message(), "426 Connection closed; aborted.");
+        }
+        EXPECT_FALSE(ftp_.Connected());
+    }
+    EXPECT_EQ(ReadFile(dir_ / "timers.xml"), "earlier copy");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
 
 TEST_F(IdFtpTest, RefusedGetLeavesEarlierCopyAsItWas) {
@@ -329,22 +359,6 @@ TEST_F(IdFtpTest, RefusedGetLeavesEarlierCopyAsItWas) {
     ftp_.Disconnect();
     EXPECT_EQ(ReadFile(dir_ / "services"), "earlier copy");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
-}
-
-TEST_F(IdFtpTest, SecondClosingReplyAfter426MustBe226) {
-    ScriptedFtpServer server(
-        "220 box\r\n", LoginThen({{"200 PORT ok\r\n"},
-                                  {"150 Go\r\n", "abc", false, "426 aborted\r\n451 bad\r\n"}}));
-    ftp_.SetPort(server.Port());
-    ftp_.Connect(true);
-    try {
-        ftp_.Get("timers.xml", (dir_ / "timers.xml").string());
-        FAIL() << "get succeeded";
-    } catch (const EIdProtocolReplyError& error) {
-        EXPECT_EQ(error.Message(), "451 bad");
-    }
-    ftp_.Disconnect();
-    EXPECT_FALSE(fs::exists(dir_ / "timers.xml"));
 }
 
 TEST_F(IdFtpTest, PutSendsFileUnchanged) {

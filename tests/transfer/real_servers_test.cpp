@@ -200,7 +200,7 @@ class FtpServerTest : public ::testing::TestWithParam<FtpServerKind> {
 
     // pyftpdlib converts line ends in type A (bare LF to CR LF when sending, CR LF to LF when
     // storing); vsftpd and the simulator send and store bytes unchanged. The client itself
-    // never converts.
+    // never converts, and uploads in type I.
     std::string AsSent(const std::string& stored) const {
         if (GetParam() != FtpServerKind::Pyftpdlib) {
             return stored;
@@ -214,19 +214,6 @@ class FtpServerTest : public ::testing::TestWithParam<FtpServerKind> {
         }
         return sent;
     }
-    std::string AsStored(const std::string& sent) const {
-        if (GetParam() != FtpServerKind::Pyftpdlib) {
-            return sent;
-        }
-        std::string stored;
-        for (std::size_t i = 0; i < sent.size(); ++i) {
-            if (!(sent[i] == '\r' && i + 1 < sent.size() && sent[i + 1] == '\n')) {
-                stored += sent[i];
-            }
-        }
-        return stored;
-    }
-
     fs::path root_;
     fs::path box_dir_;
     fs::path program_dir_;
@@ -288,10 +275,26 @@ TEST_P(FtpServerTest, UploadStoresTimersFileUnchangedAndCanRepeat) {
     WriteFile(program_dir_ / "timers.new", first);
     UploadTimersFile(ftp_, settings_, ProgramDir());
     EXPECT_FALSE(ftp_.Connected());
-    EXPECT_EQ(ReadFile(box_dir_ / "timers.xml"), AsStored(first));
+    EXPECT_EQ(ReadFile(box_dir_ / "timers.xml"), first);
     WriteFile(program_dir_ / "timers.new", second);
     UploadTimersFile(ftp_, settings_, ProgramDir());
-    EXPECT_EQ(ReadFile(box_dir_ / "timers.xml"), AsStored(second));
+    EXPECT_EQ(ReadFile(box_dir_ / "timers.xml"), second);
+    // Stored under a temporary name and renamed into place: nothing else is left on the box,
+    // and the check fetched nothing into the program's folder.
+    EXPECT_FALSE(fs::exists(box_dir_ / "timers.xml.tapir-upload"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(program_dir_), fs::directory_iterator()), 1);
+}
+
+TEST_P(FtpServerTest, FetchBoxFileTellsAbsentFromPresent) {
+    const std::string backup = (program_dir_ / "backup.xml").string();
+    EXPECT_TRUE(FetchBoxFile(ftp_, settings_, "timers.xml", backup));
+    EXPECT_EQ(ReadFile(backup), ReadFile(box_dir_ / "timers.xml"));  // binary: unchanged
+    EXPECT_FALSE(ftp_.Connected());
+    fs::remove(box_dir_ / "timers.xml");
+    WriteFile(backup, "kept");
+    EXPECT_FALSE(FetchBoxFile(ftp_, settings_, "timers.xml", backup));
+    EXPECT_EQ(ReadFile(backup), "kept");
+    EXPECT_FALSE(ftp_.Connected());
 }
 
 TEST_P(FtpServerTest, FailedUploadDisconnectsSoItCanBeTriedAgain) {
@@ -304,7 +307,7 @@ TEST_P(FtpServerTest, FailedUploadDisconnectsSoItCanBeTriedAgain) {
     EXPECT_FALSE(ftp_.Connected());
     WriteFile(program_dir_ / "timers.new", "<timers>\r\n</timers>\r\n");
     UploadTimersFile(ftp_, settings_, ProgramDir());
-    EXPECT_EQ(ReadFile(box_dir_ / "timers.xml"), AsStored("<timers>\r\n</timers>\r\n"));
+    EXPECT_EQ(ReadFile(box_dir_ / "timers.xml"), "<timers>\r\n</timers>\r\n");
 }
 
 TEST_P(FtpServerTest, RefusedCommandsRaiseReplyErrors) {

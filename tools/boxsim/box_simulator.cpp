@@ -19,9 +19,8 @@ std::string Options::HostName() const {
     const std::size_t at = prompt.find('@');
     if (at != std::string::npos) {
         const std::size_t end = prompt.find_first_of(":# $>", at + 1);
-        const std::string name = prompt.substr(at + 1, end == std::string::npos
-                                                            ? std::string::npos
-                                                            : end - at - 1);
+        const std::string name =
+            prompt.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
         if (!name.empty()) {
             return name;
         }
@@ -45,6 +44,18 @@ void Recorder::AddFtpCommand(const std::string& command) {
 void Recorder::AddReceivedFile(ReceivedFile file) {
     const std::lock_guard lock(mutex_);
     received_files_.push_back(std::move(file));
+    changed_.notify_all();
+}
+
+void Recorder::RenameReceivedFile(const std::string& from, const std::string& to) {
+    const std::lock_guard lock(mutex_);
+    for (auto file = received_files_.rbegin(); file != received_files_.rend(); ++file) {
+        const std::size_t slash = file->name.rfind('/');
+        if (file->name.substr(slash == std::string::npos ? 0 : slash + 1) == from) {
+            file->name = to;
+            break;
+        }
+    }
     changed_.notify_all();
 }
 
@@ -204,15 +215,11 @@ void BoxSimulator::Stop() {
 std::uint16_t BoxSimulator::FtpPort() const { return impl_->ftp_port; }
 std::uint16_t BoxSimulator::TelnetPort() const { return impl_->telnet_port; }
 
-std::vector<std::string> BoxSimulator::FtpCommands() const {
-    return impl_->recorder.FtpCommands();
-}
+std::vector<std::string> BoxSimulator::FtpCommands() const { return impl_->recorder.FtpCommands(); }
 std::vector<ReceivedFile> BoxSimulator::ReceivedFiles() const {
     return impl_->recorder.ReceivedFiles();
 }
-std::vector<std::string> BoxSimulator::TelnetLines() const {
-    return impl_->recorder.TelnetLines();
-}
+std::vector<std::string> BoxSimulator::TelnetLines() const { return impl_->recorder.TelnetLines(); }
 std::vector<std::string> BoxSimulator::TelnetNegotiation() const {
     return impl_->recorder.Negotiation();
 }

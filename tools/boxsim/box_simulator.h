@@ -20,14 +20,23 @@ namespace tapir::boxsim {
 
 // Misbehaviours that tests switch on to see how a client copes.
 enum class Fault : std::uint8_t {
-    RefusePassword,  // every PASS is answered "530 Login incorrect."
-    Nlst550,         // a listing that matches nothing is answered 550 instead of an empty list
-    CloseDataEarly,  // RETR/STOR stop half-way, close the data connection, reply 451
-    Slow,            // every reply and every piece of output is delayed by `slow_delay`
+    RefusePassword,     // every PASS is answered "530 Login incorrect."
+    Nlst550,            // a listing that matches nothing is answered 550 instead of an empty list
+    CloseDataEarly,     // RETR/STOR stop half-way, close the data connection, reply 451
+    Slow,               // every reply and every piece of output is delayed by `slow_delay`
+    SilentAfterAccept,  // FTP and telnet accept a connection and then never send anything
+    StallData,          // a data connection is opened and then neither sent on nor read
+    PasswordPrompt,     // telnet asks for the password after "root" (the FTP password)
+    SplitPrompt,        // telnet sends its prompts a few bytes at a time
+    NoPrompt,           // telnet shows no shell prompt after the login
+    CutStor,            // STOR keeps the first 100 bytes, closes the data connection, 426+226
+    NoRename,           // RNFR is refused as not implemented
+    Port550,            // every PORT is answered 550
+    HugeListing,        // NLST sends 200 000 names whatever the mask
 };
 
 struct Options {
-    std::filesystem::path dir;  // served as /etc/enigma2
+    std::filesystem::path dir;      // served as /etc/enigma2
     std::uint16_t ftp_port = 0;     // 0 = any free port
     std::uint16_t telnet_port = 0;  // 0 = any free port
     std::string user = "root";
@@ -45,7 +54,8 @@ struct Options {
     [[nodiscard]] std::string HostName() const;
 };
 
-// One completed STOR: the name as the client sent it and the bytes received.
+// One completed STOR: the name as the client sent it (or, once renamed, the name it was
+// renamed to) and the bytes received.
 struct ReceivedFile {
     std::string name;
     std::string content;
@@ -53,12 +63,14 @@ struct ReceivedFile {
 
 // What the servers have seen so far, shared by all sessions.
 class Recorder {
-public:
+  public:
     explicit Recorder(std::function<void(const std::string&)> log) : log_(std::move(log)) {}
 
     void Log(const std::string& line);
     void AddFtpCommand(const std::string& command);
     void AddReceivedFile(ReceivedFile file);
+    // The latest received file stored as `from` (compared by file name) now is `to`.
+    void RenameReceivedFile(const std::string& from, const std::string& to);
     void AddTelnetLine(const std::string& line);
     void AddNegotiation(const std::string& text);
     void SetTerminalType(const std::string& type);
@@ -76,8 +88,7 @@ public:
     bool WaitForRestarts(int count, std::chrono::milliseconds timeout) const;
     bool WaitForReceivedFiles(std::size_t count, std::chrono::milliseconds timeout) const;
 
-private:
-
+  private:
     std::function<void(const std::string&)> log_;
     mutable std::mutex mutex_;  // guards everything below and serialises log_ calls
     mutable std::condition_variable changed_;
@@ -90,7 +101,7 @@ private:
 };
 
 class BoxSimulator {
-public:
+  public:
     explicit BoxSimulator(Options options);
     BoxSimulator(const BoxSimulator&) = delete;
     BoxSimulator& operator=(const BoxSimulator&) = delete;
@@ -125,7 +136,7 @@ public:
     bool WaitForRestarts(int count, std::chrono::milliseconds timeout) const;
     bool WaitForReceivedFiles(std::size_t count, std::chrono::milliseconds timeout) const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

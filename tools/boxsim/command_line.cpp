@@ -1,18 +1,17 @@
 #include "tools/boxsim/command_line.h"
 
 #include <charconv>
+#include <utility>
 
 namespace tapir::boxsim {
 
 namespace {
 
-unsigned long ParseNumber(const std::string& option, const std::string& text,
-                          unsigned long max) {
+unsigned long ParseNumber(const std::string& option, const std::string& text, unsigned long max) {
     unsigned long value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > max) {
-        throw EUsageError(option + ": not a number from 0 to " + std::to_string(max) + ": " +
-                          text);
+        throw EUsageError(option + ": not a number from 0 to " + std::to_string(max) + ": " + text);
     }
     return value;
 }
@@ -29,6 +28,22 @@ Fault ParseFault(const std::string& name) {
     }
     if (name == "slow") {
         return Fault::Slow;
+    }
+    static constexpr std::pair<const char*, Fault> kMore[] = {
+        {"silent-after-accept", Fault::SilentAfterAccept},
+        {"stall-data", Fault::StallData},
+        {"password-prompt", Fault::PasswordPrompt},
+        {"split-prompt", Fault::SplitPrompt},
+        {"no-prompt", Fault::NoPrompt},
+        {"cut-stor", Fault::CutStor},
+        {"no-rename", Fault::NoRename},
+        {"port-550", Fault::Port550},
+        {"huge-listing", Fault::HugeListing},
+    };
+    for (const auto& [text, fault] : kMore) {
+        if (name == text) {
+            return fault;
+        }
     }
     throw EUsageError("--fault: unknown fault: " + name);
 }
@@ -63,7 +78,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.options.dir = value();
             have_dir = true;
         } else if (option == "--ftp-port") {
-            result.options.ftp_port = static_cast<std::uint16_t>(ParseNumber(option, value(), 65535));
+            result.options.ftp_port =
+                static_cast<std::uint16_t>(ParseNumber(option, value(), 65535));
         } else if (option == "--telnet-port") {
             result.options.telnet_port =
                 static_cast<std::uint16_t>(ParseNumber(option, value(), 65535));
@@ -113,10 +129,23 @@ Options:
                          refuse-password   answer every PASS with 530
                          nlst-550          answer a listing that matches nothing with 550
                                            instead of an empty list
-                         close-data-early  RETR sends half of the file, STOR reads only
-                                           the first piece (the file is not replaced);
-                                           the data connection is closed and 451 follows
+                         close-data-early  RETR sends half of the file, STOR keeps only
+                                           the first piece it reads; the data connection
+                                           is closed and 451 follows
                          slow              delay every reply and piece of output
+                         silent-after-accept  accept FTP and telnet connections, then
+                                           never send a byte
+                         stall-data        open data connections, then neither send nor
+                                           read on them
+                         password-prompt   telnet asks "Password: " after "root" and
+                                           takes the FTP password
+                         split-prompt      telnet sends its prompts a few bytes at a time
+                         no-prompt         telnet shows no shell prompt after the login
+                         cut-stor          STOR keeps the first 100 bytes, closes the data
+                                           connection and answers 426, then 226
+                         no-rename         RNFR is answered 502 (not implemented)
+                         port-550          every PORT is answered 550
+                         huge-listing      NLST sends 200 000 names whatever the mask
   --slow-ms N          delay of the slow fault in milliseconds (default 200)
   --help, -h           show this text
 )";

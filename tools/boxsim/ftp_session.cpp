@@ -1,6 +1,7 @@
 #include "tools/boxsim/ftp_session.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,10 @@ constexpr std::size_t kPiece = 4096;
 constexpr std::chrono::milliseconds kDataTimeout{10000};
 // Uploads are held in memory until complete; receiver files are far smaller than this.
 constexpr std::size_t kMaxUpload = 64 * 1024 * 1024;
+// What the cut-stor fault keeps of an upload.
+constexpr std::size_t kCutStorBytes = 100;
+// Names sent by the huge-listing fault.
+constexpr std::size_t kHugeListingNames = 200000;
 
 std::string Trim(const std::string& text) {
     std::size_t begin = 0;
@@ -44,9 +49,7 @@ std::string Upper(std::string text) {
     return text;
 }
 
-bool HasWildcard(const std::string& text) {
-    return text.find_first_of("*?[") != std::string::npos;
-}
+bool HasWildcard(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
 
 // "h1,h2,h3,h4,p1,p2" with every number 0..255.
 std::optional<sockaddr_in> ParsePortArgument(const std::string& argument) {
@@ -92,30 +95,16 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return std::move(content).str();
 }
 
-// Writes `content` next to `target` and renames it into place, so that a reader never
-// sees a half-written file.
-bool ReplaceFile(const std::string& target, const std::string& content) {
-    std::string temp = (fs::path(target).parent_path() / ".boxsim-upload-XXXXXX").string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::fchmod(fd, 0644) == 0;
-    std::string_view rest(content);
-    while (ok && !rest.empty()) {
-        const ssize_t count = ::write(fd, rest.data(), rest.size());
+// Appends to an open file; false when the disk refuses.
+bool AppendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
         if (count <= 0) {
-            ok = false;
-            break;
+            return false;
         }
-        rest.remove_prefix(static_cast<std::size_t>(count));
+        bytes.remove_prefix(static_cast<std::size_t>(count));
     }
-    ok = (::close(fd) == 0) && ok;
-    if (ok && std::rename(temp.c_str(), target.c_str()) == 0) {
-        return true;
-    }
-    std::remove(temp.c_str());
-    return false;
+    return true;
 }
 
 std::string LongListingLine(const std::string& name, const std::optional<std::string>& local) {
@@ -154,6 +143,11 @@ bool FtpSession::Reply(int code, const std::string& text) {
 
 void FtpSession::Run() {
     context_.recorder.Log("ftp: connection opened");
+    if (context_.options.Has(Fault::SilentAfterAccept)) {
+        (void)StallUntilClientLeaves(UniqueFd());
+        context_.recorder.Log("ftp: connection closed");
+        return;
+    }
     if (!Reply(220, "Welcome to the " + context_.options.HostName() + " FTP service.")) {
         return;
     }
@@ -195,6 +189,12 @@ void FtpSession::Run() {
 }
 
 bool FtpSession::Handle(const std::string& verb, const std::string& argument) {
+    // A rename takes RNFR immediately followed by RNTO.
+    const std::optional<VirtualPath> rename_from = std::move(rename_from_);
+    rename_from_.reset();
+    if (verb == "RNTO") {
+        return RenameTo(rename_from, argument);
+    }
     if (verb == "QUIT") {
         Reply(221, "Goodbye.");
         return false;
@@ -252,6 +252,9 @@ bool FtpSession::Handle(const std::string& verb, const std::string& argument) {
     if (verb == "PORT") {
         passive_listener_.Reset();
         port_address_.reset();
+        if (context_.options.Has(Fault::Port550)) {
+            return Reply(550, "PORT command failed.");
+        }
         const auto address = ParsePortArgument(argument);
         if (!address) {
             return Reply(501, "Illegal PORT command.");
@@ -275,6 +278,15 @@ bool FtpSession::Handle(const std::string& verb, const std::string& argument) {
     }
     if (verb == "STOR") {
         return Store(argument);
+    }
+    if (verb == "RNFR") {
+        return RenameFrom(argument);
+    }
+    if (verb == "SIZE") {
+        return Size(argument);
+    }
+    if (verb == "DELE") {
+        return Delete(argument);
     }
     return Reply(502, "Command not implemented.");
 }
@@ -418,12 +430,23 @@ bool FtpSession::SendList(const std::string& argument, bool long_format) {
     for (const auto& [shown, local] : entries) {
         listing += long_format ? LongListingLine(shown, local) : shown + "\r\n";
     }
+    if (!long_format && context_.options.Has(Fault::HugeListing)) {
+        listing.clear();
+        char name[32];
+        for (std::size_t i = 0; i < kHugeListingNames; ++i) {
+            std::snprintf(name, sizeof name, "file%06zu\r\n", i);
+            listing += name;
+        }
+    }
     UniqueFd data = OpenData();
     if (!data.Valid()) {
         return Reply(425, "Failed to establish connection.");
     }
     if (!Reply(150, "Here comes the directory listing.")) {
         return false;
+    }
+    if (context_.options.Has(Fault::StallData)) {
+        return StallUntilClientLeaves(std::move(data));
     }
     const bool sent = WriteAll(data.Get(), listing, context_.stop);
     data.Reset();
@@ -451,6 +474,9 @@ bool FtpSession::Retrieve(const std::string& argument) {
     if (!Reply(150, "Opening BINARY mode data connection for " + argument + " (" +
                         std::to_string(content->size()) + " bytes).")) {
         return false;
+    }
+    if (context_.options.Has(Fault::StallData)) {
+        return StallUntilClientLeaves(std::move(data));
     }
     const bool early = context_.options.Has(Fault::CloseDataEarly);
     std::string_view rest(*content);
@@ -493,12 +519,23 @@ bool FtpSession::Store(const std::string& argument) {
     if (!data.Valid()) {
         return Reply(425, "Failed to establish connection.");
     }
+    // As on the receiver, the file is emptied before the first byte arrives and written as
+    // the bytes come: an upload that breaks off leaves a cut file behind.
+    UniqueFd file(::open(local->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file.Valid()) {
+        return Reply(553, "Could not create file.");
+    }
     if (!Reply(150, "Ok to send data.")) {
         return false;
     }
+    if (context_.options.Has(Fault::StallData)) {
+        return StallUntilClientLeaves(std::move(data));
+    }
     const bool early = context_.options.Has(Fault::CloseDataEarly);
+    const bool cut = context_.options.Has(Fault::CutStor);
     std::string content;
     bool complete = false;
+    bool written = true;
     for (;;) {
         std::string piece;
         const ReadStatus status = ReadInto(data.Get(), context_.stop, piece, 65536);
@@ -507,29 +544,110 @@ bool FtpSession::Store(const std::string& argument) {
             complete = status == ReadStatus::Closed;
             break;
         }
+        if (cut && content.size() + piece.size() > kCutStorBytes) {
+            piece.resize(kCutStorBytes - content.size());
+        }
         content += piece;
-        if (early || content.size() > kMaxUpload) {
+        written = written && AppendAll(file.Get(), piece);
+        if (early || content.size() > kMaxUpload || (cut && content.size() >= kCutStorBytes)) {
             break;
         }
     }
     data.Reset();
+    file.Reset();
     if (content.size() > kMaxUpload) {
         return Reply(552, "Exceeded storage allocation.");
     }
     if (early) {
-        // Nothing is written: the file on the box stays as it was.
         return Reply(451, "Failure writing to local file.");
+    }
+    if (cut) {
+        return Reply(426, "Failure reading network stream.") && Reply(226, "Transfer complete.");
     }
     if (!complete) {
         return !context_.stop.Raised() && Reply(426, "Failure reading network stream.");
     }
-    if (!ReplaceFile(*local, content)) {
-        return Reply(553, "Could not create file.");
+    if (!written) {
+        return Reply(451, "Failure writing to local file.");
     }
     context_.recorder.Log("ftp: stored " + argument + " (" + std::to_string(content.size()) +
                           " bytes)");
     context_.recorder.AddReceivedFile({argument, content});
     return Reply(226, "Transfer complete.");
+}
+
+std::optional<std::string> FtpSession::ExistingFile(const std::string& argument) const {
+    const auto local = LocalPath(Resolve(argument));
+    std::error_code error;
+    if (argument.empty() || !local || !fs::is_regular_file(*local, error)) {
+        return std::nullopt;
+    }
+    return local;
+}
+
+bool FtpSession::RenameFrom(const std::string& argument) {
+    if (context_.options.Has(Fault::NoRename)) {
+        return Reply(502, "Command not implemented.");
+    }
+    if (!ExistingFile(argument)) {
+        return Reply(550, "RNFR command failed.");
+    }
+    rename_from_ = Resolve(argument);
+    return Reply(350, "Ready for RNTO.");
+}
+
+bool FtpSession::RenameTo(const std::optional<VirtualPath>& rename_from,
+                          const std::string& argument) {
+    if (!logged_in_) {
+        return Reply(530, "Please login with USER and PASS.");
+    }
+    if (!rename_from) {
+        return Reply(503, "RNFR required first.");
+    }
+    const VirtualPath& from = *rename_from;
+    const VirtualPath target = Resolve(argument);
+    const auto from_local = LocalPath(from);
+    const auto to_local = LocalPath(target);
+    std::error_code error;
+    if (argument.empty() || target.size() < 3 || !from_local || !to_local ||
+        fs::is_directory(*to_local, error) ||
+        std::rename(from_local->c_str(), to_local->c_str()) != 0) {
+        return Reply(550, "Rename failed.");
+    }
+    context_.recorder.RenameReceivedFile(from.back(), target.back());
+    context_.recorder.Log("ftp: renamed " + Display(from) + " to " + Display(target));
+    return Reply(250, "Rename successful.");
+}
+
+bool FtpSession::Size(const std::string& argument) {
+    const auto local = ExistingFile(argument);
+    std::error_code error;
+    const auto size = local ? fs::file_size(*local, error) : 0;
+    if (!local || error) {
+        return Reply(550, "Could not get file size.");
+    }
+    return Reply(213, std::to_string(size));
+}
+
+bool FtpSession::Delete(const std::string& argument) {
+    const auto local = ExistingFile(argument);
+    if (!local || std::remove(local->c_str()) != 0) {
+        return Reply(550, "Delete operation failed.");
+    }
+    return Reply(250, "Delete operation successful.");
+}
+
+bool FtpSession::StallUntilClientLeaves(UniqueFd data) {
+    context_.recorder.Log("ftp: stalling until the client leaves");
+    std::string ignored;
+    for (;;) {
+        const ReadStatus status = ReadInto(control_.Get(), context_.stop, ignored, 4096);
+        if (status != ReadStatus::Data) {
+            break;
+        }
+    }
+    data.Reset();
+    return false;
 }
 
 }  // namespace tapir::boxsim

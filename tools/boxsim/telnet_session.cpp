@@ -25,6 +25,9 @@ constexpr std::size_t kMaxPayload = 1024;
 // How long the server waits for the terminal type before it shows the login prompt
 // anyway (a client that ignores negotiation still gets a prompt).
 constexpr std::chrono::milliseconds kNegotiationWait{2000};
+// How the split-prompt fault cuts a prompt.
+constexpr std::size_t kPromptPiece = 3;
+constexpr std::chrono::milliseconds kPromptPiecePause{30};
 
 const char* VerbName(unsigned char verb) {
     switch (verb) {
@@ -58,14 +61,20 @@ TelnetSession::TelnetSession(UniqueFd connection, const ServerContext& context)
 
 void TelnetSession::Run() {
     context_.recorder.Log("telnet: connection opened");
+    if (context_.options.Has(Fault::SilentAfterAccept)) {
+        std::string ignored;
+        while (ReadInto(connection_.Get(), context_.stop, ignored) == ReadStatus::Data) {
+        }
+        context_.recorder.Log("telnet: connection closed");
+        return;
+    }
     him_pending_[kTerminalType] = true;
     us_pending_[kEcho] = true;
     us_pending_[kSuppressGoAhead] = true;
-    const std::string offer = {static_cast<char>(kIac), static_cast<char>(kDo),
-                               static_cast<char>(kTerminalType), static_cast<char>(kIac),
-                               static_cast<char>(kWill), static_cast<char>(kEcho),
-                               static_cast<char>(kIac), static_cast<char>(kWill),
-                               static_cast<char>(kSuppressGoAhead)};
+    const std::string offer = {
+        static_cast<char>(kIac), static_cast<char>(kDo),   static_cast<char>(kTerminalType),
+        static_cast<char>(kIac), static_cast<char>(kWill), static_cast<char>(kEcho),
+        static_cast<char>(kIac), static_cast<char>(kWill), static_cast<char>(kSuppressGoAhead)};
     if (!SendRaw(offer)) {
         return;
     }
@@ -77,7 +86,7 @@ void TelnetSession::Run() {
             break;
         }
     }
-    bool going = open_ && SendText("\r\n" + context_.options.HostName() + " login: ");
+    bool going = open_ && SendText("\r\n") && SendPrompt(context_.options.HostName() + " login: ");
     while (going) {
         const auto line = NextLine();
         going = line && HandleLine(*line);
@@ -223,9 +232,9 @@ void TelnetSession::HandleOption(unsigned char verb, unsigned char option) {
                         answer(kDo, option);
                     }
                     him_pending_[option] = false;
-                    replies_ += {static_cast<char>(kIac), static_cast<char>(kSb),
+                    replies_ += {static_cast<char>(kIac),          static_cast<char>(kSb),
                                  static_cast<char>(kTerminalType), static_cast<char>(kSend),
-                                 static_cast<char>(kIac), static_cast<char>(kSe)};
+                                 static_cast<char>(kIac),          static_cast<char>(kSe)};
                 }
             } else if (!him_[option] && !refused_[option]) {
                 refused_[option] = true;
@@ -302,25 +311,33 @@ bool TelnetSession::HandleLine(const std::string& line) {
     switch (phase_) {
         case Phase::Login:
             if (line.empty()) {
-                return SendText(context_.options.HostName() + " login: ");
+                return SendPrompt(context_.options.HostName() + " login: ");
             }
             context_.recorder.AddTelnetLine(line);
             context_.recorder.Log("telnet< " + line);
-            if (line == "root") {
+            root_asked_password_ = line == "root" && context_.options.Has(Fault::PasswordPrompt);
+            if (line == "root" && !root_asked_password_) {
                 phase_ = Phase::Shell;
-                return SendText(context_.options.prompt);
+                return SendShellPrompt();
             }
             phase_ = Phase::Password;
-            return SendText("Password: ");
+            return SendPrompt("Password: ");
         case Phase::Password:
+            // The password itself is never recorded.
+            context_.recorder.Log("telnet< ****");
+            if (root_asked_password_ && line == context_.options.password) {
+                phase_ = Phase::Shell;
+                return SendText("\r\n") && SendShellPrompt();
+            }
             phase_ = Phase::Login;
-            return SendText("\r\nLogin incorrect\r\n" + context_.options.HostName() + " login: ");
+            return SendText("\r\nLogin incorrect\r\n") &&
+                   SendPrompt(context_.options.HostName() + " login: ");
         case Phase::Shell:
             if (!line.empty()) {
                 context_.recorder.AddTelnetLine(line);
                 context_.recorder.Log("telnet< " + line);
             }
-            return RunShellCommand(line) && SendText(context_.options.prompt);
+            return RunShellCommand(line) && SendShellPrompt();
     }
     return false;
 }
@@ -371,6 +388,23 @@ bool TelnetSession::SendText(const std::string& text) {
         }
     }
     return SendRaw(escaped);
+}
+
+bool TelnetSession::SendPrompt(const std::string& text) {
+    if (!context_.options.Has(Fault::SplitPrompt)) {
+        return SendText(text);
+    }
+    for (std::size_t pos = 0; pos < text.size(); pos += kPromptPiece) {
+        if ((pos > 0 && !context_.stop.SleepFor(kPromptPiecePause)) ||
+            !SendText(text.substr(pos, kPromptPiece))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TelnetSession::SendShellPrompt() {
+    return context_.options.Has(Fault::NoPrompt) || SendPrompt(context_.options.prompt);
 }
 
 bool TelnetSession::SendRaw(const std::string& bytes) {

@@ -16,13 +16,13 @@
 namespace tapir::boxsim {
 
 class TelnetSession {
-public:
+  public:
     TelnetSession(UniqueFd connection, const ServerContext& context);
 
     // Serves the connection until the client leaves, "exit", or the simulator stops.
     void Run();
 
-private:
+  private:
     enum class ParseState { Data, Command, Option, Sub, SubCommand };
     enum class Phase { Login, Password, Shell };
 
@@ -39,6 +39,10 @@ private:
     bool RunShellCommand(const std::string& line);
 
     bool SendText(const std::string& text);  // IAC doubled; slowed by the slow fault
+    // A prompt: a few bytes at a time under the split-prompt fault.
+    bool SendPrompt(const std::string& text);
+    // The shell prompt; nothing under the no-prompt fault.
+    bool SendShellPrompt();
     bool SendRaw(const std::string& bytes);
 
     UniqueFd connection_;
@@ -65,6 +69,7 @@ private:
     bool terminal_type_settled_ = false;
 
     Phase phase_ = Phase::Login;
+    bool root_asked_password_ = false;  // the password-prompt fault asked root for one
     bool software_running_ = true;
 };
 
