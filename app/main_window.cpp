@@ -714,7 +714,7 @@ void TForm1::ReconvertTimers(const platform::TimeConversionSettings& from,
         return;
     }
     // Row by row through their bookmarks: posting a new Begin may move a row in the order.
-    std::vector<engine::TSQLMemRecordID> rows;
+    std::vector<engine::TSQLMemBookmark> rows;
     for (timers.First(); !timers.Eof(); timers.Next()) {
         rows.push_back(timers.GetBookmark());
     }

@@ -68,7 +68,7 @@ TEST_F(DemoFilesTest, ShowsBouquetsChannelsAndTimers) {
         (Strings{"", "Das Erste", "WDR K\xC3\xB6ln", "Das Erste HD", "ZDF HD", "", "Sky Cinema"}));
     tables_.Bouquet.Next();
     EXPECT_EQ(Column(tables_.Zenders, "Zender"),
-              (Strings{"\xD0\x9F\xD0\xB5\xD1\x80\xD0\xB2\xD1\x8B\xD0\xB9 \xD0\xBA\xD0\xB0\xD0\xBD",
+              (Strings{"\xD0\x9F\xD0\xB5\xD1\x80\xD0\xB2\xD1\x8B\xD0\xB9 \xD0\xBA\xD0\xB0\xD0\xBD\xD0\xB0\xD0\xBB",
                        "\xCE\x95\xCE\xA1\xCE\xA4 World", "TRT T\xC3\xBCrk",
                        "\xD8\xA7\xD9\x84\xD8\xAC\xD8\xB2\xD9\x8A\xD8\xB1\xD8\xA9", "InfoKanal",
                        "ORF1 HD"}));
@@ -78,7 +78,7 @@ TEST_F(DemoFilesTest, ShowsBouquetsChannelsAndTimers) {
                        "\xD0\x92\xD1\x80\xD0\xB5\xD0\xBC\xD1\x8F", "Konzert am Samstagabend"}));
     EXPECT_EQ(Column(tables_.Timers, "Zender"),
               (Strings{"ZDF HD", "Das Erste HD", "Das Erste",
-                       "\xD0\x9F\xD0\xB5\xD1\x80\xD0\xB2\xD1\x8B\xD0\xB9 \xD0\xBA\xD0\xB0\xD0\xBD",
+                       "\xD0\x9F\xD0\xB5\xD1\x80\xD0\xB2\xD1\x8B\xD0\xB9 \xD0\xBA\xD0\xB0\xD0\xBD\xD0\xB0\xD0\xBB",
                        "BR-KLASSIK"}));
     EXPECT_EQ(Column(tables_.Timers, "RepeatedOrg"), (Strings{"31", "0", "0", "0", "0"}));
     // The first timer: Monday 2027-01-11 21:45 local (winter time, UTC + 1).

@@ -200,11 +200,11 @@ TEST_F(BoxRoundTripTest, StartUpDownloadsTheFilesAndShowsTheTimersInBeginOrder) 
     EXPECT_FALSE(std::filesystem::exists(WorkPath("services")));
 
     // Every timer finds its channel, whichever bouquet holds it. The channel field holds
-    // 20 bytes: the Cyrillic name keeps its first whole letters.
+    // 20 characters: the Cyrillic name is whole.
     EXPECT_EQ(GridColumn(0),
               (std::vector<std::string>{"ZDF HD", "Das Erste HD", "Das Erste",
                                         "\xD0\x9F\xD0\xB5\xD1\x80\xD0\xB2\xD1\x8B\xD0\xB9 "
-                                        "\xD0\xBA\xD0\xB0\xD0\xBD",
+                                        "\xD0\xBA\xD0\xB0\xD0\xBD\xD0\xB0\xD0\xBB",
                                         "BR-KLASSIK"}));
     EXPECT_EQ(GridColumn(1)[0], "heute journal");
     EXPECT_EQ(GridColumn(1)[2], "Tatort: Die Ferien des Monsieur Murot");
