@@ -12,12 +12,13 @@ struct BoxTables;
 }
 namespace tapir::platform {
 struct Settings;
-}
+struct TimeConversionSettings;
+}  // namespace tapir::platform
 
 namespace tapir::app {
 
 class DialogHost {
-public:
+  public:
     virtual ~DialogHost() = default;
 
     virtual tapir::boxfiles::BoxTables& Tables() = 0;
@@ -27,6 +28,8 @@ public:
     // The settings as the main window holds them, and the config.ini they live in.
     virtual tapir::platform::Settings& CurrentSettings() = 0;
     virtual std::string ConfigPath() const = 0;
+    // The conversion between the box's UTC times and the local times the tables hold.
+    virtual tapir::platform::TimeConversionSettings TimeConversion() const = 0;
     // Appends one line to the diagnostic log.
     virtual void Log(const std::string& line) = 0;
     // Parent for modal dialogs (may be nullptr).

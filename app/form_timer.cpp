@@ -23,6 +23,7 @@
 #include "engine/table/field.h"
 #include "platform/clock.h"
 #include "platform/date_time.h"
+#include "platform/time_zone.h"
 
 namespace tapir::app {
 
@@ -279,6 +280,19 @@ void TFormTimer::CheckBoxRepeatedExit() {
 }
 
 void TFormTimer::wwDBDateTimePicker_BeginChange() {
+    // A local time that does not exist (the hour skipped when daylight time starts) is
+    // stored as the moment it names under the time before the change; show that moment as
+    // the clock reads it, so that what the dialog shows is what the box will record.
+    const platform::TimeConversionSettings conversion = host_.TimeConversion();
+    const platform::LogSink quiet;
+    for (DbDateTimePicker* picker : {wwDBDateTimePicker_Begin, wwDBDateTimePicker_End}) {
+        const double shown = picker->Value();
+        const double real =
+            platform::UtcToLocal(platform::LocalToUtc(shown, conversion, quiet), conversion, quiet);
+        if (!platform::SameMillisecond(shown, real)) {
+            picker->SetValue(real);
+        }
+    }
     const double begin = wwDBDateTimePicker_Begin->Value();
     const double end = wwDBDateTimePicker_End->Value();
     const double earliest = platform::IncMinute(platform::Now(), -kMinutesInPastAllowed);

@@ -146,6 +146,7 @@ class TForm1 : public QMainWindow, public DialogHost {
     void SetLastEnd(double value) override { last_end_ = value; }
     platform::Settings& CurrentSettings() override { return settings_; }
     std::string ConfigPath() const override { return config_path_; }
+    platform::TimeConversionSettings TimeConversion() const override { return Conversion(); }
     void Log(const std::string& line) override;
     QWidget* DialogParent() override { return this; }
 

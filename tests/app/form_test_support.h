@@ -22,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/date_time.h"
 #include "platform/settings.h"
+#include "platform/time_zone.h"
 
 namespace tapir::app::testing {
 
@@ -32,12 +33,15 @@ public:
     void SetLastEnd(double value) override { last_end = value; }
     platform::Settings& CurrentSettings() override { return settings; }
     std::string ConfigPath() const override { return config_path; }
+    platform::TimeConversionSettings TimeConversion() const override { return conversion; }
     void Log(const std::string& line) override { log.push_back(line); }
     QWidget* DialogParent() override { return nullptr; }
 
     boxfiles::BoxTables tables;
     platform::Settings settings;
     std::string config_path;
+    // Manual UTC + 0 unless a test sets a zone.
+    platform::TimeConversionSettings conversion{0, false, {}};
     double last_end = 0.0;
     std::vector<std::string> log;
 };

@@ -217,6 +217,27 @@ TEST_F(FormTimerTest, PastBeginOpensNormalButTurnsRedOnlyBeyondTwoMinutesAfterAC
     EXPECT_FALSE(Red(Begin()));
 }
 
+TEST_F(FormTimerTest, TimeInTheSkippedSpringHourShowsAsTheClockReadsIt) {
+    // Central Europe: 02:00-02:59 local does not exist on 2027-03-28; 02:30 names 01:30 UTC,
+    // which the clock shows as 03:30. The repeated autumn hour stays as typed.
+    const auto zone = platform::ParsePosixTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
+    ASSERT_TRUE(zone.has_value());
+    host_.conversion = platform::TimeConversionSettings{0, true, *zone};
+    EditStoredTimer(At(2027, 3, 27, 20, 0), At(2027, 3, 27, 21, 0), 0);
+    Open(false);
+
+    Begin().SetValue(At(2027, 3, 28, 2, 30));
+    EXPECT_TRUE(SameMillisecond(Begin().Value(), At(2027, 3, 28, 3, 30)));
+    EXPECT_TRUE(SameMillisecond(TimerField("Begin").AsDateTime(), At(2027, 3, 28, 3, 30)));
+    End().SetValue(At(2027, 3, 28, 2, 45));
+    EXPECT_TRUE(SameMillisecond(End().Value(), At(2027, 3, 28, 3, 45)));
+
+    Begin().SetValue(At(2027, 10, 31, 2, 30));
+    EXPECT_TRUE(SameMillisecond(Begin().Value(), At(2027, 10, 31, 2, 30)));
+    Begin().SetValue(At(2027, 3, 28, 1, 59));
+    EXPECT_TRUE(SameMillisecond(Begin().Value(), At(2027, 3, 28, 1, 59)));
+}
+
 TEST_F(FormTimerTest, UnchangedPastTimerSaves) {
     EditStoredTimer(At(2026, 12, 1, 20, 0), At(2026, 12, 1, 21, 0), 0);
     TFormTimer& form = Open(false);
