@@ -490,10 +490,12 @@ void TForm1::OpenTables() {
         columns.push_back({"d" + std::to_string(day), 2, {}, true, "True"});
     }
     columns.push_back({"Afterevent", 10, "Afterevent", false, {}});
-    grid_->GridModel().SetCellText([](const engine::TField& field) {
-        if (field.DataType() == engine::ftDateTime && !field.DisplayFormat().empty() &&
-            !field.IsNull()) {
-            return platform::FormatDateTime(field.DisplayFormat(), field.AsDateTime());
+    grid_->GridModel().SetCellText([this](const engine::TField& field) {
+        if (field.DataType() == engine::ftDateTime && !field.DisplayFormat().empty()) {
+            if (!field.IsNull()) {
+                return platform::FormatDateTime(field.DisplayFormat(), field.AsDateTime());
+            }
+            return InvalidTimeText(field);
         }
         return field.AsString();
     });
@@ -628,6 +630,22 @@ void TForm1::ReloadBoxFiles() {
     change_count_ = 0;
     last_end_ = 0.0;
     ReadBoxFiles();
+}
+
+std::string TForm1::InvalidTimeText(const engine::TField& field) const {
+    // Begin and End are empty only for a timer whose time in the file is no date-time (before
+    // 1970, beyond the year 9999 or no number at all); the file's text goes back unchanged.
+    const engine::TField* origin = field.DataSet().FindField("Origin");
+    if (origin == nullptr || origin->IsNull()) {
+        return {};
+    }
+    const auto& read = tables_->TimersRead.timers;
+    const int64_t index = origin->AsLargeint();
+    const char* attribute = field.FieldName() == "Begin" ? "begin" : "end";
+    const std::string* text = index >= 1 && static_cast<std::size_t>(index) <= read.size()
+                                  ? read[static_cast<std::size_t>(index - 1)].Find(attribute)
+                                  : nullptr;
+    return text == nullptr ? std::string("invalid") : "invalid: " + *text;
 }
 
 platform::TimeConversionSettings TForm1::Conversion() const {

@@ -28,6 +28,7 @@ class QTimer;
 class QWidget;
 
 namespace tapir::engine {
+class TField;
 class TSQLMemDataSet;
 }
 namespace tapir::controls {
@@ -188,6 +189,8 @@ class TForm1 : public QMainWindow, public DialogHost {
     void ShowMessage(const QString& title, const QString& text, bool error_icon);
     bool TimersBusy() const;
     platform::TimeConversionSettings Conversion() const;
+    // The grid's text for an empty Begin or End: "invalid: " and the file's text.
+    std::string InvalidTimeText(const engine::TField& field) const;
 
     TForm1Options options_;
     CommandLine command_line_;

@@ -224,6 +224,22 @@ TEST_F(MainWindowTest, StartUpShowsTheLocalCopiesInBeginOrder) {
     EXPECT_EQ(form.ChangeCount(), 0);
 }
 
+TEST_F(MainWindowTest, TimesNoDateTimeCanHoldShowAsInvalidWithTheFilesText) {
+    WriteFile(QStringLiteral("lamedb"), "eDVB services /4/\nservices\nend\n");
+    WriteFile(QStringLiteral("bouquets.tv"), "");
+    WriteFile(QStringLiteral("bouquets.radio"), "");
+    WriteFile(QStringLiteral("timers.xml"),
+              "<timers>\n<timer begin=\"99999999999999\" end=\"-5\" "
+              "serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\" repeated=\"1\" name=\"Far\"/>\n"
+              "</timers>\n");
+    TForm1& form = MakeForm();
+    auto& model = form.wwDBGrid3()->GridModel();
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), "Far");
+    EXPECT_EQ(model.data(model.index(0, 2)).toString(), "invalid: 99999999999999");
+    EXPECT_EQ(model.data(model.index(0, 3)).toString(), "invalid: -5");
+}
+
 TEST_F(MainWindowTest, StartUpLogsTheTimeZoneRecord) {
     TForm1& form = MakeForm();
     const std::string log = form.MemoText();
