@@ -1,5 +1,6 @@
-// Program entry: the main window runs the whole start-up while it is built, then the
-// event loop runs until the window is closed or the program asks to end.
+// Program entry: the main window runs the local start-up while it is built; once it is on
+// screen it downloads and reads the receiver's files, and the event loop runs until the
+// window is closed or the program asks to end.
 #include <QApplication>
 #include <utility>
 

@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -34,6 +35,7 @@
 #include "app/transfer_progress.h"
 #include "boxfiles/box_reader.h"
 #include "boxfiles/box_tables.h"
+#include "boxfiles/timer_file.h"
 #include "boxfiles/timer_writer.h"
 #include "controls/db_grid.h"
 #include "controls/handler_guard.h"
@@ -994,20 +996,37 @@ bool TForm1::ReceiverListUnchanged(const std::string& backup_path) {
 // True when the restart may go ahead: no timer of the uploaded list records now, or the
 // user chose to restart anyway.
 bool TForm1::AskRestartDespiteRecording() {
-    std::vector<PlannedTimer> planned;
+    // The channel names the grid shows, by service reference.
+    std::map<std::string, std::string> channels;
     auto& timers = tables_->Timers;
     for (timers.First(); !timers.Eof(); timers.Next()) {
-        PlannedTimer timer;
-        timer.channel = timers.FieldByName("Zender").AsString();
-        timer.name = timers.FieldByName("Name").AsString();
-        timer.begin = timers.FieldByName("Begin").AsDateTime();
-        timer.end = timers.FieldByName("End").AsDateTime();
-        timer.repeated = timers.FieldByName("RepeatedOrg").AsLargeint();
-        timer.disabled = timers.FieldByName("Disabled").AsLargeint() != 0;
-        timer.justplay = timers.FieldByName("Justplay").AsLargeint() != 0;
-        planned.push_back(std::move(timer));
+        channels.emplace(timers.FieldByName("Serviceref").AsString(),
+                         timers.FieldByName("Zender").AsString());
     }
     timers.First();
+    // The list as uploaded, which holds what a merge kept from the receiver as well.
+    const boxfiles::TimerList uploaded =
+        boxfiles::ParseTimerList(ReadFileText(program_dir_ + transfer::kUploadLocalName));
+    const platform::LogSink quiet;
+    std::vector<PlannedTimer> planned;
+    for (const boxfiles::TimerElement& element : uploaded.timers) {
+        const boxfiles::TimerLineValues values = boxfiles::ValuesOfTimer(element);
+        if (!values.begin_valid || !values.end_valid) {
+            continue;
+        }
+        PlannedTimer timer;
+        const auto channel = channels.find(values.serviceref);
+        timer.channel = channel != channels.end() && !channel->second.empty() ? channel->second
+                                                                              : values.serviceref;
+        timer.name = values.name;
+        timer.begin =
+            platform::UtcToLocal(boxfiles::UtcOfSeconds(values.begin), Conversion(), quiet);
+        timer.end = platform::UtcToLocal(boxfiles::UtcOfSeconds(values.end), Conversion(), quiet);
+        timer.repeated = values.repeated;
+        timer.disabled = values.disabled != 0;
+        timer.justplay = values.justplay != 0;
+        planned.push_back(std::move(timer));
+    }
     const auto running = RecordingAt(planned, platform::Now());
     if (!running) {
         return true;

@@ -24,10 +24,9 @@ TransferProgress::TransferProgress(QWidget* parent, const QString& title)
 }
 
 TransferProgress::~TransferProgress() {
-    if (dialog_ != nullptr) {
-        dialog_->hide();
-        dialog_->deleteLater();
-    }
+    // Never destroyed from inside one of the window's own signals: the transfers call back
+    // from their own code, so it can go at once.
+    delete dialog_.data();
 }
 
 void TransferProgress::Step(const QString& text) {

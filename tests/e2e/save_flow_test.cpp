@@ -255,6 +255,34 @@ TEST_F(SaveFlowTest, RunningRecordingNotCutWhenTheUserSaysNotNow) {
     EXPECT_EQ(simulator_->RestartCount(), 0);
 }
 
+TEST_F(SaveFlowTest, RecordingTheReceiverGainedMeanwhileIsAskedAbout) {
+    StartBox();
+    WriteConfigForBox();
+    MakeForm();
+    ASSERT_EQ(Rows(), 5);
+    // While the user edits, a timer is set on the receiver itself: 10:00 to 14:00 UTC today,
+    // recording now (12:00 local is 11:00 UTC).
+    std::string box_list = ReadWholeFile(ServedPath("timers.xml"));
+    box_list.insert(box_list.find("</timers>"),
+                    "\t<timer begin=\"1799575200\" end=\"1799589600\" "
+                    "serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\" repeated=\"0\" "
+                    "name=\"Set on the box\" description=\"\" afterevent=\"auto\" eit=\"0\" "
+                    "disabled=\"0\" justplay=\"0\">\n\t</timer>\n");
+    std::ofstream(ServedPath("timers.xml"), std::ios::binary | std::ios::trunc) << box_list;
+
+    form_->Delete()->trigger();
+    answer_yes_ = false;
+    form_->SaveExit()->trigger();
+    // The merged list went up; its recording timer is named in the question.
+    ASSERT_EQ(simulator_->ReceivedFiles().size(), 1u);
+    EXPECT_NE(simulator_->ReceivedFiles()[0].content.find("Set on the box"), std::string::npos);
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_TRUE(questions_[0].text.startsWith(
+        "The receiver is recording \"Set on the box\" on Das Erste HD until 10-01-2027 15:00."))
+        << questions_[0].text.toStdString();
+    EXPECT_EQ(simulator_->RestartCount(), 0);
+}
+
 TEST_F(SaveFlowTest, UnconfirmedRestartIsReported) {
     // A shell whose prompt the program does not know.
     StartBox({}, 0, 0, [](boxsim::Options& options) { options.prompt = "box> "; });
