@@ -14,13 +14,18 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +49,8 @@
 #include "platform/clock.h"
 #include "platform/date_time.h"
 #include "platform/exception.h"
+#include "platform/profile.h"
+#include "platform/program_dir.h"
 #include "transfer/box_transfer.h"
 #include "transfer/id_ftp.h"
 #include "transfer/id_telnet.h"
@@ -67,6 +74,8 @@ constexpr int kFontPointSize = 8;
 constexpr int kButtonWidth = 105;
 constexpr int kButtonHeight = 25;
 constexpr int kDebugLogHeight = 300;
+// Section of config.ini where the window's size and position are kept.
+constexpr char kWindowSection[] = "Window";
 constexpr int kTimer1Interval = 50;
 constexpr int kTerminateDelay = 1000;
 constexpr char kDateTimeShown[] = "dd-mm-yyyy hh:nn";
@@ -299,7 +308,8 @@ void TForm1::BuildActions() {
 
 void TForm1::BuildControls() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     QFont window_font(QStringLiteral("Sans Serif"), kFontPointSize);
     window_font.setStyleHint(QFont::SansSerif);
     setFont(window_font);
@@ -356,17 +366,24 @@ void TForm1::BuildControls() {
         x += kButtonWidth - 1;
     }
     group_layout->addWidget(panel1);
-    central_layout->addWidget(group_box_, 1);
 
-    memo_ = new QPlainTextEdit(central);
+    // The diagnostic log sits below the grid; the grid keeps at least half the height.
+    log_splitter_ = new QSplitter(Qt::Vertical, central);
+    log_splitter_->setObjectName(QStringLiteral("LogSplitter"));
+    log_splitter_->setChildrenCollapsible(false);
+    log_splitter_->addWidget(group_box_);
+    central_layout->addWidget(log_splitter_, 1);
+
+    memo_ = new QPlainTextEdit(log_splitter_);
     memo_->setObjectName(QStringLiteral("Memo1"));
     memo_->setReadOnly(true);
     memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
     memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memo_->setFixedHeight(1);
     memo_->hide();
-    central_layout->addWidget(memo_);
+    log_splitter_->addWidget(memo_);
+    log_splitter_->setStretchFactor(0, 1);
+    log_splitter_->setStretchFactor(1, 0);
 
     setCentralWidget(central);
 
@@ -390,7 +407,9 @@ void TForm1::BuildControls() {
     connect(timer_terminate_, &QTimer::timeout, this,
             [this] { Guarded([this] { TimerTerminateTimer(); }); });
 
-    setFixedSize(kClientWidth, kClientHeight);
+    // Opens at the designed size; it may grow, and shrink to half of it.
+    setMinimumSize(kClientWidth / 2, kClientHeight / 2);
+    resize(kClientWidth, kClientHeight);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -403,9 +422,6 @@ void TForm1::FormCreate() {
         platform::SetShortDateFormat("dd-mm-yyyy");
         platform::SetShortTimeFormat("hh:nn");
 
-        // Outer width 886: the window system adds the frame to the client width.
-        setFixedWidth(kOuterWidth - kFrameWidth);
-
         last_end_ = 0.0;
         change_count_ = 0;
 
@@ -416,9 +432,10 @@ void TForm1::FormCreate() {
             Log(line);
         }
 
-        const QString program_dir = command_line_.workdir.isEmpty()
-                                        ? DirWithSlash(QCoreApplication::applicationDirPath())
-                                        : DirWithSlash(command_line_.workdir);
+        const QString program_dir = DirWithSlash(QString::fromStdString(
+            platform::ResolveProgramDir(command_line_.workdir.toStdString(),
+                                        QCoreApplication::applicationDirPath().toStdString(),
+                                        [](const char* name) { return std::getenv(name); })));
         config_path_ = (program_dir + QStringLiteral("config.ini")).toStdString();
         if (!QFileInfo::exists(QString::fromStdString(config_path_))) {
             const bool saved = dialogs_ != nullptr && dialogs_->ShowConfigurationDialog(true);
@@ -436,9 +453,9 @@ void TForm1::FormCreate() {
         OpenTables();
 
         if (DebugSwitch(command_line_)) {
-            memo_->setFixedHeight(kDebugLogHeight);
             memo_->show();
         }
+        FitWindow();
     });
     if (terminating_) {
         return;
@@ -512,6 +529,15 @@ void TForm1::ReadSettings() {
 
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    if (!log_split_done_ && !memo_->isHidden()) {
+        // Once laid out: the log takes up to kDebugLogHeight, never more than half.
+        log_split_done_ = true;
+        QTimer::singleShot(0, this, [this] {
+            const int total = log_splitter_->height() - log_splitter_->handleWidth();
+            const int log = std::min(kDebugLogHeight, total / 2);
+            log_splitter_->setSizes({total - log, log});
+        });
+    }
     if (startup_pending_) {
         startup_pending_ = false;
         QTimer::singleShot(0, this, [this] { RunStartupTransfers(); });
@@ -532,6 +558,8 @@ void TForm1::RunStartupTransfers() {
     }
     Guarded([this] { ReadBoxFiles(); });
     ShowStartupStatus(outcome, listed);
+    // The rows read may widen the columns (dates, long names).
+    FitWindow();
     startup_finished_ = true;
     Guarded([this] {
         RefreshActionStates();
@@ -684,6 +712,7 @@ void TForm1::Timer1Timer() {
 
 void TForm1::TimerTerminateTimer() {
     timer_terminate_->stop();
+    SaveWindowGeometry();
     options_.request_quit();
 }
 
@@ -1139,7 +1168,64 @@ void TForm1::RefreshActionStates() {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     // FormClose and FormCloseQuery do nothing: the close box ends the program at once.
+    SaveWindowGeometry();
     event->accept();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The grid keeps at least half of the room the log shares with it; the splitter has its
+    // new height once the layouts have run.
+    QTimer::singleShot(0, this, [this] {
+        memo_->setMaximumHeight(
+            std::max(1, (log_splitter_->height() - log_splitter_->handleWidth()) / 2));
+    });
+}
+
+void TForm1::FitWindow() {
+    // Wide enough for every column of the grid, as far as the screen allows; a size the
+    // user left the window at last time wins.
+    const int around_grid =
+        width() - grid_->width() > 0 && grid_->isVisible()
+            ? width() - grid_->width()
+            : group_box_->contentsMargins().left() + group_box_->contentsMargins().right() + 8;
+    int wanted = std::max(kClientWidth, grid_->ColumnsWidth() + around_grid);
+    int height = kClientHeight;
+    QRect available(0, 0, 1 << 15, 1 << 15);
+    if (QScreen* shown_on = screen()) {
+        available = shown_on->availableGeometry();
+    }
+    const std::string& ini = config_path_;
+    const int stored_width = platform::ReadProfileInteger(ini, kWindowSection, "Width", 0);
+    const int stored_height = platform::ReadProfileInteger(ini, kWindowSection, "Height", 0);
+    if (stored_width >= minimumWidth() && stored_height >= minimumHeight()) {
+        wanted = stored_width;
+        height = stored_height;
+    }
+    resize(std::min(wanted, available.width() - kFrameWidth), std::min(height, available.height()));
+    const QPoint stored_at(platform::ReadProfileInteger(ini, kWindowSection, "Left", INT32_MIN),
+                           platform::ReadProfileInteger(ini, kWindowSection, "Top", INT32_MIN));
+    if (stored_at.x() != INT32_MIN && stored_at.y() != INT32_MIN &&
+        available.intersects(QRect(stored_at, size()))) {
+        move(stored_at);
+    }
+}
+
+void TForm1::SaveWindowGeometry() {
+    if (config_path_.empty() || !QFileInfo::exists(QString::fromStdString(config_path_))) {
+        return;
+    }
+    const QRect frame = frameGeometry();
+    const std::pair<const char*, int> values[] = {
+        {"Left", frame.x()}, {"Top", frame.y()}, {"Width", width()}, {"Height", height()}};
+    for (const auto& [key, value] : values) {
+        if (platform::ReadProfileInteger(config_path_, kWindowSection, key, INT32_MIN) != value &&
+            !platform::WriteProfileString(config_path_, kWindowSection, key,
+                                          std::to_string(value))) {
+            Log("Window size not stored in " + config_path_);
+            return;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -22,6 +22,7 @@ class QAction;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
+class QSplitter;
 class QPushButton;
 class QStatusBar;
 class QTimer;
@@ -30,7 +31,7 @@ class QWidget;
 namespace tapir::engine {
 class TField;
 class TSQLMemDataSet;
-}
+}  // namespace tapir::engine
 namespace tapir::controls {
 class TDBGrid;
 }
@@ -157,12 +158,19 @@ class TForm1 : public QMainWindow, public DialogHost {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
   private:
     enum class DownloadOutcome { Completed, Failed, Cancelled };
 
     void BuildControls();
+    // Sizes the window to show every grid column (or as the user left it last time, from
+    // config.ini section Window), within the screen.
+    void FitWindow();
+    // Stores the window's size and position in config.ini section Window (only values that
+    // changed; nothing when config.ini does not exist).
+    void SaveWindowGeometry();
     void BuildActions();
     void FormCreate();
     void SetUpDayNames();
@@ -231,6 +239,8 @@ class TForm1 : public QMainWindow, public DialogHost {
     QGroupBox* group_box_ = nullptr;
     controls::TDBGrid* grid_ = nullptr;
     QPlainTextEdit* memo_ = nullptr;
+    QSplitter* log_splitter_ = nullptr;
+    bool log_split_done_ = false;
     QTimer* timer1_ = nullptr;
     QTimer* timer_terminate_ = nullptr;
 };

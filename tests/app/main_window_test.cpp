@@ -10,12 +10,15 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
+#include <climits>
 #include <string>
 #include <vector>
 
 #include "controls/db_grid.h"
 #include "platform/clock.h"
+#include "platform/profile.h"
 #include "platform/settings.h"
 #include "tests/app/main_window_fixture.h"
 
@@ -103,8 +106,36 @@ TEST_F(MainWindowTest, MenuGroupCaptionAndTitle) {
     EXPECT_EQ(form.windowTitle(), "Tapir  127.0.0.1:   (v0.1)");
     EXPECT_EQ(form.ProgramDir(), QDir(Workdir()).absolutePath().toStdString() + "/");
     EXPECT_EQ(form.ConfigPath(), form.ProgramDir() + "config.ini");
-    EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+}
+
+TEST_F(MainWindowTest, WindowShowsEveryColumnAndRemembersItsSizeAndPlace) {
+    CopyTestFiles();
+    WriteConfig("127.0.0.1", false, 1);
+    TForm1& form = MakeForm();
+    // Wide enough for every column (within a 1280-pixel screen), no horizontal scroll bar.
+    auto* grid = form.wwDBGrid3();
+    QTest::qWait(20);
+    EXPECT_LE(form.width(), 1280);
+    EXPECT_GE(grid->width(), grid->ColumnsWidth() - grid->verticalScrollBar()->width());
+    EXPECT_FALSE(grid->horizontalScrollBar()->isVisible())
+        << "window " << form.width() << " grid " << grid->width() << " columns "
+        << grid->ColumnsWidth() << " viewport " << grid->viewport()->width();
+    EXPECT_LT(form.minimumSize().width(), form.width());
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+
+    // The size the user leaves it at is in config.ini and is where it opens next time.
+    form.resize(form.width() + 40, 450);
+    form.close();
+    const std::string ini = PathOf(QStringLiteral("config.ini")).toStdString();
+    EXPECT_EQ(platform::ReadProfileInteger(ini, "Window", "Width", 0), form.width());
+    EXPECT_EQ(platform::ReadProfileInteger(ini, "Window", "Height", 0), 450);
+    EXPECT_NE(platform::ReadProfileInteger(ini, "Window", "Left", INT32_MIN), INT32_MIN);
+    // The receiver's settings are untouched.
+    EXPECT_EQ(platform::ReadProfileString(ini, "DU7025", "Ip", ""), "127.0.0.1");
+    const int width = form.width();
+    TForm1& again = MakeForm();
+    EXPECT_EQ(again.width(), width);
+    EXPECT_EQ(again.height(), 450);
 }
 
 TEST_F(MainWindowTest, GridColumnsInOrderWithDayTitles) {
@@ -345,7 +376,16 @@ TEST_P(DebugSwitchTest, ShowsTheLogOnlyForTheFirstArgument) {
     const auto& [leading, shown] = GetParam();
     TForm1& form = MakeForm(leading);
     EXPECT_EQ(form.DebugLogShown(), shown);
-    EXPECT_EQ(form.Memo1()->height(), shown ? 300 : 1);
+    if (shown) {
+        // Below the grid, which keeps at least half of the height they share.
+        QTest::qWait(20);
+        auto* grid_box = form.findChild<QGroupBox*>(QStringLiteral("GroupBox1"));
+        ASSERT_NE(grid_box, nullptr);
+        EXPECT_GT(form.Memo1()->height(), 100);
+        EXPECT_LE(form.Memo1()->height(), 300);
+        EXPECT_GE(grid_box->height(), form.Memo1()->height());
+        EXPECT_GT(form.Memo1()->y(), grid_box->y());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, DebugSwitchTest,
