@@ -41,7 +41,9 @@
 #include "boxfiles/box_reader.h"
 #include "boxfiles/box_tables.h"
 #include "boxfiles/timer_file.h"
+#include "boxfiles/timer_overlap.h"
 #include "boxfiles/timer_writer.h"
+#include "controls/contrast.h"
 #include "controls/db_grid.h"
 #include "controls/handler_guard.h"
 #include "engine/table/field.h"
@@ -74,6 +76,8 @@ constexpr int kFontPointSize = 8;
 constexpr int kButtonWidth = 105;
 constexpr int kButtonHeight = 25;
 constexpr int kDebugLogHeight = 300;
+// Rows of timers that overlap another: a light amber, dark text on it.
+const QColor kOverlapBackground(0xFF, 0xD5, 0x80);
 // Section of config.ini where the window's size and position are kept.
 constexpr char kWindowSection[] = "Window";
 constexpr int kTimer1Interval = 50;
@@ -393,6 +397,9 @@ void TForm1::BuildControls() {
     status_label_ = new QLabel(status);
     status_label_->setObjectName(QStringLiteral("StatusText"));
     status->addWidget(status_label_, 1);
+    overlap_label_ = new QLabel(status);
+    overlap_label_->setObjectName(QStringLiteral("OverlapText"));
+    status->addPermanentWidget(overlap_label_);
     setStatusBar(status);
 
     timer1_ = new QTimer(this);
@@ -520,6 +527,70 @@ void TForm1::OpenTables() {
     });
     grid_->SetColumns(std::move(columns));
     grid_->SetDataSource(&tables_->Ds_Timers);
+
+    // Timers that record at the same time are marked: the receiver may not manage both.
+    auto& model = grid_->GridModel();
+    connect(&model, &QAbstractItemModel::modelReset, this, [this] { MarkOverlaps(); });
+    model.SetRowStyle([this](engine::TSQLMemDataSet& row) {
+        controls::TDBGridRowStyle style;
+        const auto found = overlaps_.find(OverlapKey(row));
+        if (found != overlaps_.end()) {
+            style.Background = kOverlapBackground;
+            style.Foreground =
+                controls::ReadableOn(palette().color(QPalette::Text), kOverlapBackground);
+            style.ToolTip = QString::fromStdString(found->second);
+        }
+        return style;
+    });
+    MarkOverlaps();
+}
+
+std::string TForm1::OverlapKey(engine::TSQLMemDataSet& row) {
+    // What tells timers apart in the grid; two timers alike in all of it overlap each other.
+    std::string key;
+    for (const char* name : {"Begin", "End", "Serviceref", "Name", "RepeatedOrg"}) {
+        key += row.FieldByName(name).AsString();
+        key += '\x1F';
+    }
+    return key;
+}
+
+void TForm1::MarkOverlaps() {
+    overlaps_.clear();
+    auto& timers = tables_->Timers;
+    if (!timers.Active() || timers.State() != engine::dsBrowse) {
+        overlap_label_->clear();
+        return;
+    }
+    std::vector<boxfiles::OverlapTimer> list;
+    std::vector<std::string> keys;
+    const int count = timers.RecordCount();
+    for (int rec_no = 1; rec_no <= count; ++rec_no) {
+        timers.ReadRowAt(rec_no, [&] {
+            const auto& begin = timers.FieldByName("Begin");
+            const auto& end = timers.FieldByName("End");
+            if (begin.IsNull() || end.IsNull()) {
+                return;
+            }
+            list.push_back({begin.AsDateTime(), end.AsDateTime(),
+                            static_cast<uint32_t>(timers.FieldByName("RepeatedOrg").AsLargeint()),
+                            timers.FieldByName("Disabled").AsLargeint() != 0,
+                            timers.FieldByName("Name").AsString()});
+            keys.push_back(OverlapKey(timers));
+        });
+    }
+    const auto found = boxfiles::FindOverlaps(list, platform::Now());
+    int marked = 0;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (!found[i].empty()) {
+            overlaps_[keys[i]] = boxfiles::OverlapTooltip(found[i]);
+            ++marked;
+        }
+    }
+    overlap_label_->setText(
+        marked == 0 ? QString()
+                    : QStringLiteral("%1 timers overlap in the coming 14 days").arg(marked));
+    grid_->GridModel().RefreshRowStyles();
 }
 
 void TForm1::ReadSettings() {

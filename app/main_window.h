@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -165,6 +166,10 @@ class TForm1 : public QMainWindow, public DialogHost {
     enum class DownloadOutcome { Completed, Failed, Cancelled };
 
     void BuildControls();
+    // Finds the timers that overlap in the coming days, marks their rows and counts them in
+    // the status bar.
+    void MarkOverlaps();
+    static std::string OverlapKey(tapir::engine::TSQLMemDataSet& row);
     // Sizes the window to show every grid column (or as the user left it last time, from
     // config.ini section Window), within the screen.
     void FitWindow();
@@ -240,6 +245,9 @@ class TForm1 : public QMainWindow, public DialogHost {
     controls::TDBGrid* grid_ = nullptr;
     QPlainTextEdit* memo_ = nullptr;
     QSplitter* log_splitter_ = nullptr;
+    QLabel* overlap_label_ = nullptr;
+    // Tooltip texts of the overlapping timers' rows, by OverlapKey.
+    std::map<std::string, std::string> overlaps_;
     bool log_split_done_ = false;
     QTimer* timer1_ = nullptr;
     QTimer* timer_terminate_ = nullptr;

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/contrast.h"
 #include "controls/db_grid.h"
 #include "platform/clock.h"
 #include "platform/profile.h"
@@ -269,6 +271,42 @@ TEST_F(MainWindowTest, TimesNoDateTimeCanHoldShowAsInvalidWithTheFilesText) {
     EXPECT_EQ(model.data(model.index(0, 1)).toString(), "Far");
     EXPECT_EQ(model.data(model.index(0, 2)).toString(), "invalid: 99999999999999");
     EXPECT_EQ(model.data(model.index(0, 3)).toString(), "invalid: -5");
+}
+
+TEST_F(MainWindowTest, OverlappingTimersAreMarkedWithTheirPartnerAndCounted) {
+    WriteFile(QStringLiteral("lamedb"), "eDVB services /4/\nservices\nend\n");
+    WriteFile(QStringLiteral("bouquets.tv"), "");
+    WriteFile(QStringLiteral("bouquets.radio"), "");
+    const std::string ref = "serviceref=\"1:0:19:283D:3FB:1:C00000:0:0:0:\"";
+    WriteFile(QStringLiteral("timers.xml"),
+              "<timers>\n<timer begin=\"1799697600\" end=\"1799701200\" " + ref +
+                  " name=\"News\"/>\n<timer begin=\"1799699400\" end=\"1799704800\" " + ref +
+                  " name=\"Film\"/>\n<timer begin=\"1799740800\" end=\"1799744400\" " + ref +
+                  " name=\"Morning\"/>\n</timers>\n");
+    WriteConfig("127.0.0.1", false, 0);
+    platform::ScopedClockPin now(platform::EncodeDateTime(2027, 1, 10, 12, 0));
+    TForm1& form = MakeForm();
+    auto& model = form.wwDBGrid3()->GridModel();
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), "News");
+    EXPECT_EQ(model.data(model.index(0, 0), Qt::ToolTipRole).toString(),
+              "Overlaps Film by 30 minutes");
+    EXPECT_EQ(model.data(model.index(1, 3), Qt::ToolTipRole).toString(),
+              "Overlaps News by 30 minutes");
+    const QColor marked = model.data(model.index(0, 1), Qt::BackgroundRole).value<QColor>();
+    ASSERT_TRUE(marked.isValid());
+    const QColor text = model.data(model.index(0, 1), Qt::ForegroundRole).value<QColor>();
+    EXPECT_GE(controls::ContrastRatio(text, marked), controls::kReadableContrast);
+    EXPECT_FALSE(model.data(model.index(2, 1), Qt::BackgroundRole).isValid());
+    auto* count = form.findChild<QLabel*>(QStringLiteral("OverlapText"));
+    ASSERT_NE(count, nullptr);
+    EXPECT_EQ(count->text(), "2 timers overlap in the coming 14 days");
+
+    // Deleting one of the two clears the marks.
+    Timers().First();
+    form.Delete()->trigger();
+    EXPECT_FALSE(model.data(model.index(0, 1), Qt::BackgroundRole).isValid());
+    EXPECT_EQ(count->text(), "");
 }
 
 TEST_F(MainWindowTest, StartUpLogsTheTimeZoneRecord) {
