@@ -15,6 +15,7 @@
 
 #include "app/dialog_host.h"
 #include "boxfiles/box_tables.h"
+#include "controls/contrast.h"
 #include "controls/db_combo_box.h"
 #include "controls/db_date_time_picker.h"
 #include "controls/db_edit.h"
@@ -125,8 +126,11 @@ void TFormTimer::FormCreate() {
             QFont bold = button->font();
             bold.setBold(true);
             button->setFont(bold);
+            // Yellow hour captions, in the shade of yellow that stays readable on the
+            // button's face.
             QPalette yellow = button->palette();
-            yellow.setColor(QPalette::ButtonText, Qt::yellow);
+            yellow.setColor(QPalette::ButtonText,
+                            controls::ReadableOn(Qt::yellow, yellow.color(QPalette::Button)));
             button->setPalette(yellow);
         }
         connect(button, &QPushButton::clicked, this,

@@ -12,6 +12,7 @@
 
 #include "app/form_select_zender.h"
 #include "app/real_dialogs.h"
+#include "controls/contrast.h"
 #include "controls/db_combo_box.h"
 #include "controls/db_date_time_picker.h"
 #include "controls/db_edit.h"
@@ -30,7 +31,7 @@ constexpr int kTuesday = 1;
 constexpr int kSunday = 6;
 
 class FormTimerTest : public FormTest {
-protected:
+  protected:
     // Noon on Monday 2026-12-07.
     const double now_ = At(2026, 12, 7, 12, 0);
 
@@ -238,6 +239,27 @@ TEST_F(FormTimerTest, TimeInTheSkippedSpringHourShowsAsTheClockReadsIt) {
     EXPECT_TRUE(SameMillisecond(Begin().Value(), At(2027, 3, 28, 1, 59)));
 }
 
+TEST_F(FormTimerTest, ColouredTextsStayReadable) {
+    NewTimer(At(2026, 12, 7, 20, 30), At(2026, 12, 7, 22, 30));
+    TFormTimer& form = Open(true);
+    // The hour captions keep their yellow hue, dark enough for the button face.
+    for (const int tag : {0, 60, 120}) {
+        SCOPED_TRACE(tag);
+        auto* button = form.findChild<QPushButton*>(QStringLiteral("Button%1").arg(tag));
+        ASSERT_NE(button, nullptr);
+        const QColor text = button->palette().color(QPalette::ButtonText);
+        const QColor face = button->palette().color(QPalette::Button);
+        EXPECT_GE(controls::ContrastRatio(text, face), controls::kReadableContrast);
+        EXPECT_NEAR(text.toHsl().hslHueF(), QColor(Qt::yellow).toHsl().hslHueF(), 0.02);
+        EXPECT_TRUE(button->font().bold());
+    }
+    // A picker marked red keeps its text readable on the red.
+    Begin().SetValue(IncMinute(now_, -30));
+    ASSERT_TRUE(Red(Begin()));
+    EXPECT_GE(controls::ContrastRatio(Begin().palette().color(QPalette::Text), Begin().Color()),
+              controls::kReadableContrast);
+}
+
 TEST_F(FormTimerTest, UnchangedPastTimerSaves) {
     EditStoredTimer(At(2026, 12, 1, 20, 0), At(2026, 12, 1, 21, 0), 0);
     TFormTimer& form = Open(false);
@@ -338,7 +360,7 @@ namespace tapir::app::testing {
 namespace {
 
 class RealDialogsTest : public FormTest {
-protected:
+  protected:
     platform::ScopedClockPin clock_{At(2026, 12, 7, 16, 0)};
 };
 
