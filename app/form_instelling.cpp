@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "app/dialog_host.h"
+#include "controls/accessibility.h"
 #include "controls/db_spin_edit.h"
 #include "controls/form_layout.h"
 #include "controls/handler_guard.h"
@@ -109,9 +110,19 @@ void TFormInstelling::FormCreate() {
     wwDBSpinEdit1->setSingleStep(1);
     wwDBSpinEdit1->SetValue(0);
     wwDBSpinEdit1->setEnabled(false);
+    const std::pair<QLabel*, QWidget*> captioned[] = {
+        {Label1, Edit_Ip}, {Label2, Edit_User}, {Label3, Edit_Pass}, {Label4, wwDBSpinEdit1}};
+    for (const auto& [label, input] : captioned) {
+        label->setBuddy(input);
+        controls::NameFromCaption(*input, label->text());
+    }
     CheckBox1 = new QCheckBox(QStringLiteral("Automatic:"), GroupBox2);
     CheckBox1->setLayoutDirection(Qt::RightToLeft);
-    CheckBox1->setGeometry(39, 56, 71, 17);
+    {
+        // Ends at x 110 as designed, reaching further left when the face needs it.
+        const int width = std::max(71, CheckBox1->sizeHint().width());
+        CheckBox1->setGeometry(110 - width, 56, width, 17);
+    }
     CheckBox1->setChecked(true);
     connect(CheckBox1, &QCheckBox::toggled, this,
             [this] { controls::RunGuarded(this, [this] { CheckBox1Click(); }); });

@@ -15,6 +15,7 @@
 
 #include "app/dialog_host.h"
 #include "boxfiles/box_tables.h"
+#include "controls/accessibility.h"
 #include "controls/contrast.h"
 #include "controls/db_combo_box.h"
 #include "controls/db_date_time_picker.h"
@@ -122,6 +123,9 @@ void TFormTimer::FormCreate() {
         QPushButton* button = MakeButton(this, caption, QRect(x, y, 32, 24));
         button->setObjectName(QStringLiteral("Button%1").arg(tag));
         button->setFocusPolicy(Qt::NoFocus);
+        // Their captions repeat from row to row; the name says the whole duration.
+        button->setAccessibleName(
+            QStringLiteral("End %1 h %2 min after begin").arg(tag / 60).arg(quarter));
         if (quarter == 0) {
             QFont bold = button->font();
             bold.setBold(true);
@@ -140,24 +144,35 @@ void TFormTimer::FormCreate() {
 
     CheckBoxRepeated = new QCheckBox(QStringLiteral("Repeated:"), this);
     CheckBoxRepeated->setLayoutDirection(Qt::RightToLeft);
-    CheckBoxRepeated->setGeometry(16, 152, 70, 17);
+    {
+        // Ends at x 86 as designed, reaching further left when the face needs it.
+        const int width = std::max(70, CheckBoxRepeated->sizeHint().width());
+        CheckBoxRepeated->setGeometry(86 - width, 152, width, 17);
+    }
     connect(CheckBoxRepeated, &QCheckBox::clicked, this,
             [this] { controls::RunGuarded(this, [this] { CheckBoxRepeatedExit(); }); });
     CheckBoxRepeated->installEventFilter(this);
 
     Panel1 = new QFrame(this);
-    Panel1->setGeometry(96, 152, 273, 25);
     const std::array<std::string, 7>& day_names = platform::ShortDayNames();
+    int widest = kDayBoxWidth;
     for (int i = 0; i < 7; ++i) {
         // The boxes run Monday .. Sunday; the locale's names start at Sunday.
         auto* box = new QCheckBox(QString::fromStdString(day_names[(i + 1) % 7]), Panel1);
         box->setLayoutDirection(Qt::RightToLeft);
         box->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
-        // Wider than designed when the caption needs it, never into the next box.
-        const int width = std::clamp(box->sizeHint().width(), kDayBoxWidth, kDayBoxPitch - 2);
-        box->setGeometry(4 + kDayBoxPitch * i, 4, width, 17);
+        widest = std::max(widest, box->sizeHint().width());
         DayBoxes[i] = box;
     }
+    // The designed pitch, or wider when the locale's names need it: no caption is cut.
+    const int pitch = std::max(kDayBoxPitch, widest + 2);
+    for (int i = 0; i < 7; ++i) {
+        DayBoxes[i]->setGeometry(4 + pitch * i, 4, widest, 17);
+    }
+    Panel1->setGeometry(96, 152, std::max(273, 4 + 7 * pitch), 25);
+    // The dialog grows with the boxes.
+    const int client_width = std::max(kClientWidth, Panel1->geometry().right() + 4);
+    setFixedSize(client_width, kClientHeight);
 
     Label7 = MakeLabel(this, QStringLiteral("Afterevent:"), 17, 192);
     wwDBComboBox1 = new controls::DbComboBox(this);
@@ -167,6 +182,17 @@ void TFormTimer::FormCreate() {
         {QStringLiteral("nothing"), QStringLiteral("deepstandby"), QStringLiteral("auto")});
     wwDBComboBox1->setMaxVisibleItems(8);
     wwDBComboBox1->Bind(&tables.Ds_Timers, "Afterevent");
+
+    // Each input is announced by the caption beside it.
+    const std::pair<QLabel*, QWidget*> captioned[] = {{Label1, DBEdit1},
+                                                      {Label2, DBEdit2},
+                                                      {Label3, wwDBDateTimePicker_Begin},
+                                                      {Label4, wwDBDateTimePicker_End},
+                                                      {Label7, wwDBComboBox1}};
+    for (const auto& [label, input] : captioned) {
+        label->setBuddy(input);
+        controls::NameFromCaption(*input, label->text());
+    }
 
     Opslaan = new QAction(QStringLiteral("&Save"), this);
     Opslaan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -199,7 +225,7 @@ void TFormTimer::FormCreate() {
     connect(ButtonMin, &QPushButton::clicked, Min, &QAction::trigger);
 
     Panel2 = new QFrame(this);
-    Panel2->setGeometry(0, kClientHeight - kStatusBarHeight - kPanelBarHeight, kClientWidth,
+    Panel2->setGeometry(0, kClientHeight - kStatusBarHeight - kPanelBarHeight, width(),
                         kPanelBarHeight);
     BitBtnSave = MakeButton(Panel2, Opslaan->text(), QRect(73, 8, 89, 25));
     BitBtnCancel = MakeButton(Panel2, Cancel->text(), QRect(184, 8, 75, 25));
@@ -208,7 +234,7 @@ void TFormTimer::FormCreate() {
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+    StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, width(), kStatusBarHeight);
 
     // Ctrl+C cancels the dialog even while the caret is in a text field, which would
     // otherwise keep the key for copying.

@@ -342,6 +342,7 @@ void TForm1::BuildControls() {
 
     grid_ = new controls::TDBGrid(group_box_);
     grid_->setObjectName(QStringLiteral("wwDBGrid3"));
+    grid_->setAccessibleName(QStringLiteral("Timers"));
     group_layout->addWidget(grid_, 1);
 
     auto* panel1 = new QWidget(group_box_);
@@ -380,6 +381,7 @@ void TForm1::BuildControls() {
 
     memo_ = new QPlainTextEdit(log_splitter_);
     memo_->setObjectName(QStringLiteral("Memo1"));
+    memo_->setAccessibleName(QStringLiteral("Diagnostic log"));
     memo_->setReadOnly(true);
     memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
     memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

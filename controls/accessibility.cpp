@@ -15,9 +15,19 @@ namespace tapir::controls {
 namespace {
 
 bool IsInput(const QWidget& widget) {
+    const QWidget* parent = widget.parentWidget();
+    // Parts of a composite input (the editor and button of a picker, the headers of a
+    // list) are announced through the input they belong to.
+    if (parent != nullptr && (qobject_cast<const QAbstractItemView*>(parent) != nullptr ||
+                              !parent->accessibleName().isEmpty())) {
+        return false;
+    }
+    // A widget a few pixels wide only carries a shortcut; nobody reaches it.
+    if (widget.width() < 4 || widget.height() < 4) {
+        return false;
+    }
     if (qobject_cast<const QLineEdit*>(&widget) != nullptr) {
         // The line edit inside a combo box or spin box is announced through its owner.
-        const QWidget* parent = widget.parentWidget();
         return parent == nullptr || (qobject_cast<const QComboBox*>(parent) == nullptr &&
                                      qobject_cast<const QAbstractSpinBox*>(parent) == nullptr);
     }
@@ -71,7 +81,7 @@ QStringList InputsWithoutOwnName(QWidget& root) {
     QStringList faults;
     QHash<QString, QWidget*> first_with_name;
     for (QWidget* widget : root.findChildren<QWidget*>()) {
-        if (!IsInput(*widget)) {
+        if (!widget->isVisibleTo(&root) || !IsInput(*widget)) {
             continue;
         }
         const QString name = AnnouncedName(*widget);

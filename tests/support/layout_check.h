@@ -57,6 +57,10 @@ inline QStringList CutTexts(QWidget& root) {
         if (!widget->isVisibleTo(&root) && widget != &root) {
             continue;
         }
+        // A widget a few pixels wide only carries a shortcut and shows nothing.
+        if (widget->width() < 4 || widget->height() < 4) {
+            continue;
+        }
         const QFontMetrics metrics(widget->font());
         if (auto* label = qobject_cast<QLabel*>(widget)) {
             if (!label->text().isEmpty() && !label->wordWrap() && label->pixmap().isNull()) {
