@@ -19,7 +19,8 @@ class BoxTablesTest : public testing::BoxFilesTest {
         engine::TSQLMemTable& t = tables_.Timers;
         t.Append();
         t.FieldByName("RepeatedOrg").SetAsLargeint(mask);
-        t.FieldByName("Begin").SetAsDateTime(47000.0 + static_cast<double>(mask));
+        // A distinct begin per mask, within the years a date-time holds.
+        t.FieldByName("Begin").SetAsDateTime(47000.0 + static_cast<double>(mask % 100000));
         t.Post();
         std::string result = t.FieldByName("Repeated").AsBoolean() ? "R" : "-";
         for (int day = 0; day < 7; ++day) {
