@@ -393,6 +393,16 @@ void SetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, const void* so
             SetFieldNull(row, field_no, true);
             return;
         }
+        // At most Size characters; a surrogate pair is one character.
+        size_t characters = 0;
+        for (size_t unit = 0; unit < units; ++unit) {
+            const bool trailing = text[unit] >= 0xDC00 && text[unit] <= 0xDFFF && unit > 0 &&
+                                  text[unit - 1] >= 0xD800 && text[unit - 1] <= 0xDBFF;
+            if (!trailing && characters++ == static_cast<size_t>(std::max(def.Size, 0))) {
+                units = unit;
+                break;
+            }
+        }
         if ((units + 1) * 2 > width) {
             units = (width - 2) / 2;
             // Do not split a surrogate pair.
@@ -685,7 +695,7 @@ int32_t NativeDataSize(TFieldType type, int32_t size) {
         case ftFixedChar:
             return size * kMaxUtf8BytesPerCharacter + 1;
         case ftWideString:
-            return (size + 1) * 2;
+            return (size * 2 + 1) * 2;
         default:
             return size > 0 ? size : 8;
     }
