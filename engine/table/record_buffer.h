@@ -166,6 +166,7 @@ void SetAllNull(std::byte* row, int32_t field_count);
 // when field_no is not a column.
 bool GetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, void* dest, const std::byte* row);
 // Points at a wide text inside the row (valid while the row lives); nullptr when null.
+// Fields are packed, so the pointer may be unaligned: copy the units out byte-wise.
 const char16_t* WideTextPointer(const TSQLMemFieldDefs& defs, int32_t field_no,
                                 const std::byte* row);
 // `source` nullptr: the field becomes null. Otherwise the null bit is cleared and the
