@@ -169,7 +169,8 @@ int32_t BaseTypeWidth(TSQLMemBaseFieldType type, int32_t size) {
             return size * kMaxUtf8BytesPerCharacter + 1;
         case bftWideChar:
         case bftWideVarchar:
-            return (size + 1) * 2;
+            // UTF-16: up to two units a character, and the terminating unit.
+            return (size * 2 + 1) * 2;
         case bftSignedInt8:
         case bftUnsignedInt8:
             return 1;

@@ -43,6 +43,22 @@ size_t WideLength(const char16_t* text, size_t max_units) {
     return length;
 }
 
+// A wide text from a buffer where it may sit at an odd offset (fields are packed without
+// alignment): its units up to the zero unit or `max_units`, read byte-wise.
+std::u16string LoadWide(const void* data, size_t max_units) {
+    const auto* bytes = static_cast<const std::byte*>(data);
+    std::u16string text;
+    for (size_t unit = 0; unit < max_units; ++unit) {
+        char16_t value = 0;
+        std::memcpy(&value, bytes + unit * 2, 2);
+        if (value == 0) {
+            break;
+        }
+        text.push_back(value);
+    }
+    return text;
+}
+
 long double LoadExtended(const std::byte* source) {
     if constexpr (std::numeric_limits<long double>::digits == 64) {
         long double value = 0;
@@ -200,9 +216,8 @@ CompareOutcome CompareSameType(const void* a, const void* b, TSQLMemBaseFieldTyp
         case bftWideChar:
         case bftWideVarchar:
         case bftWideClob:
-            return FromSign(platform::CompareWideText(reinterpret_cast<const char16_t*>(left),
-                                                      reinterpret_cast<const char16_t*>(right),
-                                                      ignore_case));
+            return FromSign(platform::CompareWideText(LoadWide(left, SIZE_MAX),
+                                                      LoadWide(right, SIZE_MAX), ignore_case));
         case bftSignedInt8:
         case bftSignedInt16:
         case bftSignedInt32:
@@ -393,6 +408,16 @@ void SetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, const void* so
             SetFieldNull(row, field_no, true);
             return;
         }
+        // At most Size characters; a surrogate pair is one character.
+        size_t characters = 0;
+        for (size_t unit = 0; unit < units; ++unit) {
+            const bool trailing = text[unit] >= 0xDC00 && text[unit] <= 0xDFFF && unit > 0 &&
+                                  text[unit - 1] >= 0xD800 && text[unit - 1] <= 0xDBFF;
+            if (!trailing && characters++ == static_cast<size_t>(std::max(def.Size, 0))) {
+                units = unit;
+                break;
+            }
+        }
         if ((units + 1) * 2 > width) {
             units = (width - 2) / 2;
             // Do not split a surrogate pair.
@@ -538,13 +563,13 @@ std::optional<std::string> GetText(const TSQLMemFieldDefs& defs, int32_t field_n
         return std::string(data, strnlen(data, static_cast<size_t>(def.MemoryDataSize - 1)));
     }
     if (IsWideStringType(def.BaseType) && !IsBlobType(def.BaseType)) {
-        const auto* wide = reinterpret_cast<const char16_t*>(data);
-        const size_t units = WideLength(wide, static_cast<size_t>(def.MemoryDataSize / 2 - 1));
+        const std::u16string wide = LoadWide(data, static_cast<size_t>(def.MemoryDataSize / 2 - 1));
+        const size_t units = wide.size();
         std::string utf8(units * 3 + 1, '\0');
         int32_t length = 0;
         UErrorCode status = U_ZERO_ERROR;
         u_strToUTF8WithSub(utf8.data(), static_cast<int32_t>(utf8.size()), &length,
-                           reinterpret_cast<const UChar*>(wide), static_cast<int32_t>(units),
+                           reinterpret_cast<const UChar*>(wide.data()), static_cast<int32_t>(units),
                            0xFFFD, nullptr, &status);
         utf8.resize(U_SUCCESS(status) ? static_cast<size_t>(length) : 0);
         return utf8;
@@ -685,7 +710,7 @@ int32_t NativeDataSize(TFieldType type, int32_t size) {
         case ftFixedChar:
             return size * kMaxUtf8BytesPerCharacter + 1;
         case ftWideString:
-            return (size + 1) * 2;
+            return (size * 2 + 1) * 2;
         default:
             return size > 0 ? size : 8;
     }
@@ -746,10 +771,10 @@ CompareOutcome CompareValues(const void* a, TSQLMemBaseFieldType a_type, bool a_
         (b_family == Family::Text || b_family == Family::WideText)) {
         const std::u16string left = a_family == Family::Text
                                         ? Utf8ToUtf16(static_cast<const char*>(a))
-                                        : std::u16string(static_cast<const char16_t*>(a));
+                                        : LoadWide(a, SIZE_MAX);
         const std::u16string right = b_family == Family::Text
                                          ? Utf8ToUtf16(static_cast<const char*>(b))
-                                         : std::u16string(static_cast<const char16_t*>(b));
+                                         : LoadWide(b, SIZE_MAX);
         return FromSign(platform::CompareWideText(left, right, ignore_case));
     }
     throw ESQLMemException::Formatted(30044, "Cannot compare Incompatible DataTypes: '" +

@@ -28,8 +28,8 @@
 //                                             that take part; 0 = all of them
 //
 // Stored encodings (little-endian): text = valid UTF-8 of at most Size characters ended
-// by a zero byte, in a width of Size * 4 + 1 bytes (wide: UTF-16 units ended by a zero
-// unit); bftDate = int32 day number with
+// by a zero byte, in a width of Size * 4 + 1 bytes (wide: at most Size characters in
+// UTF-16 units ended by a zero unit, in (Size * 2 + 1) * 2 bytes); bftDate = int32 day number with
 // 1 = 1 January of year 1 (-2147483648 = no date); bftTime = int32 milliseconds since
 // midnight (-1 = no time); bftDateTime = bftDate then bftTime; bftLogical = int16,
 // non-zero = true.
@@ -166,14 +166,15 @@ void SetAllNull(std::byte* row, int32_t field_count);
 // when field_no is not a column.
 bool GetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, void* dest, const std::byte* row);
 // Points at a wide text inside the row (valid while the row lives); nullptr when null.
+// Fields are packed, so the pointer may be unaligned: copy the units out byte-wise.
 const char16_t* WideTextPointer(const TSQLMemFieldDefs& defs, int32_t field_no,
                                 const std::byte* row);
 // `source` nullptr: the field becomes null. Otherwise the null bit is cleared and the
 // width is copied (non-text), or the text measured up to its terminator: empty makes the
 // field null. 8-bit text is made valid UTF-8 first (each ill-formed part becomes U+FFFD)
-// and cut to its first Size characters, never inside a character; wide text too long for
-// the width is cut to width - 2 bytes without splitting a surrogate pair. The text and a
-// terminator are written.
+// and cut to its first Size characters, never inside a character; wide text likewise
+// keeps its first Size characters (a surrogate pair is one). The text and a terminator
+// are written.
 // Throws ESQLMemException 10004 "Invalid field number - ..." when field_no is not a column.
 void SetFieldData(const TSQLMemFieldDefs& defs, int32_t field_no, const void* source,
                   std::byte* row);
@@ -234,7 +235,7 @@ void SetKeyTrailer(std::byte* key, int32_t data_size, const KeyTrailer& trailer)
 // Bytes a value of this dataset type takes in its native form inside the calculated-field
 // area (without the leading has-value byte): ftBoolean and ftSmallint 2, ftInteger,
 // ftWord and ftAutoInc 4, ftLargeint, ftFloat, ftCurrency, ftDate, ftTime, ftDateTime and
-// ftTimeStamp 8, ftString and ftFixedChar size * 4 + 1 (UTF-8), ftWideString (size + 1) * 2.
+// ftTimeStamp 8, ftString and ftFixedChar size * 4 + 1 (UTF-8), ftWideString (size * 2 + 1) * 2.
 int32_t NativeDataSize(TFieldType type, int32_t size);
 // Offsets inside a dataset buffer of the calculated fields, in field order, and the
 // buffer size. Throws tapir::Exception of kind "ERangeError" ("Range check error") when

@@ -19,7 +19,7 @@ class BoxTablesTest : public testing::BoxFilesTest {
         engine::TSQLMemTable& t = tables_.Timers;
         t.Append();
         t.FieldByName("RepeatedOrg").SetAsLargeint(mask);
-        // A begin of its own per mask (the key is Begin;End), within the calendar.
+        // A distinct begin per mask, within the years a date-time holds.
         t.FieldByName("Begin").SetAsDateTime(47000.0 + static_cast<double>(mask % 100000));
         t.Post();
         std::string result = t.FieldByName("Repeated").AsBoolean() ? "R" : "-";

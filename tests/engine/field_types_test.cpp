@@ -68,8 +68,8 @@ TEST(FieldTypes, LookUpsRefuseTypesWithoutRow) {
 }
 
 TEST(FieldTypes, WidthsFollowTheBaseType) {
-    EXPECT_EQ(BaseTypeWidth(bftVarchar, 20), 81);  // 20 characters of up to 4 bytes
-    EXPECT_EQ(BaseTypeWidth(bftWideVarchar, 20), 42);
+    EXPECT_EQ(BaseTypeWidth(bftVarchar, 20), 81);      // 20 characters of up to 4 bytes
+    EXPECT_EQ(BaseTypeWidth(bftWideVarchar, 20), 82);  // two UTF-16 units a character
     EXPECT_EQ(BaseTypeWidth(bftSignedInt8, 0), 1);
     EXPECT_EQ(BaseTypeWidth(bftLogical, 0), 2);
     EXPECT_EQ(BaseTypeWidth(bftSignedInt32, 0), 4);

@@ -70,6 +70,22 @@ TEST_F(CharacterText, RawFieldAccessCountsCharacters) {
     EXPECT_EQ(GetText(defs, 0, row.data()), Repeat("x", 20));
 }
 
+TEST_F(CharacterText, WideFieldsCountCharactersToo) {
+    TableDefinition def;
+    def.name = "Wide";
+    def.fields = {testing::Field("W", ftWideString, 3)};
+    auto cursor = testing::OpenCursor(def);
+    const TSQLMemFieldDefs& defs = cursor->FieldDefs();
+    EXPECT_EQ(defs[0].MemoryDataSize, 14);
+    std::vector<std::byte> row = testing::Buffer(*cursor);
+    cursor->InitNewRecord(row.data());
+    const std::string tv = "\xF0\x9F\x93\xBA";  // outside the 16-bit range: two units
+    SetText(defs, 0, Repeat(tv, 4), row.data());
+    EXPECT_EQ(GetText(defs, 0, row.data()), Repeat(tv, 3));
+    SetText(defs, 0, "a" + tv + "bc", row.data());
+    EXPECT_EQ(GetText(defs, 0, row.data()), "a" + tv + "b");
+}
+
 // Ill-formed UTF-8 is stored with each broken part replaced by U+FFFD, so text of stray
 // bytes never becomes an empty (null) field and what is stored is always valid UTF-8.
 TEST_F(CharacterText, InvalidUtf8IsReplacedNotDropped) {
