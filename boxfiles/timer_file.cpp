@@ -190,7 +190,10 @@ std::string DecodeText(std::string_view text) {
     return out;
 }
 
-void AppendEncodedText(std::string& out, std::string_view text) {
+// Appends `text` with the characters markup would misread as references. Inside an
+// attribute value the quote and the white space that a reader would normalise are
+// references too.
+void AppendEncoded(std::string& out, std::string_view text, bool attribute) {
     for (const char c : text) {
         switch (c) {
             case '&':
@@ -205,10 +208,23 @@ void AppendEncodedText(std::string& out, std::string_view text) {
             case '\r':
                 out += "&#13;";
                 break;
+            case '"':
+                out += attribute ? "&quot;" : "\"";
+                break;
+            case '\t':
+                out += attribute ? "&#9;" : "\t";
+                break;
+            case '\n':
+                out += attribute ? "&#10;" : "\n";
+                break;
             default:
                 out.push_back(c);
         }
     }
+}
+
+void AppendEncodedText(std::string& out, std::string_view text) {
+    AppendEncoded(out, text, false);
 }
 
 // A comment's text that XML accepts: no "--" inside and no '-' at the end.
@@ -548,33 +564,7 @@ std::string EncodeAttribute(std::string_view value) {
     const std::string clean = CleanText(value, false);
     std::string out;
     out.reserve(clean.size());
-    for (const char c : clean) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\t':
-                out += "&#9;";
-                break;
-            case '\n':
-                out += "&#10;";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            default:
-                out.push_back(c);
-        }
-    }
+    AppendEncoded(out, clean, true);
     return out;
 }
 
