@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "app/dialog_host.h"
 #include "boxfiles/box_tables.h"
@@ -255,12 +256,14 @@ void TFormTimer::FormCreate() {
         });
     }
 
-    setTabOrder(DBEdit2, wwDBDateTimePicker_Begin);
-    setTabOrder(wwDBDateTimePicker_Begin, wwDBDateTimePicker_End);
-    setTabOrder(wwDBDateTimePicker_End, CheckBoxRepeated);
-    setTabOrder(CheckBoxRepeated, wwDBComboBox1);
-    setTabOrder(wwDBComboBox1, BitBtnSave);
-    setTabOrder(BitBtnSave, BitBtnCancel);
+    // Tab runs down the dialog as it reads: the day boxes follow Repeated.
+    std::vector<QWidget*> tab_order{DBEdit2, wwDBDateTimePicker_Begin, wwDBDateTimePicker_End,
+                                    CheckBoxRepeated};
+    tab_order.insert(tab_order.end(), DayBoxes.begin(), DayBoxes.end());
+    tab_order.insert(tab_order.end(), {wwDBComboBox1, BitBtnSave, BitBtnCancel});
+    for (std::size_t i = 1; i < tab_order.size(); ++i) {
+        setTabOrder(tab_order[i - 1], tab_order[i]);
+    }
 
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);

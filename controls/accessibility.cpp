@@ -70,6 +70,12 @@ void NameFromCaption(QWidget& input, const QString& caption) {
 }
 
 QString AnnouncedName(QWidget& widget) {
+    // A name set on the widget is what it is announced by; a combo box's accessible
+    // interface reports its current text as its name on this platform and carries the
+    // caption as a label relation instead.
+    if (!widget.accessibleName().isEmpty()) {
+        return widget.accessibleName();
+    }
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&widget);
     if (accessible == nullptr) {
         return widget.accessibleName();

@@ -18,7 +18,8 @@ QString SpokenCaption(const QString& caption);
 // Sets the accessible name of `input` to SpokenCaption(caption).
 void NameFromCaption(QWidget& input, const QString& caption);
 
-// The name a screen reader announces for `widget` (its accessible interface's name).
+// The name a screen reader announces for `widget`: the accessible name set on it, else its
+// accessible interface's name (a button's text, a buddy label's caption).
 QString AnnouncedName(QWidget& widget);
 
 // The inputs under `root` (line edits, combo boxes, spin boxes, date-time editors, check
