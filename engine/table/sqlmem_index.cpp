@@ -11,7 +11,7 @@ TSQLMemIndex::TSQLMemIndex(const TSQLMemIndexDef& def, const TSQLMemFieldDefs& f
     : def_(def), records_(records) {
     for (const TSQLMemIndexColumn& column : def.Columns) {
         const int32_t field_no = fields.IndexOf(column.FieldName);
-        TSQLMemKeyPart part;
+        SortedIndexKeyPart part;
         part.FieldNo = field_no;
         part.RecordOffset = fields[field_no].MemoryOffset;
         part.DataType = fields[field_no].BaseType;
@@ -28,7 +28,7 @@ int TSQLMemIndex::CompareRecordBuffersByIndex(const std::byte* a, const std::byt
     const size_t count =
         part_count <= 0 ? parts_.size() : std::min(parts_.size(), size_t(part_count));
     for (size_t i = 0; i < count; ++i) {
-        const TSQLMemKeyPart& part = parts_[i];
+        const SortedIndexKeyPart& part = parts_[i];
         const CompareOutcome outcome =
             CompareValues(a + part.RecordOffset, part.DataType, IsFieldNull(a, part.FieldNo),
                           b + part.RecordOffset, part.DataType, IsFieldNull(b, part.FieldNo),

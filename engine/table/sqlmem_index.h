@@ -16,8 +16,9 @@ namespace tapir::engine {
 
 class TSQLMemMemoryRecordManager;
 
-// One key column resolved against the table's columns.
-struct TSQLMemKeyPart {
+// One key column of the sorted index, resolved against the table's columns (the B-tree has
+// its own key parts).
+struct SortedIndexKeyPart {
     int32_t FieldNo = 0;
     int32_t RecordOffset = 0;
     TSQLMemBaseFieldType DataType = bftUnknown;
@@ -34,7 +35,7 @@ class TSQLMemIndex {
                  const TSQLMemMemoryRecordManager& records);
 
     const TSQLMemIndexDef& Def() const { return def_; }
-    const std::vector<TSQLMemKeyPart>& Parts() const { return parts_; }
+    const std::vector<SortedIndexKeyPart>& Parts() const { return parts_; }
 
     // Compares two buffers (rows or key buffers) over the first part_count parts
     // (0 or more than the parts: all). Negative, 0 or positive.
@@ -67,7 +68,7 @@ class TSQLMemIndex {
     const std::byte* Row(int32_t slot) const;
 
     TSQLMemIndexDef def_;
-    std::vector<TSQLMemKeyPart> parts_;
+    std::vector<SortedIndexKeyPart> parts_;
     const TSQLMemMemoryRecordManager& records_;
     EngineVector<int32_t> order_;  // slots in key order
 };

@@ -411,7 +411,7 @@ std::string TSQLMemTableData::CheckConstraints(const std::byte* new_row, const s
                 const TSQLMemIndex& index = *indexes_[constraint.IndexNo];
                 const bool primary = constraint.Kind == ConstraintKind::PrimaryKey;
                 if (primary) {
-                    for (const TSQLMemKeyPart& part : index.Parts()) {
+                    for (const SortedIndexKeyPart& part : index.Parts()) {
                         if (IsFieldNull(new_row, part.FieldNo)) {
                             return ESQLMemException::Formatted(30330,
                                                                "Constraint '" + constraint.Name +
