@@ -91,6 +91,7 @@ TEST(BoxsimCommandLine, HelpNamesEveryOptionAndFault) {
                              "split-prompt",
                              "no-prompt",
                              "cut-stor",
+                             "cut-stor-in-place",
                              "no-rename",
                              "port-550",
                              "huge-listing"}) {
@@ -99,14 +100,32 @@ TEST(BoxsimCommandLine, HelpNamesEveryOptionAndFault) {
 }
 
 TEST(BoxsimCommandLine, NewFaultsParse) {
-    const CommandLine line = ParseCommandLine(
-        {"--dir", "d", "--fault", "silent-after-accept", "--fault=stall-data", "--fault",
-         "password-prompt", "--fault", "split-prompt", "--fault", "no-prompt", "--fault",
-         "cut-stor", "--fault", "no-rename", "--fault", "port-550", "--fault", "huge-listing"});
-    EXPECT_EQ(line.options.faults,
-              (std::vector<Fault>{Fault::SilentAfterAccept, Fault::StallData, Fault::PasswordPrompt,
-                                  Fault::SplitPrompt, Fault::NoPrompt, Fault::CutStor,
-                                  Fault::NoRename, Fault::Port550, Fault::HugeListing}));
+    const CommandLine line = ParseCommandLine({"--dir",
+                                               "d",
+                                               "--fault",
+                                               "silent-after-accept",
+                                               "--fault=stall-data",
+                                               "--fault",
+                                               "password-prompt",
+                                               "--fault",
+                                               "split-prompt",
+                                               "--fault",
+                                               "no-prompt",
+                                               "--fault",
+                                               "cut-stor",
+                                               "--fault",
+                                               "no-rename",
+                                               "--fault",
+                                               "port-550",
+                                               "--fault",
+                                               "huge-listing",
+                                               "--fault",
+                                               "cut-stor-in-place"});
+    EXPECT_EQ(
+        line.options.faults,
+        (std::vector<Fault>{Fault::SilentAfterAccept, Fault::StallData, Fault::PasswordPrompt,
+                            Fault::SplitPrompt, Fault::NoPrompt, Fault::CutStor, Fault::NoRename,
+                            Fault::Port550, Fault::HugeListing, Fault::CutStorInPlace}));
 }
 
 // The executable prints its ports, serves, and ends cleanly on SIGTERM and on SIGINT, also

@@ -199,6 +199,31 @@ TEST_F(SaveFlowTest, CutUploadLeavesTheReceiversListAndNoRestart) {
     EXPECT_TRUE(form_->SaveExit()->isEnabled());
 }
 
+TEST_F(SaveFlowTest, CutUploadThatDamagedTheReceiversListPutsTheCopyBack) {
+    // A server without rename: the list is stored in place, and that store breaks after 100
+    // bytes, leaving the receiver's list cut until the copy goes back.
+    auto& first = StartBox();
+    const std::uint16_t ftp_port = first.FtpPort();
+    const std::uint16_t telnet_port = first.TelnetPort();
+    WriteConfigForBox();
+    MakeForm();
+    const std::string original = ReadWholeFile(ServedPath("timers.xml"));
+    ASSERT_GT(original.size(), 100u);
+    form_->Delete()->trigger();
+
+    simulator_->Stop();
+    StartBox({boxsim::Fault::NoRename, boxsim::Fault::CutStorInPlace}, ftp_port, telnet_port);
+    form_->SaveExit()->trigger();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].text.endsWith(QStringLiteral(
+        "The receiver's previous timer list was put back. The receiver was not restarted.")))
+        << messages_[0].text.toStdString();
+    EXPECT_EQ(ReadWholeFile(ServedPath("timers.xml")), original);
+    EXPECT_EQ(simulator_->RestartCount(), 0);
+    EXPECT_TRUE(simulator_->TelnetLines().empty());
+    EXPECT_TRUE(form_->SaveExit()->isEnabled());
+}
+
 TEST_F(SaveFlowTest, SaveExitPressedTwiceWithinASecondRunsOnce) {
     StartBox();
     WriteConfigForBox();

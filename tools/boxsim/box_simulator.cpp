@@ -77,6 +77,11 @@ void Recorder::SetTerminalType(const std::string& type) {
     changed_.notify_all();
 }
 
+int Recorder::CountStorInPlace() {
+    const std::lock_guard lock(mutex_);
+    return ++stors_in_place_;
+}
+
 void Recorder::AddRestart() {
     const std::lock_guard lock(mutex_);
     ++restarts_;

@@ -30,6 +30,7 @@ enum class Fault : std::uint8_t {
     SplitPrompt,        // telnet sends its prompts a few bytes at a time
     NoPrompt,           // telnet shows no shell prompt after the login
     CutStor,            // STOR keeps the first 100 bytes, closes the data connection, 426+226
+    CutStorInPlace,     // as CutStor, for the first STOR that overwrites an existing file
     NoRename,           // RNFR is refused as not implemented
     Port550,            // every PORT is answered 550
     HugeListing,        // NLST sends 200 000 names whatever the mask
@@ -75,6 +76,8 @@ class Recorder {
     void AddNegotiation(const std::string& text);
     void SetTerminalType(const std::string& type);
     void AddRestart();
+    // Counts one more STOR over an existing file; returns how many there were so far.
+    int CountStorInPlace();
 
     std::vector<std::string> FtpCommands() const;
     std::vector<ReceivedFile> ReceivedFiles() const;
@@ -98,6 +101,7 @@ class Recorder {
     std::vector<std::string> negotiation_;
     std::optional<std::string> terminal_type_;
     int restarts_ = 0;
+    int stors_in_place_ = 0;
 };
 
 class BoxSimulator {

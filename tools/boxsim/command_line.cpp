@@ -36,6 +36,7 @@ Fault ParseFault(const std::string& name) {
         {"split-prompt", Fault::SplitPrompt},
         {"no-prompt", Fault::NoPrompt},
         {"cut-stor", Fault::CutStor},
+        {"cut-stor-in-place", Fault::CutStorInPlace},
         {"no-rename", Fault::NoRename},
         {"port-550", Fault::Port550},
         {"huge-listing", Fault::HugeListing},
@@ -143,6 +144,8 @@ Options:
                          no-prompt         telnet shows no shell prompt after the login
                          cut-stor          STOR keeps the first 100 bytes, closes the data
                                            connection and answers 426, then 226
+                         cut-stor-in-place as cut-stor, for the first STOR that
+                                           overwrites an existing file
                          no-rename         RNFR is answered 502 (not implemented)
                          port-550          every PORT is answered 550
                          huge-listing      NLST sends 200 000 names whatever the mask

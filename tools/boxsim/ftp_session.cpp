@@ -515,6 +515,7 @@ bool FtpSession::Store(const std::string& argument) {
         passive_listener_.Reset();
         return Reply(553, "Could not create file.");
     }
+    const bool in_place = fs::exists(*local, error);
     UniqueFd data = OpenData();
     if (!data.Valid()) {
         return Reply(425, "Failed to establish connection.");
@@ -532,7 +533,9 @@ bool FtpSession::Store(const std::string& argument) {
         return StallUntilClientLeaves(std::move(data));
     }
     const bool early = context_.options.Has(Fault::CloseDataEarly);
-    const bool cut = context_.options.Has(Fault::CutStor);
+    const bool cut = context_.options.Has(Fault::CutStor) ||
+                     (in_place && context_.options.Has(Fault::CutStorInPlace) &&
+                      context_.recorder.CountStorInPlace() == 1);
     std::string content;
     bool complete = false;
     bool written = true;
