@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 #include "platform/collation.h"
 
 namespace tapir::engine {

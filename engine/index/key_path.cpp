@@ -1,6 +1,6 @@
 #include "engine/index/key_path.h"
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 

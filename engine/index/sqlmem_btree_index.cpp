@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 

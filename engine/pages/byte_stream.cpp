@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 

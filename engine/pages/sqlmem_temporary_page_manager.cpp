@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 

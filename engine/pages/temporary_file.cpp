@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 

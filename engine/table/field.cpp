@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "engine/table/sqlmem_dataset.h"
-#include "engine/table/utf8_text.h"
+#include "engine/record/utf8_text.h"
 #include "platform/date_time.h"
 
 namespace tapir::engine {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/table/record_buffer.h"
+#include "engine/record/record_buffer.h"
 
 namespace tapir::engine {
 

@@ -180,7 +180,13 @@ int TSQLMemCursor::CompareByIndex(const std::byte* a, const std::byte* b,
 
 // --- Row generations ---
 
-TSQLMemCursor::Position TSQLMemCursor::OnRow(TSQLMemRecordID id) const {
+TSQLMemCursor::Position TSQLMemCursor::OnRow(TSQLMemRecordID id) {
+    const std::byte* row = table_->Records().RecordPointer(id);
+    if (row == nullptr) {
+        position_row_.clear();
+    } else {
+        position_row_.assign(row, row + field_defs_.DataSize());
+    }
     return {id, false, false, table_->Records().Generation(id)};
 }
 
@@ -433,6 +439,12 @@ TSQLMemGetRecordResult TSQLMemCursor::ReadUnrestricted(TSQLMemGetRecordMode mode
                 return grrEOF;
             }
             target = index.Count() - 1;
+        } else if (records.Generation(position_.record_id) != position_.generation &&
+                   position_row_.size() == static_cast<size_t>(field_defs_.DataSize())) {
+            // Another component deleted the row the cursor stood on (its slot may hold a new
+            // row by now): go on from where its key stood in the order.
+            target = mode == grmNext ? index.UpperBound(position_row_.data())
+                                     : index.LowerBound(position_row_.data()) - 1;
         } else {
             const std::byte* row = records.RecordPointer(position_.record_id);
             const int64_t at = row == nullptr ? -1 : index.PositionOf(position_.record_id, row);

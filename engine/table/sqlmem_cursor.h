@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/record/record_buffer.h"
 #include "engine/table/engine_allocator.h"
 #include "engine/table/navigation.h"
-#include "engine/table/record_buffer.h"
 #include "engine/table/table_definition.h"
 
 namespace tapir::engine {
@@ -240,8 +240,10 @@ class TSQLMemCursor {
     friend class TSQLMemTableData;
 
     bool Restricted() const;
-    // A position on the stored row `id`, with its generation.
-    Position OnRow(TSQLMemRecordID id) const;
+    // A position on the stored row `id`, with its generation; keeps a copy of the row so
+    // that a step can go on from where it stood in the order after another component
+    // deleted it.
+    Position OnRow(TSQLMemRecordID id);
     // True when the row the caller read as (id, generation) is still stored.
     bool IsSameRow(TSQLMemRecordID id, std::optional<uint64_t> generation) const;
     bool IsVisible(const std::byte* row) const;
@@ -272,6 +274,8 @@ class TSQLMemCursor {
     std::vector<TSQLMemConstraintDef> constraint_defs_;
     int32_t index_no_ = -1;  // into index_defs_; -1 = natural order
     Position position_;
+    // The row position_ stands on, as it was when the cursor got there.
+    std::vector<std::byte> position_row_;
     std::optional<std::vector<std::byte>> start_key_;
     std::optional<std::vector<std::byte>> end_key_;
     bool start_exclusive_ = false;

@@ -36,8 +36,8 @@
 #include <exception>
 
 #include "engine/table/data_source.h"
-#include "engine/table/field_types.h"
-#include "engine/table/record_buffer.h"
+#include "engine/record/field_types.h"
+#include "engine/record/record_buffer.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/table_definition.h"
 

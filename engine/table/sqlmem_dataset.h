@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "engine/table/data_source.h"
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 #include "engine/table/field.h"
-#include "engine/table/record_buffer.h"
+#include "engine/record/record_buffer.h"
 
 namespace tapir::engine {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/table/engine_allocator.h"
-#include "engine/table/record_buffer.h"
+#include "engine/record/record_buffer.h"
 #include "engine/table/table_definition.h"
 
 namespace tapir::engine {

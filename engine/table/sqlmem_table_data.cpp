@@ -7,7 +7,7 @@
 
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_database.h"
-#include "engine/table/utf8_text.h"
+#include "engine/record/utf8_text.h"
 
 namespace tapir::engine {
 

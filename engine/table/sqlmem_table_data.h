@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/table/navigation.h"
-#include "engine/table/record_buffer.h"
+#include "engine/record/record_buffer.h"
 #include "engine/table/sqlmem_index.h"
 #include "engine/table/sqlmem_memory_record_manager.h"
 #include "engine/table/table_definition.h"

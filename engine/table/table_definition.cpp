@@ -23,16 +23,5 @@ std::vector<std::string> SplitFieldList(const std::string& list) {
     return names;
 }
 
-std::string UpperName(const std::string& name) {
-    std::string upper = name;
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return upper;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && UpperName(a) == UpperName(b);
-}
 
 }  // namespace tapir::engine

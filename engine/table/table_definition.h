@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 
@@ -82,8 +82,5 @@ struct TSQLMemConstraintDef {
 // Splits a ";"-separated list of names; blanks around names are dropped, empty names kept
 // out.
 std::vector<std::string> SplitFieldList(const std::string& list);
-// Upper case of ASCII letters; names compare without regard to case this way.
-std::string UpperName(const std::string& name);
-bool SameName(const std::string& a, const std::string& b);
 
 }  // namespace tapir::engine

@@ -6,7 +6,7 @@
 
 #include "app/main_window.h"
 #include "controls/db_grid.h"
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 #include "platform/date_time.h"
 #include "tests/app/main_window_fixture.h"
 

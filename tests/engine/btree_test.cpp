@@ -15,7 +15,7 @@
 #include "engine/index/sqlmem_btree_index.h"
 #include "engine/pages/sqlmem_memory_page_manager.h"
 #include "engine/pages/sqlmem_temporary_page_manager.h"
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 namespace {

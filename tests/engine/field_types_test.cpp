@@ -1,4 +1,4 @@
-#include "engine/table/field_types.h"
+#include "engine/record/field_types.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "engine/record/record_buffer.h"
 #include "engine/table/data_source.h"
-#include "engine/table/record_buffer.h"
 #include "engine/table/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_table.h"
 #include "tests/engine/core_test_tables.h"
@@ -254,6 +254,54 @@ TEST_F(Hardening, AComponentOnADeletedRowNeverChangesTheRowThatTookItsSlot) {
     first.Last();
     first.Delete();
     EXPECT_EQ(Names(second), (std::vector<std::string>{"a", "b"}));
+}
+
+// A window walking the rows in channel order while another deletes the row it stands on
+// and appends one that takes the freed slot with a name from the other end: the walk goes
+// on from where the deleted row stood, never from the new row's place.
+void AddTimer(TSQLMemTable& timers, const std::string& zender) {
+    timers.Append();
+    timers.FieldByName("Zender").SetAsString(zender);
+    timers.FieldByName("Begin").SetAsDateTime(45000.0);
+    timers.FieldByName("End").SetAsDateTime(45000.5);
+    timers.Post();
+}
+
+std::string Zender(TSQLMemTable& timers) { return timers.FieldByName("Zender").AsString(); }
+
+TEST_F(Hardening, AStepFromADeletedRowGoesOnInOrder) {
+    TSQLMemTable walker;
+    testing::DefineTimers(walker, "Walk");
+    walker.Open();
+    for (const char* name : {"b", "d", "f", "h"}) {
+        AddTimer(walker, name);
+    }
+    walker.SetIndexFieldNames("Zender");
+    walker.First();
+    walker.Next();
+    ASSERT_EQ(Zender(walker), "d");
+
+    TSQLMemTable other;
+    testing::DefineTimers(other, "Walk");
+    other.Open();
+    other.SetIndexFieldNames("Zender");
+    ASSERT_TRUE(other.Locate("Zender", {"d"}));
+    other.Delete();
+    AddTimer(other, "a");  // takes the slot "d" had
+
+    walker.Next();
+    EXPECT_EQ(Zender(walker), "f");
+    walker.Next();
+    EXPECT_EQ(Zender(walker), "h");
+
+    // Backwards the same: from a deleted "f", Prior lands on the row before its place.
+    walker.Prior();
+    ASSERT_EQ(Zender(walker), "f");
+    ASSERT_TRUE(other.Locate("Zender", {"f"}));
+    other.Delete();
+    AddTimer(other, "z");
+    walker.Prior();
+    EXPECT_EQ(Zender(walker), "b");
 }
 
 TEST_F(Hardening, ABookmarkOfADeletedRowIsInvalidEvenWhenItsSlotIsTaken) {

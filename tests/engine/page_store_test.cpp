@@ -11,7 +11,7 @@
 #include "engine/pages/sqlmem_memory_page_manager.h"
 #include "engine/pages/sqlmem_temporary_page_manager.h"
 #include "engine/pages/sqlmem_temporary_record_manager.h"
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 namespace {

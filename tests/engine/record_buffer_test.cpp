@@ -1,4 +1,4 @@
-#include "engine/table/record_buffer.h"
+#include "engine/record/record_buffer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "engine/table/record_buffer.h"
+#include "engine/record/record_buffer.h"
 #include "engine/table/sqlmem_table.h"
-#include "engine/table/utf8_text.h"
+#include "engine/record/utf8_text.h"
 #include "tests/engine/core_test_tables.h"
 #include "tests/engine/table_fixtures.h"
 

@@ -1,5 +1,6 @@
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace tapir::engine {
@@ -31,6 +32,18 @@ ESQLMemException::ESQLMemException(int code, const std::string& bare, bool forma
 
 ESQLMemException ESQLMemException::Formatted(int code, const std::string& filled_message) {
     return ESQLMemException(code, filled_message, true);
+}
+
+std::string UpperName(const std::string& name) {
+    std::string upper = name;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && UpperName(a) == UpperName(b);
 }
 
 }  // namespace tapir::engine

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/table/db_types.h"
+#include "engine/record/db_types.h"
 
 namespace tapir::engine {
 

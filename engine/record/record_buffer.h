@@ -41,7 +41,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/table/field_types.h"
+#include "engine/record/field_types.h"
 
 namespace tapir::engine {
 

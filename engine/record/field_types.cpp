@@ -1,9 +1,9 @@
-#include "engine/table/field_types.h"
+#include "engine/record/field_types.h"
 
 #include <array>
 #include <string>
 
-#include "engine/table/utf8_text.h"
+#include "engine/record/utf8_text.h"
 
 namespace tapir::engine {
 

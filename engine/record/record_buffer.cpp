@@ -1,4 +1,4 @@
-#include "engine/table/record_buffer.h"
+#include "engine/record/record_buffer.h"
 
 #include <unicode/ustring.h>
 
@@ -9,8 +9,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/table/table_definition.h"
-#include "engine/table/utf8_text.h"
+#include "engine/record/utf8_text.h"
 #include "platform/collation.h"
 
 namespace tapir::engine {

@@ -77,7 +77,7 @@ using enum TDataAction;
 // Errors of the dataset layer. A component with a name prefixes "Name: " to the message
 // (see EDatabaseError::ForComponent); engine texts arrive unprefixed.
 class EDatabaseError : public tapir::Exception {
-public:
+  public:
     explicit EDatabaseError(std::string message)
         : tapir::Exception("EDatabaseError", std::move(message)) {}
     // "%s: %s" when component_name is not empty, else the message alone.
@@ -89,7 +89,7 @@ public:
 // " - Native error: " and the code ("%.5d" for a plain message, "%5d" for a format that
 // was filled with arguments).
 class ESQLMemException : public tapir::Exception {
-public:
+  public:
     // A plain message: code written with "%.5d".
     ESQLMemException(int code, const std::string& message);
     // A message built from a format and arguments: code written with "%5d".
@@ -97,9 +97,14 @@ public:
     // The message without the native-error suffix.
     const std::string& BareMessage() const noexcept { return bare_; }
 
-private:
+  private:
     ESQLMemException(int code, const std::string& bare, bool formatted);
     std::string bare_;
 };
+
+// Upper case of ASCII letters; names of fields, indexes and tables compare without regard
+// to case this way.
+std::string UpperName(const std::string& name);
+bool SameName(const std::string& a, const std::string& b);
 
 }  // namespace tapir::engine

@@ -1,4 +1,4 @@
-#include "engine/table/utf8_text.h"
+#include "engine/record/utf8_text.h"
 
 #include <cstdint>
 
