@@ -53,18 +53,18 @@ void CheckNameLength(const std::string& table, const char* what, const std::stri
 }
 
 // The width a column takes in a row, after checking that its declared size is usable.
-int64_t CheckedWidth(const std::string& table, const TableFieldSpec& spec) {
-    const TSQLMemBaseFieldType base = AdvancedToBaseType(FieldTypeToAdvancedType(spec.data_type));
+int64_t CheckedWidth(const std::string& table, const TableFieldSpec& column) {
+    const TSQLMemBaseFieldType base = AdvancedToBaseType(FieldTypeToAdvancedType(column.data_type));
     const bool sized = base == bftChar || base == bftVarchar || base == bftWideChar ||
                        base == bftWideVarchar || base == bftBytes || base == bftVarBytes;
     if (!sized) {
         return BaseTypeWidth(base, 0);
     }
-    if (spec.size <= 0 || spec.size >= kMaxRecordSize) {
+    if (column.size <= 0 || column.size >= kMaxRecordSize) {
         CreationError(11437, "Cannot create table '" + table + "'. Invalid size " +
-                                 std::to_string(spec.size) + " of field '" + spec.name + "'");
+                                 std::to_string(column.size) + " of field '" + column.name + "'");
     }
-    return BaseTypeWidth(base, spec.size);
+    return BaseTypeWidth(base, column.size);
 }
 
 struct ValueRange {
