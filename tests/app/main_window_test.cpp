@@ -476,7 +476,7 @@ TEST_F(MainWindowTest, ConfigurationReadsTheFileBackWhateverTheOutcome) {
         bool saved;
         std::string ip;
     };
-    for (const Case& c : {Case{true, "192.168.1.10"}, Case{false, "10.1.2.3"}}) {
+    for (const Case& c : {Case{true, "127.0.0.10"}, Case{false, "127.0.0.20"}}) {
         SCOPED_TRACE(c.ip);
         dialogs_->configuration = [this, c](DialogHost& host, bool first_start) {
             EXPECT_FALSE(first_start);
