@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,7 +29,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/form_select_zender.h"
+#include "app/form_timer.h"
 #include "app/main_window.h"
+#include "controls/db_list_view.h"
 #include "platform/clock.h"
 #include "platform/date_time.h"
 #include "tools/boxsim/box_simulator.h"
@@ -196,6 +200,21 @@ class BoxRunFixture : public ::testing::Test {
         });
         poll->start(10);
         scripts_.push_back(poll);
+    }
+
+    // Appends a timer on the first channel through the real dialogs; it begins now.
+    void AppendTimerThroughScript() {
+        ScriptModal<app::TFormSelectZender>(
+            [](app::TFormSelectZender& dialog) {
+                dialog.wwDBGrid1->setCurrentIndex(dialog.wwDBGrid1->model()->index(0, 0));
+                dialog.wwDBGrid2->setCurrentIndex(dialog.wwDBGrid2->model()->index(0, 0));
+                dialog.BitBtn1->click();
+            },
+            [](app::TFormSelectZender& dialog) { return !dialog.Timer1->isActive(); });
+        ScriptModal<app::TFormTimer>(
+            [](app::TFormTimer& dialog) { dialog.BitBtnSave->click(); },
+            [](app::TFormTimer& dialog) { return !dialog.Timer1->isActive(); });
+        form_->Append()->trigger();
     }
 
     void ClearScripts() {

@@ -88,17 +88,7 @@ TEST_F(LostUpdateTest, EveryTimerOfBothSidesEndsWhereItBelongs) {
     ASSERT_EQ(form_->wwDBGrid3()->GridModel().rowCount(), 5);
 
     // Appends a timer on the first channel; it begins now.
-    ScriptModal<app::TFormSelectZender>(
-        [](app::TFormSelectZender& dialog) {
-            dialog.wwDBGrid1->setCurrentIndex(dialog.wwDBGrid1->model()->index(0, 0));
-            dialog.wwDBGrid2->setCurrentIndex(dialog.wwDBGrid2->model()->index(0, 0));
-            dialog.BitBtn1->click();
-        },
-        [](app::TFormSelectZender& dialog) { return !dialog.Timer1->isActive(); });
-    ScriptModal<app::TFormTimer>(
-        [](app::TFormTimer& dialog) { dialog.BitBtnSave->click(); },
-        [](app::TFormTimer& dialog) { return !dialog.Timer1->isActive(); });
-    form_->Append()->trigger();
+    AppendTimerThroughScript();
     ASSERT_EQ(form_->wwDBGrid3()->GridModel().rowCount(), 6);
 
     answer_yes_ = true;  // the new timer records from now on: restart all the same

@@ -61,21 +61,6 @@ class SaveFlowTest : public BoxRunFixture {
                 return dialog.isVisible() && dialog.windowTitle() == title;
             });
     }
-
-    // Appends a timer on the first channel through the real dialogs; it begins now.
-    void AppendTimerThroughScript() {
-        ScriptModal<app::TFormSelectZender>(
-            [](app::TFormSelectZender& dialog) {
-                dialog.wwDBGrid1->setCurrentIndex(dialog.wwDBGrid1->model()->index(0, 0));
-                dialog.wwDBGrid2->setCurrentIndex(dialog.wwDBGrid2->model()->index(0, 0));
-                dialog.BitBtn1->click();
-            },
-            [](app::TFormSelectZender& dialog) { return !dialog.Timer1->isActive(); });
-        ScriptModal<app::TFormTimer>(
-            [](app::TFormTimer& dialog) { dialog.BitBtnSave->click(); },
-            [](app::TFormTimer& dialog) { return !dialog.Timer1->isActive(); });
-        form_->Append()->trigger();
-    }
 };
 
 // The working directory holds an older local set: the test files with one timer less.
