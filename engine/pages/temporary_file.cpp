@@ -62,11 +62,16 @@ void TemporaryFile::Close() noexcept {
     }
 }
 
-size_t TemporaryFile::ReadAt(int64_t offset, std::span<std::byte> bytes) const {
+namespace {
+
+// Repeats a positioned read or write until all of `size` bytes moved, the call fails or
+// nothing more moves; interrupted calls are tried again. Returns the bytes moved.
+template <typename Transfer>
+size_t WholeTransfer(size_t size, int64_t offset, Transfer transfer) {
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t step = ::pread(fd_, bytes.data() + done, bytes.size() - done,
-                                     static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    while (done < size) {
+        const ssize_t step =
+            transfer(done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
         if (step < 0 && errno == EINTR) {
             continue;
         }
@@ -78,20 +83,18 @@ size_t TemporaryFile::ReadAt(int64_t offset, std::span<std::byte> bytes) const {
     return done;
 }
 
+}  // namespace
+
+size_t TemporaryFile::ReadAt(int64_t offset, std::span<std::byte> bytes) const {
+    return WholeTransfer(bytes.size(), offset, [&](size_t done, off_t at) {
+        return ::pread(fd_, bytes.data() + done, bytes.size() - done, at);
+    });
+}
+
 size_t TemporaryFile::WriteAt(int64_t offset, std::span<const std::byte> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t step = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                                      static_cast<off_t>(offset + static_cast<int64_t>(done)));
-        if (step < 0 && errno == EINTR) {
-            continue;
-        }
-        if (step <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(step);
-    }
-    return done;
+    return WholeTransfer(bytes.size(), offset, [&](size_t done, off_t at) {
+        return ::pwrite(fd_, bytes.data() + done, bytes.size() - done, at);
+    });
 }
 
 int64_t TemporaryFile::Size() const {
