@@ -1,24 +1,16 @@
 #include "engine/index/btree_key.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <limits>
 
 #include "engine/record/db_types.h"
+#include "engine/record/field_types.h"
 #include "platform/collation.h"
 
 namespace tapir::engine {
 
 namespace {
-
-constexpr std::array<const char*, 26> kTypeNames = {
-    "bftUnknown",       "bftChar",          "bftWideChar",    "bftVarchar",     "bftWideVarchar",
-    "bftSignedInt8",    "bftSignedInt16",   "bftSignedInt32", "bftSignedInt64", "bftUnsignedInt8",
-    "bftUnsignedInt16", "bftUnsignedInt32", "bftSingle",      "bftDouble",      "bftExtended",
-    "bftDate",          "bftTime",          "bftDateTime",    "bftBlob",        "bftClob",
-    "bftWideClob",      "bftLogical",       "bftCurrency",    "bftBytes",       "bftVarBytes",
-    "bftBFile"};
 
 template <typename T>
 T Read(const std::byte* at) {
@@ -51,8 +43,13 @@ std::u16string_view WideText(const std::byte* at, int32_t width, std::u16string&
 }  // namespace
 
 std::string KeyFieldTypeName(KeyFieldType type) {
-    const auto index = static_cast<size_t>(type);
-    return index < kTypeNames.size() ? kTypeNames[index] : std::to_string(static_cast<int>(type));
+    // Key part types carry the numbers of the storage types, whose names the record layer
+    // keeps.
+    const int number = static_cast<int>(type);
+    if (number < 0 || number > static_cast<int>(TSQLMemBaseFieldType::bftBFile)) {
+        return std::to_string(number);
+    }
+    return std::string(BaseTypeName(static_cast<TSQLMemBaseFieldType>(number)));
 }
 
 int32_t KeyFieldWidth(KeyFieldType type, int32_t size) {
