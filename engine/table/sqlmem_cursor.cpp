@@ -654,6 +654,61 @@ bool TSQLMemCursor::Locate(const RowPredicate& matches, std::byte* buffer) {
     return false;
 }
 
+bool TSQLMemCursor::FindKey(const std::byte* key, int32_t field_count, KeySearch search,
+                            std::byte* buffer) {
+    Lock lock(table_->Mutex());
+    const TSQLMemIndex& index = table_->Index(index_no_);
+    const auto accepts = [&](const std::byte* row) {
+        const int compared = index.CompareRecordBuffersByIndex(row, key, field_count);
+        switch (search) {
+            case KeySearch::Exact:
+                return compared == 0;
+            case KeySearch::Nearest:
+                return compared >= 0;
+            case KeySearch::NearestAfter:
+                return compared > 0;
+        }
+        return false;
+    };
+    std::optional<TSQLMemRecordID> found;
+    if (Restricted()) {
+        EnsureVisibleList();
+        for (const TSQLMemRecordID& id : visible_.ids) {
+            const int compared = index.CompareRecordBuffersByIndex(
+                table_->Records().RecordPointer(id), key, field_count);
+            if (accepts(table_->Records().RecordPointer(id))) {
+                found = id;
+                break;
+            }
+            if (compared > 0) {
+                break;
+            }
+        }
+    } else {
+        const int64_t at = search == KeySearch::NearestAfter ? index.UpperBound(key, field_count)
+                                                             : index.LowerBound(key, field_count);
+        if (at < index.Count() && accepts(table_->Records().RecordPointer(index.At(at)))) {
+            found = index.At(at);
+        }
+    }
+    if (!found) {
+        if (search != KeySearch::Exact) {
+            position_ = {TSQLMemRecordID{}, false, true};
+        }
+        return false;
+    }
+    if (buffer != nullptr) {
+        CopyOut(*found, buffer);
+    }
+    position_ = OnRow(*found);
+    return true;
+}
+
+std::vector<std::string> TSQLMemCursor::CheckIntegrity() {
+    Lock lock(table_->Mutex());
+    return table_->CheckIntegrity();
+}
+
 // --- Row buffers ---
 
 void TSQLMemCursor::InitNewRecord(std::byte* buffer) {

@@ -187,6 +187,23 @@ class TSQLMemCursor {
     // failure the position is restored.
     bool Locate(const RowPredicate& matches, std::byte* buffer = nullptr);
 
+    // How FindKey compares the rows with the key.
+    enum class KeySearch {
+        Exact,          // the first row whose key equals the key
+        Nearest,        // the first row whose key is not less than the key
+        NearestAfter,   // the first row whose key is greater than the key
+    };
+    // Places the cursor on the first visible row, in the order of the index in force,
+    // that the search accepts, comparing over the first `field_count` index columns
+    // (0 = all) with the column rules of CompareByIndex; the row is read into `buffer`
+    // when given. False when no row qualifies: an exact search leaves the position, a
+    // nearest search moves the cursor after the last row. Requires: an index is in force.
+    bool FindKey(const std::byte* key, int32_t field_count, KeySearch search,
+                 std::byte* buffer = nullptr);
+
+    // Diagnostic: every fault found in the table's indexes, empty when sound.
+    std::vector<std::string> CheckIntegrity();
+
     // --- Row buffers ---
     // A new row: every field null, defaults, each autoinc field the next number of its
     // sequence; row identifier -1/-1 and bookmark flag bfInserted. Throws ESQLMemException

@@ -550,4 +550,25 @@ void TSQLMemTableData::Empty() {
     records_->Empty();
 }
 
+std::vector<std::string> TSQLMemTableData::CheckIntegrity() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> problems;
+    for (const auto& index : indexes_) {
+        if (index->Count() != records_->RecordCount()) {
+            problems.push_back("index '" + index->Def().Name + "' holds " +
+                               std::to_string(index->Count()) + " entries for " +
+                               std::to_string(records_->RecordCount()) + " rows");
+        }
+        for (int64_t i = 1; i < index->Count(); ++i) {
+            if (index->CompareRecordBuffersByIndex(records_->RecordPointer(index->At(i - 1)),
+                                                   records_->RecordPointer(index->At(i))) > 0) {
+                problems.push_back("index '" + index->Def().Name + "' out of order at " +
+                                   std::to_string(i));
+                break;
+            }
+        }
+    }
+    return problems;
+}
+
 }  // namespace tapir::engine
