@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/table/condition_search.h"
 #include "engine/table/sqlmem_database.h"
 #include "engine/table/sqlmem_table_data.h"
 
@@ -175,7 +176,7 @@ std::vector<int32_t> TSQLMemCursor::IndexFieldNos() const {
 int TSQLMemCursor::CompareByIndex(const std::byte* a, const std::byte* b,
                                   int32_t field_count) const {
     Lock lock(table_->Mutex());
-    return table_->Index(index_no_).CompareRecordBuffersByIndex(a, b, field_count);
+    return CurrentIndex().CompareRecordBuffersByIndex(a, b, field_count);
 }
 
 // --- Row generations ---
@@ -208,138 +209,147 @@ bool TSQLMemCursor::IsSameRow(TSQLMemRecordID id, std::optional<uint64_t> genera
 
 // --- Visibility ---
 
-bool TSQLMemCursor::Restricted() const { return HasRange() || static_cast<bool>(filter_); }
+bool TSQLMemCursor::Restricted() const {
+    return HasRange() || static_cast<bool>(filter_) || distinct_count_ > 0;
+}
 
-bool TSQLMemCursor::IsVisible(const std::byte* row) const {
-    if (index_no_ >= 0) {
-        const TSQLMemIndex& index = table_->Index(index_no_);
-        if (start_key_) {
-            const int compared =
-                index.CompareRecordBuffersByIndex(row, start_key_->data(), start_count_);
-            if (compared < 0 || (compared == 0 && start_exclusive_)) {
-                return false;
-            }
-        }
-        if (end_key_) {
-            const int compared =
-                index.CompareRecordBuffersByIndex(row, end_key_->data(), end_count_);
-            if (compared > 0 || (compared == 0 && end_exclusive_)) {
-                return false;
-            }
+TSQLMemBTreeIndex& TSQLMemCursor::CurrentIndex() const { return table_->Index(index_no_); }
+
+bool TSQLMemCursor::InRange(const std::byte* row) const {
+    if (index_no_ < 0) {
+        return true;
+    }
+    TSQLMemBTreeIndex& index = CurrentIndex();
+    if (start_key_) {
+        const int compared =
+            index.CompareRecordBuffersByIndex(row, start_key_->data(), start_count_);
+        if (compared < 0 || (compared == 0 && start_exclusive_)) {
+            return false;
         }
     }
-    return !filter_ || filter_(row);
+    if (end_key_) {
+        const int compared = index.CompareRecordBuffersByIndex(row, end_key_->data(), end_count_);
+        if (compared > 0 || (compared == 0 && end_exclusive_)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TSQLMemCursor::IsVisible(const std::byte* row) const {
+    return InRange(row) && (!filter_ || filter_(row));
 }
 
 void TSQLMemCursor::DeactivateVisibleList() {
-    visible_.active = false;
-    EngineVector<TSQLMemRecordID>().swap(visible_.ids);
-    visible_.sorted_by_id = true;
+    visible_.Clear();
+    path_valid_ = false;
 }
 
 void TSQLMemCursor::OnTableChangedElsewhere() { DeactivateVisibleList(); }
 
-void TSQLMemCursor::AppendToVisibleList(TSQLMemRecordID id) {
-    if (!visible_.ids.empty() && visible_.sorted_by_id) {
-        const TSQLMemRecordID last = visible_.ids.back();
-        if (id.PageNo == last.PageNo) {
-            throw ESQLMemException::Formatted(
-                11328, "Error adding record to record map - duplicate record ID = " +
-                           std::to_string(id.PageNo) + " " + std::to_string(id.PageItemNo));
-        }
-        if (id.PageNo < last.PageNo) {
-            visible_.sorted_by_id = false;
-        }
+TSQLMemSearchView TSQLMemCursor::View() const {
+    TSQLMemSearchView view;
+    view.Connection = ConnectionID();
+    view.IndexNo = index_no_;
+    view.Position = position_.record_id;
+    view.AtBeginning = position_.at_beginning;
+    view.AtEnd = position_.at_end;
+    if (!position_.at_beginning && !position_.at_end &&
+        position_row_.size() == static_cast<size_t>(field_defs_.DataSize())) {
+        view.PositionRow = position_row_.data();
+        view.PositionGone =
+            table_->Records().Generation(position_.record_id) != position_.generation;
     }
-    visible_.ids.push_back(id);
+    if (index_no_ >= 0) {
+        view.StartKey = start_key_ ? start_key_->data() : nullptr;
+        view.EndKey = end_key_ ? end_key_->data() : nullptr;
+        view.StartExclusive = start_exclusive_;
+        view.EndExclusive = end_exclusive_;
+        view.StartCount = start_count_;
+        view.EndCount = end_count_;
+        view.DistinctCount = distinct_count_;
+    }
+    view.Filter = filter_ ? &filter_ : nullptr;
+    return view;
 }
 
 void TSQLMemCursor::EnsureVisibleList() {
-    if (!Restricted() || visible_.active) {
+    if (!Restricted() || visible_.Active()) {
         return;
     }
-    DeactivateVisibleList();
-    visible_.indexed = index_no_ >= 0;
-    const TSQLMemMemoryRecordManager& records = table_->Records();
-    if (index_no_ >= 0) {
-        const TSQLMemIndex& index = table_->Index(index_no_);
-        // Rows in range are contiguous in key order: start at the lower bound and stop
-        // at the first row past the end key.
-        int64_t position = start_key_ ? index.LowerBound(start_key_->data(), start_count_) : 0;
-        for (; position < index.Count(); ++position) {
-            const TSQLMemRecordID id = index.At(position);
-            const std::byte* row = records.RecordPointer(id);
-            if (end_key_ &&
-                index.CompareRecordBuffersByIndex(row, end_key_->data(), end_count_) > 0) {
-                break;
-            }
-            if (IsVisible(row)) {
-                AppendToVisibleList(id);
-            }
-        }
-    } else if (records.RecordCount() > 0) {
-        for (int32_t slot = records.LowestSlot(); slot <= records.HighestSlot(); ++slot) {
-            const std::byte* row = records.RecordPointer({slot, 0});
-            if (row != nullptr && IsVisible(row)) {
-                AppendToVisibleList({slot, 0});
-            }
+    visible_.Clear();
+    visible_.SetIndexed(index_no_ >= 0);
+    if (table_->RecordCount() > 0) {
+        // Every visible row, marked from the first one in the cursor's order.
+        TSQLMemSearchView view = View();
+        view.AtBeginning = true;
+        view.AtEnd = false;
+        view.PositionRow = nullptr;
+        view.PositionGone = false;
+        view.DistinctCount = 0;
+        TSQLMemSearchRequest request;
+        request.Mode = TSQLMemSearchMode::Bitmap;
+        request.Bitmap = &visible_;
+        request.RowsRead = &rows_read_;
+        TSQLMemRecordID found;
+        FindRecord(*table_, view, request, found);
+        if (distinct_count_ > 0 && index_no_ >= 0) {
+            ApplyDistinct();
         }
     }
-    visible_.active = true;
+    visible_.SetActive(true);
 }
 
-int64_t TSQLMemCursor::FindInVisibleList(TSQLMemRecordID id) const {
-    const EngineVector<TSQLMemRecordID>& ids = visible_.ids;
-    if (visible_.sorted_by_id) {
-        const auto it = std::lower_bound(
-            ids.begin(), ids.end(), id,
-            [](const TSQLMemRecordID& a, const TSQLMemRecordID& b) { return a.PageNo < b.PageNo; });
-        return it != ids.end() && it->PageNo == id.PageNo ? it - ids.begin() : -1;
+void TSQLMemCursor::ApplyDistinct() {
+    // The list is in index order: keep the first row of every run of equal leading keys.
+    TSQLMemRecordBitmap distinct;
+    distinct.SetIndexed(true);
+    const std::byte* previous = nullptr;
+    for (int64_t i = 0; i < visible_.Count(); ++i) {
+        const TSQLMemRecordID id = visible_.Item(i);
+        const std::byte* row = table_->Records().RecordPointer(id);
+        if (previous == nullptr ||
+            CurrentIndex().CompareRecordBuffersByIndex(previous, row, distinct_count_) != 0) {
+            distinct.Append(id);
+        }
+        previous = row;
     }
-    const auto it = std::find(ids.begin(), ids.end(), id);
-    return it == ids.end() ? -1 : it - ids.begin();
+    visible_ = std::move(distinct);
 }
 
-size_t TSQLMemCursor::VisibleInsertPosition(const std::byte* row) const {
-    if (index_no_ < 0) {
-        return visible_.ids.size();
-    }
-    // Step back through the index from the new row to the nearest row that is in the
-    // list; the new row goes right after it.
-    const TSQLMemIndex& index = table_->Index(index_no_);
-    const TSQLMemRecordID id = GetRecordID(row, field_defs_.DataSize());
-    const int64_t position = index.PositionOf(id, row);
-    for (int64_t before = position - 1; before >= 0; --before) {
-        const int64_t found = FindInVisibleList(index.At(before));
-        if (found >= 0) {
-            return static_cast<size_t>(found + 1);
-        }
-    }
-    return 0;
-}
+int64_t TSQLMemCursor::FindInVisibleList(TSQLMemRecordID id) const { return visible_.Find(id); }
 
 void TSQLMemCursor::InsertIntoVisibleList(TSQLMemRecordID id, const std::byte* row) {
-    std::vector<std::byte> with_id(row, row + field_defs_.RecordSize());
-    SetRecordID(with_id.data(), field_defs_.DataSize(), id);
-    const size_t at = VisibleInsertPosition(with_id.data());
-    EngineVector<TSQLMemRecordID>& ids = visible_.ids;
-    if (visible_.sorted_by_id) {
-        const bool after_previous = at == 0 || ids[at - 1].PageNo < id.PageNo;
-        const bool before_next = at == ids.size() || id.PageNo < ids[at].PageNo;
-        visible_.sorted_by_id = after_previous && before_next;
+    if (index_no_ < 0) {
+        visible_.InsertAt(visible_.Count(), id);
+        return;
     }
-    ids.insert(ids.begin() + static_cast<std::ptrdiff_t>(at), id);
+    // Step back through the index from the new row to the nearest row that is in the
+    // list; the new row goes right after it. Rows before the range's start cannot be.
+    TSQLMemBTreeIndex& index = CurrentIndex();
+    const tapir::engine::ConnectionID connection = ConnectionID();
+    TSQLMemKeyPath path;
+    if (index.GetIndexPosition(connection, {id.PageNo, 0}, row, path)) {
+        while (index.GetPriorPosition(connection, path)) {
+            const IndexRecordId entry = index.GetRecordID(connection, path);
+            const TSQLMemRecordID before{entry.PageNo, 0};
+            if (visible_.Contains(before)) {
+                visible_.InsertAfter(before, id);
+                return;
+            }
+            if (start_key_) {
+                const int compared = index.CompareRecordBuffersByIndex(
+                    table_->Records().RecordPointer(before), start_key_->data(), start_count_);
+                if (compared < 0 || (compared == 0 && start_exclusive_)) {
+                    break;
+                }
+            }
+        }
+    }
+    visible_.InsertAt(0, id);
 }
 
-void TSQLMemCursor::RemoveFromVisibleList(TSQLMemRecordID id) {
-    const int64_t found = FindInVisibleList(id);
-    if (found < 0) {
-        throw ESQLMemException::Formatted(
-            11327, "Record does not exist, ID = " + std::to_string(id.PageNo) + ", " +
-                       std::to_string(id.PageItemNo));
-    }
-    visible_.ids.erase(visible_.ids.begin() + found);
-}
+void TSQLMemCursor::RemoveFromVisibleList(TSQLMemRecordID id) { visible_.Remove(id); }
 
 // --- Navigation ---
 
@@ -368,22 +378,21 @@ void TSQLMemCursor::CopyOut(TSQLMemRecordID id, std::byte* buffer) const {
 TSQLMemGetRecordResult TSQLMemCursor::ReadRestricted(TSQLMemGetRecordMode mode,
                                                      TSQLMemRecordID& found) {
     EnsureVisibleList();
-    const EngineVector<TSQLMemRecordID>& ids = visible_.ids;
-    if (ids.empty()) {
+    if (visible_.Empty()) {
         return grrEOF;
     }
     if (position_.at_beginning) {
         if (mode != grmNext) {
             return grrBOF;
         }
-        found = ids.front();
+        found = visible_.Front();
         return grrOK;
     }
     if (position_.at_end) {
         if (mode != grmPrior) {
             return grrEOF;
         }
-        found = ids.back();
+        found = visible_.Back();
         return grrOK;
     }
     const int64_t at = FindInVisibleList(position_.record_id);
@@ -392,22 +401,79 @@ TSQLMemGetRecordResult TSQLMemCursor::ReadRestricted(TSQLMemGetRecordMode mode,
     }
     switch (mode) {
         case grmCurrent:
-            found = ids[static_cast<size_t>(at)];
+            found = visible_.Item(at);
             return grrOK;
         case grmNext:
-            if (static_cast<size_t>(at) + 1 >= ids.size()) {
+            if (at + 1 >= visible_.Count()) {
                 return grrEOF;
             }
-            found = ids[static_cast<size_t>(at) + 1];
+            found = visible_.Item(at + 1);
             return grrOK;
         case grmPrior:
             if (at == 0) {
                 return grrBOF;
             }
-            found = ids[static_cast<size_t>(at) - 1];
+            found = visible_.Item(at - 1);
             return grrOK;
     }
     return grrError;
+}
+
+bool TSQLMemCursor::PathOnPosition() const {
+    return path_valid_ && path_index_no_ == index_no_ &&
+           path_change_count_ == table_->ChangeCount() && path_id_ == position_.record_id &&
+           !position_.at_beginning && !position_.at_end;
+}
+
+void TSQLMemCursor::KeepPath(TSQLMemRecordID id) {
+    path_valid_ = true;
+    path_index_no_ = index_no_;
+    path_change_count_ = table_->ChangeCount();
+    path_id_ = id;
+}
+
+TSQLMemGetRecordResult TSQLMemCursor::ReadByIndex(TSQLMemGetRecordMode mode,
+                                                  TSQLMemRecordID& found) {
+    TSQLMemBTreeIndex& index = CurrentIndex();
+    const tapir::engine::ConnectionID connection = ConnectionID();
+    const bool next = mode == grmNext;
+    bool on = false;
+    if (position_.at_beginning) {
+        if (!next) {
+            return grrBOF;
+        }
+        on = index.GetFirstPosition(connection, path_);
+    } else if (position_.at_end) {
+        if (next) {
+            return grrEOF;
+        }
+        on = index.GetLastPosition(connection, path_);
+    } else if (table_->Records().Generation(position_.record_id) != position_.generation &&
+               position_row_.size() == static_cast<size_t>(field_defs_.DataSize())) {
+        // Another component deleted the row the cursor stood on (its slot may hold a new
+        // row by now): go on from where its key stood in the order.
+        on = index.FindByCondition(connection, next,
+                                   {next ? scGreater : scLower, position_row_.data(), 0}, path_);
+    } else {
+        if (!PathOnPosition()) {
+            path_valid_ = false;
+            const std::byte* row = table_->Records().RecordPointer(position_.record_id);
+            if (row == nullptr ||
+                !index.GetIndexPosition(connection, {position_.record_id.PageNo, 0}, row, path_)) {
+                return grrError;
+            }
+        }
+        on = next ? index.GetNextPosition(connection, path_)
+                  : index.GetPriorPosition(connection, path_);
+    }
+    if (!on) {
+        path_valid_ = false;
+        return next ? grrEOF : grrBOF;
+    }
+    const IndexRecordId entry = index.GetRecordID(connection, path_);
+    found = {entry.PageNo, 0};
+    KeepPath(found);
+    return grrOK;
 }
 
 TSQLMemGetRecordResult TSQLMemCursor::ReadUnrestricted(TSQLMemGetRecordMode mode,
@@ -427,43 +493,10 @@ TSQLMemGetRecordResult TSQLMemCursor::ReadUnrestricted(TSQLMemGetRecordMode mode
         return grrOK;
     }
     if (index_no_ >= 0) {
-        const TSQLMemIndex& index = table_->Index(index_no_);
-        int64_t target = 0;
-        if (position_.at_beginning) {
-            if (mode == grmPrior) {
-                return grrBOF;
-            }
-            target = 0;
-        } else if (position_.at_end) {
-            if (mode == grmNext) {
-                return grrEOF;
-            }
-            target = index.Count() - 1;
-        } else if (records.Generation(position_.record_id) != position_.generation &&
-                   position_row_.size() == static_cast<size_t>(field_defs_.DataSize())) {
-            // Another component deleted the row the cursor stood on (its slot may hold a new
-            // row by now): go on from where its key stood in the order.
-            target = mode == grmNext ? index.UpperBound(position_row_.data())
-                                     : index.LowerBound(position_row_.data()) - 1;
-        } else {
-            const std::byte* row = records.RecordPointer(position_.record_id);
-            const int64_t at = row == nullptr ? -1 : index.PositionOf(position_.record_id, row);
-            if (at < 0) {
-                return grrError;
-            }
-            target = mode == grmNext ? at + 1 : at - 1;
-        }
-        if (target < 0) {
-            return grrBOF;
-        }
-        if (target >= index.Count()) {
-            return grrEOF;
-        }
-        found = index.At(target);
-        return grrOK;
+        return ReadByIndex(mode, found);
     }
     TSQLMemNavigationInfo info;
-    info.ConnectionID = session_->ConnectionID();
+    info.ConnectionID = ConnectionID();
     info.GetRecordMode = mode;
     info.RecordID = position_.record_id;
     info.AtBeginning = position_.at_beginning;
@@ -527,7 +560,7 @@ int64_t TSQLMemCursor::RecordCount() {
     Lock lock(table_->Mutex());
     if (Restricted()) {
         EnsureVisibleList();
-        return static_cast<int64_t>(visible_.ids.size());
+        return visible_.Count();
     }
     return table_->RecordCount();
 }
@@ -547,8 +580,8 @@ int64_t TSQLMemCursor::RecNo() {
         return -1;
     }
     if (index_no_ >= 0) {
-        const int64_t at = table_->Index(index_no_).PositionOf(position_.record_id, row);
-        return at < 0 ? -1 : at + 1;
+        return CurrentIndex().GetRecNoByRecordID(ConnectionID(), {position_.record_id.PageNo, 0},
+                                                 row);
     }
     return table_->Records().RowsUpTo(position_.record_id.PageNo);
 }
@@ -561,16 +594,17 @@ bool TSQLMemCursor::SetRecNo(int64_t rec_no) {
     TSQLMemRecordID id;
     if (Restricted()) {
         EnsureVisibleList();
-        if (rec_no > static_cast<int64_t>(visible_.ids.size())) {
+        if (rec_no > visible_.Count()) {
             return false;
         }
-        id = visible_.ids[static_cast<size_t>(rec_no - 1)];
+        id = visible_.Item(rec_no - 1);
     } else if (index_no_ >= 0) {
-        const TSQLMemIndex& index = table_->Index(index_no_);
-        if (rec_no > index.Count()) {
+        if (rec_no > table_->RecordCount()) {
             return false;
         }
-        id = index.At(rec_no - 1);
+        const IndexRecordId entry =
+            CurrentIndex().GetRecordIDByRecNo(ConnectionID(), static_cast<uint64_t>(rec_no));
+        id = {entry.PageNo, 0};
     } else {
         if (rec_no > table_->RecordCount()) {
             return false;
@@ -638,70 +672,95 @@ void TSQLMemCursor::SetRowFilter(RowPredicate filter) {
 
 void TSQLMemCursor::ClearRowFilter() { SetRowFilter(nullptr); }
 
-bool TSQLMemCursor::Locate(const RowPredicate& matches, std::byte* buffer) {
+void TSQLMemCursor::SetDistinct(int32_t field_count) {
     Lock lock(table_->Mutex());
-    const Position saved = position_;
-    position_ = {TSQLMemRecordID{}, true, false};
-    while (GetRecord(grmNext, scratch_.data()) == grrOK) {
-        if (matches(scratch_.data())) {
-            if (buffer != nullptr) {
-                std::memcpy(buffer, scratch_.data(), scratch_.size());
+    distinct_count_ = index_no_ >= 0 ? std::max<int32_t>(field_count, 0) : 0;
+    DeactivateVisibleList();
+}
+
+bool TSQLMemCursor::SearchFirst(TSQLMemSearchRequest& request, std::byte* buffer) {
+    request.Mode = TSQLMemSearchMode::First;
+    request.Forward = true;
+    request.RowsRead = &rows_read_;
+    if (distinct_count_ > 0) {
+        // Distinct views hide rows that the conditions alone would find: search the list.
+        EnsureVisibleList();
+        for (int64_t i = 0; i < visible_.Count(); ++i) {
+            const TSQLMemRecordID id = visible_.Item(i);
+            const std::byte* row = table_->Records().RecordPointer(id);
+            ++rows_read_;
+            const bool match =
+                (request.Condition == nullptr ||
+                 IsRecordMatchCondition(CurrentIndex(), row, *request.Condition)) &&
+                (request.Expression == nullptr || request.Expression->IsRecordMatch(row)) &&
+                (request.Callback == nullptr || !*request.Callback || (*request.Callback)(row));
+            if (match) {
+                if (buffer != nullptr) {
+                    CopyOut(id, buffer);
+                }
+                position_ = OnRow(id);
+                return true;
             }
-            return true;
         }
+        return false;
     }
-    position_ = saved;
-    return false;
+    TSQLMemRecordID found;
+    if (!FindRecord(*table_, View(), request, found)) {
+        return false;
+    }
+    if (buffer != nullptr) {
+        CopyOut(found, buffer);
+    }
+    position_ = OnRow(found);
+    return true;
+}
+
+bool TSQLMemCursor::Locate(const RowPredicate& matches, std::byte* buffer) {
+    return Locate(nullptr, matches, buffer);
+}
+
+bool TSQLMemCursor::Locate(TSQLMemSearchExpression* expression, const RowPredicate& matches,
+                           std::byte* buffer) {
+    Lock lock(table_->Mutex());
+    if (expression == nullptr && !matches) {
+        throw ESQLMemException(11375, "Nil pointer occured");
+    }
+    TSQLMemSearchRequest request;
+    request.Expression = expression;
+    request.Callback = matches ? &matches : nullptr;
+    return SearchFirst(request, buffer);
 }
 
 bool TSQLMemCursor::FindKey(const std::byte* key, int32_t field_count, KeySearch search,
                             std::byte* buffer) {
     Lock lock(table_->Mutex());
-    const TSQLMemIndex& index = table_->Index(index_no_);
-    const auto accepts = [&](const std::byte* row) {
-        const int compared = index.CompareRecordBuffersByIndex(row, key, field_count);
-        switch (search) {
-            case KeySearch::Exact:
-                return compared == 0;
-            case KeySearch::Nearest:
-                return compared >= 0;
-            case KeySearch::NearestAfter:
-                return compared > 0;
-        }
-        return false;
-    };
-    std::optional<TSQLMemRecordID> found;
-    if (Restricted()) {
-        EnsureVisibleList();
-        for (const TSQLMemRecordID& id : visible_.ids) {
-            const int compared = index.CompareRecordBuffersByIndex(
-                table_->Records().RecordPointer(id), key, field_count);
-            if (accepts(table_->Records().RecordPointer(id))) {
-                found = id;
-                break;
-            }
-            if (compared > 0) {
-                break;
-            }
-        }
-    } else {
-        const int64_t at = search == KeySearch::NearestAfter ? index.UpperBound(key, field_count)
-                                                             : index.LowerBound(key, field_count);
-        if (at < index.Count() && accepts(table_->Records().RecordPointer(index.At(at)))) {
-            found = index.At(at);
-        }
+    if (index_no_ < 0) {
+        throw ESQLMemException(20057, "Invalid index for search");
     }
-    if (!found) {
-        if (search != KeySearch::Exact) {
-            position_ = {TSQLMemRecordID{}, false, true};
-        }
-        return false;
+    TSQLMemSearchBound bound;
+    switch (search) {
+        case KeySearch::Exact:
+            bound.Condition = scEqual;
+            break;
+        case KeySearch::Nearest:
+            bound.Condition = scGreaterEqual;
+            break;
+        case KeySearch::NearestAfter:
+            bound.Condition = scGreater;
+            break;
     }
-    if (buffer != nullptr) {
-        CopyOut(*found, buffer);
+    bound.Key.assign(key, key + field_defs_.KeyBufferSize());
+    bound.KeyFieldCount = field_count;
+    bound.IndexNo = index_no_;
+    TSQLMemSearchRequest request;
+    request.Condition = &bound;
+    if (SearchFirst(request, buffer)) {
+        return true;
     }
-    position_ = OnRow(*found);
-    return true;
+    if (search != KeySearch::Exact) {
+        position_ = {TSQLMemRecordID{}, false, true};
+    }
+    return false;
 }
 
 std::vector<std::string> TSQLMemCursor::CheckIntegrity() {
@@ -755,7 +814,7 @@ void TSQLMemCursor::SetKeyFieldData(int32_t field_no, const void* source, std::b
 
 TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer) {
     Lock lock(table_->Mutex());
-    std::string failure = table_->CheckConstraints(buffer, nullptr, TSQLMemRecordID{});
+    std::string failure = table_->CheckConstraints(buffer, nullptr, this);
     if (!failure.empty()) {
         return {-8, std::move(failure)};
     }
@@ -763,7 +822,7 @@ TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer) {
     if (restricted) {
         EnsureVisibleList();
         // Room for the new row first: past the memory limit nothing is stored.
-        visible_.ids.reserve(visible_.ids.size() + 1);
+        visible_.Reserve(1);
     }
     const TSQLMemRecordID id = table_->InsertRow(buffer, this);
     SetRecordID(buffer, field_defs_.DataSize(), id);
@@ -781,15 +840,14 @@ std::optional<TSQLMemRecordID> TSQLMemCursor::NeighbourInView(TSQLMemRecordID id
     if (Restricted()) {
         EnsureVisibleList();
         const int64_t at = FindInVisibleList(id);
-        const auto size = static_cast<int64_t>(visible_.ids.size());
         if (at < 0) {
             return std::nullopt;
         }
-        if (at + 1 < size) {
-            return visible_.ids[static_cast<size_t>(at + 1)];
+        if (at + 1 < visible_.Count()) {
+            return visible_.Item(at + 1);
         }
         if (at > 0) {
-            return visible_.ids[static_cast<size_t>(at - 1)];
+            return visible_.Item(at - 1);
         }
         return std::nullopt;
     }
@@ -799,16 +857,18 @@ std::optional<TSQLMemRecordID> TSQLMemCursor::NeighbourInView(TSQLMemRecordID id
         return std::nullopt;
     }
     if (index_no_ >= 0) {
-        const TSQLMemIndex& index = table_->Index(index_no_);
-        const int64_t at = index.PositionOf(id, row);
-        if (at < 0) {
+        TSQLMemBTreeIndex& index = CurrentIndex();
+        const tapir::engine::ConnectionID connection = ConnectionID();
+        TSQLMemKeyPath path;
+        if (!index.GetIndexPosition(connection, {id.PageNo, 0}, row, path)) {
             return std::nullopt;
         }
-        if (at + 1 < index.Count()) {
-            return index.At(at + 1);
+        TSQLMemKeyPath other = path;
+        if (index.GetNextPosition(connection, other)) {
+            return TSQLMemRecordID{index.GetRecordID(connection, other).PageNo, 0};
         }
-        if (at > 0) {
-            return index.At(at - 1);
+        if (index.GetPriorPosition(connection, path)) {
+            return TSQLMemRecordID{index.GetRecordID(connection, path).PageNo, 0};
         }
         return std::nullopt;
     }
@@ -835,7 +895,7 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
     if (!IsSameRow(id, generation)) {
         return {-4, kRowGoneMessage};
     }
-    std::string failure = table_->CheckConstraints(new_buffer, old_buffer, id);
+    std::string failure = table_->CheckConstraints(new_buffer, old_buffer, this);
     if (!failure.empty()) {
         return {-8, std::move(failure)};
     }
@@ -855,8 +915,8 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
         return {};
     }
     const bool visible = IsVisible(new_buffer);
-    const bool key_changed = index_no_ >= 0 && table_->Index(index_no_).CompareRecordBuffersByIndex(
-                                                   old_buffer, new_buffer) != 0;
+    const bool key_changed = index_no_ >= 0 && CurrentIndex().CompareRecordBuffersByIndex(
+                                                   old_buffer, new_buffer, 0) != 0;
     if (visible) {
         if (was_listed && key_changed) {
             RemoveFromVisibleList(id);
@@ -886,7 +946,7 @@ TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer,
         return {-4, kRowGoneMessage};
     }
     const std::optional<TSQLMemRecordID> neighbour = NeighbourInView(id);
-    const bool listed = visible_.active && FindInVisibleList(id) >= 0;
+    const bool listed = visible_.Active() && FindInVisibleList(id) >= 0;
     if (!table_->DeleteRow(id, this)) {
         return {-3, "Error deleting record"};
     }

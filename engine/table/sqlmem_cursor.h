@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/index/key_path.h"
 #include "engine/record/record_buffer.h"
 #include "engine/table/engine_allocator.h"
 #include "engine/table/navigation.h"
+#include "engine/table/record_bitmap.h"
 #include "engine/table/table_definition.h"
 
 namespace tapir::engine {
@@ -26,6 +28,10 @@ class TSQLMemDatabaseData;
 class TSQLMemLocalSession;
 class TSQLMemDatabase;
 class TSQLMemDataSet;
+class TSQLMemBTreeIndex;
+class TSQLMemSearchExpression;
+struct TSQLMemSearchView;
+struct TSQLMemSearchRequest;
 
 class TSQLMemCursor {
   public:
@@ -182,16 +188,29 @@ class TSQLMemCursor {
     void SetRowFilter(RowPredicate filter);
     void ClearRowFilter();
 
+    // --- Distinct ---
+    // Hides every row whose first `field_count` fields of the index in force equal those
+    // of the row before it (0 = off; no effect in natural order). Deactivates the list.
+    void SetDistinct(int32_t field_count);
+    int32_t Distinct() const { return distinct_count_; }
+
     // Finds the first visible row, in the cursor's order, that `matches` accepts; on
     // success the cursor is placed there and the row read into `buffer` (when given), on
-    // failure the position is restored.
+    // failure the position is left. With an expression, the search serves the
+    // comparisons it offers from an index where one covers them, and the row must meet
+    // the expression as well as `matches` (which may be empty then). Throws
+    // ESQLMemException 11375 "Nil pointer occured" with neither.
     bool Locate(const RowPredicate& matches, std::byte* buffer = nullptr);
+    bool Locate(TSQLMemSearchExpression* expression, const RowPredicate& matches,
+                std::byte* buffer = nullptr);
+    // Rows read and tested by this cursor's searches so far (a measure of their cost).
+    int64_t RowsRead() const { return rows_read_; }
 
     // How FindKey compares the rows with the key.
     enum class KeySearch {
-        Exact,          // the first row whose key equals the key
-        Nearest,        // the first row whose key is not less than the key
-        NearestAfter,   // the first row whose key is greater than the key
+        Exact,         // the first row whose key equals the key
+        Nearest,       // the first row whose key is not less than the key
+        NearestAfter,  // the first row whose key is greater than the key
     };
     // Places the cursor on the first visible row, in the order of the index in force,
     // that the search accepts, comparing over the first `field_count` index columns
@@ -257,24 +276,33 @@ class TSQLMemCursor {
     friend class TSQLMemTableData;
 
     bool Restricted() const;
+    TSQLMemBTreeIndex& CurrentIndex() const;
     // A position on the stored row `id`, with its generation; keeps a copy of the row so
     // that a step can go on from where it stood in the order after another component
     // deleted it.
     Position OnRow(TSQLMemRecordID id);
     // True when the row the caller read as (id, generation) is still stored.
     bool IsSameRow(TSQLMemRecordID id, std::optional<uint64_t> generation) const;
+    // In the range of the index in force (always true in natural order).
+    bool InRange(const std::byte* row) const;
     bool IsVisible(const std::byte* row) const;
+    // The cursor's order, position and view as the condition search takes them.
+    TSQLMemSearchView View() const;
+    // The first match of a search in the cursor's order; places the cursor on it.
+    bool SearchFirst(TSQLMemSearchRequest& request, std::byte* buffer);
     void DeactivateVisibleList();
     void EnsureVisibleList();
+    void ApplyDistinct();
     TSQLMemGetRecordResult ReadRestricted(TSQLMemGetRecordMode mode, TSQLMemRecordID& found);
     TSQLMemGetRecordResult ReadUnrestricted(TSQLMemGetRecordMode mode, TSQLMemRecordID& found);
+    TSQLMemGetRecordResult ReadByIndex(TSQLMemGetRecordMode mode, TSQLMemRecordID& found);
+    // True when path_ designates the position's entry in the index in force.
+    bool PathOnPosition() const;
+    void KeepPath(TSQLMemRecordID id);
     void CopyOut(TSQLMemRecordID id, std::byte* buffer) const;
     int64_t FindInVisibleList(TSQLMemRecordID id) const;
-    void AppendToVisibleList(TSQLMemRecordID id);
     void InsertIntoVisibleList(TSQLMemRecordID id, const std::byte* row);
     void RemoveFromVisibleList(TSQLMemRecordID id);
-    // Where a new row goes among the visible rows in key order.
-    size_t VisibleInsertPosition(const std::byte* row) const;
     std::optional<TSQLMemRecordID> NeighbourInView(TSQLMemRecordID id);
     // Called by the table when another cursor changed its rows: a built list may be stale.
     void OnTableChangedElsewhere();
@@ -300,13 +328,17 @@ class TSQLMemCursor {
     int32_t start_count_ = 0;
     int32_t end_count_ = 0;
     RowPredicate filter_;
-    // Visible-row list: row identifiers in the cursor's order while active.
-    struct VisibleList {
-        bool active = false;
-        bool indexed = false;
-        bool sorted_by_id = true;
-        EngineVector<TSQLMemRecordID> ids;
-    } visible_;
+    int32_t distinct_count_ = 0;
+    // Visible rows in the cursor's order while the view is restricted.
+    TSQLMemRecordBitmap visible_;
+    // The position's place in the index in force, kept between steps so that a step
+    // costs no search; valid while the table's change count stands.
+    TSQLMemKeyPath path_;
+    bool path_valid_ = false;
+    int32_t path_index_no_ = -1;
+    uint64_t path_change_count_ = 0;
+    TSQLMemRecordID path_id_;
+    int64_t rows_read_ = 0;
     std::vector<std::byte> scratch_;
 };
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <random>
 
+#include "engine/record/utf8_text.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_database.h"
-#include "engine/record/utf8_text.h"
 
 namespace tapir::engine {
 
@@ -281,12 +281,46 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
 
     // 8. Rows, then the index objects over them.
     records_ = std::make_unique<TSQLMemMemoryRecordManager>(field_defs_.DataSize(), alloc_by_);
+    pages_ = std::make_unique<TSQLMemMemoryPageManager>();
     for (const TSQLMemIndexDef& def : index_defs_) {
-        indexes_.push_back(std::make_unique<TSQLMemIndex>(def, field_defs_, *records_));
+        BTreeIndexDef tree;
+        tree.Name = def.Name;
+        tree.ObjectID = def.ObjectID;
+        tree.Unique = def.Unique;
+        tree.Primary = def.Primary;
+        for (const TSQLMemIndexColumn& column : def.Columns) {
+            const int32_t field_no = field_defs_.IndexOf(column.FieldName);
+            const TSQLMemFieldDef& field = field_defs_[field_no];
+            KeyColumn key;
+            key.type = static_cast<KeyFieldType>(field.BaseType);
+            key.size = field.Size;
+            key.record_offset = field.MemoryOffset;
+            key.field_no = field_no;
+            key.descending = column.Descending;
+            key.case_insensitive = column.CaseInsensitive;
+            tree.Columns.push_back(key);
+        }
+        indexes_.push_back(std::make_unique<TSQLMemBTreeIndex>(*pages_, std::move(tree)));
     }
 }
 
-TSQLMemTableData::~TSQLMemTableData() = default;
+TSQLMemTableData::~TSQLMemTableData() {
+    // The indexes go before the store that holds their pages.
+    indexes_.clear();
+}
+
+int32_t TSQLMemTableData::IndexNoByObjectID(int32_t object_id) const {
+    for (int32_t i = 0; i < static_cast<int32_t>(index_defs_.size()); ++i) {
+        if (index_defs_[i].ObjectID == object_id) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+ConnectionID TSQLMemTableData::ConnectionOf(const TSQLMemCursor* by) {
+    return by != nullptr ? by->ConnectionID() : 0;
+}
 
 std::string TSQLMemTableData::Name() const {
     std::lock_guard lock(mutex_);
@@ -401,23 +435,24 @@ void TSQLMemTableData::SetAutoincValue(int32_t field_no, int64_t value) {
 }
 
 std::string TSQLMemTableData::CheckConstraints(const std::byte* new_row, const std::byte* old_row,
-                                               TSQLMemRecordID id) const {
+                                               const TSQLMemCursor* by) const {
     std::lock_guard lock(mutex_);
+    const ConnectionID connection = ConnectionOf(by);
     const bool has_rows = records_->RecordCount() > 0;
     for (const TSQLMemConstraintDef& constraint : constraints_) {
         switch (constraint.Kind) {
             case ConstraintKind::PrimaryKey:
             case ConstraintKind::Unique: {
-                const TSQLMemIndex& index = *indexes_[constraint.IndexNo];
+                TSQLMemBTreeIndex& index = *indexes_[constraint.IndexNo];
                 const bool primary = constraint.Kind == ConstraintKind::PrimaryKey;
                 if (primary) {
-                    for (const SortedIndexKeyPart& part : index.Parts()) {
-                        if (IsFieldNull(new_row, part.FieldNo)) {
-                            return ESQLMemException::Formatted(30330,
-                                                               "Constraint '" + constraint.Name +
-                                                                   "' violated. Value in field '" +
-                                                                   field_defs_[part.FieldNo].Name +
-                                                                   "' cannot be null")
+                    for (const KeyColumn& column : index.Definition().Columns) {
+                        if (IsFieldNull(new_row, column.field_no)) {
+                            return ESQLMemException::Formatted(
+                                       30330, "Constraint '" + constraint.Name +
+                                                  "' violated. Value in field '" +
+                                                  field_defs_[column.field_no].Name +
+                                                  "' cannot be null")
                                 .Message();
                         }
                     }
@@ -425,8 +460,9 @@ std::string TSQLMemTableData::CheckConstraints(const std::byte* new_row, const s
                 if (!has_rows) {
                     break;
                 }
-                const bool free = old_row == nullptr ? index.CanInsertRecord(new_row)
-                                                     : index.CanUpdateRecord(id, new_row);
+                const bool free = old_row == nullptr
+                                      ? index.CanInsertRecord(connection, new_row)
+                                      : index.CanUpdateRecord(connection, old_row, new_row);
                 if (!free) {
                     return primary ? ESQLMemException::Formatted(
                                          30319, "Primary Key constraint '" + constraint.Name +
@@ -493,16 +529,40 @@ void TSQLMemTableData::NotifyOtherCursors(const TSQLMemCursor* by) {
     }
 }
 
+void TSQLMemTableData::InsertIntoIndexes(ConnectionID connection, const std::byte* row,
+                                         TSQLMemRecordID id) {
+    const IndexRecordId entry{id.PageNo, 0};
+    size_t filed = 0;
+    try {
+        for (; filed < indexes_.size(); ++filed) {
+            indexes_[filed]->InsertRecord(connection, row, entry);
+        }
+        pages_->ApplyChanges(connection);
+    } catch (...) {
+        // Take the row out of the indexes that filed it, so that none holds a row the
+        // slot array does not.
+        try {
+            for (size_t i = 0; i < filed; ++i) {
+                indexes_[i]->DeleteRecord(connection, row, entry);
+            }
+            pages_->ApplyChanges(connection);
+        } catch (...) {
+            pages_->CancelChanges(connection);
+        }
+        throw;
+    }
+}
+
 TSQLMemRecordID TSQLMemTableData::InsertRow(const std::byte* row, const TSQLMemCursor* by) {
     std::lock_guard lock(mutex_);
-    // Every allocation first, so that running out of memory stores nothing: the indexes
-    // make room for one more entry, then the slot array takes the row.
-    for (auto& index : indexes_) {
-        index->Reserve(index->Count() + 1);
-    }
+    const ConnectionID connection = ConnectionOf(by);
     const TSQLMemRecordID id = records_->AddRecord(row);
-    for (auto& index : indexes_) {
-        index->InsertRecord(id, row);
+    ++change_count_;
+    try {
+        InsertIntoIndexes(connection, row, id);
+    } catch (...) {
+        records_->DeleteRecord(id);
+        throw;
     }
     NotifyOtherCursors(by);
     return id;
@@ -515,10 +575,14 @@ bool TSQLMemTableData::UpdateRow(TSQLMemRecordID id, const std::byte* new_row,
     if (stored == nullptr) {
         return false;
     }
+    const ConnectionID connection = ConnectionOf(by);
     const std::vector<std::byte> old_row(stored, stored + records_->RowSize());
+    const IndexRecordId entry{id.PageNo, 0};
+    ++change_count_;
     for (auto& index : indexes_) {
-        index->UpdateRecord(id, old_row.data(), new_row);
+        index->UpdateRecord(connection, old_row.data(), new_row, entry);
     }
+    pages_->ApplyChanges(connection);
     const bool updated = records_->UpdateRecord(id, new_row);
     NotifyOtherCursors(by);
     return updated;
@@ -530,9 +594,13 @@ bool TSQLMemTableData::DeleteRow(TSQLMemRecordID id, const TSQLMemCursor* by) {
     if (stored == nullptr) {
         return false;
     }
+    const ConnectionID connection = ConnectionOf(by);
+    const IndexRecordId entry{id.PageNo, 0};
+    ++change_count_;
     for (auto& index : indexes_) {
-        index->DeleteRecord(id, stored);
+        index->DeleteRecord(connection, stored, entry);
     }
+    pages_->ApplyChanges(connection);
     const bool deleted = records_->DeleteRecord(id);
     NotifyOtherCursors(by);
     return deleted;
@@ -544,28 +612,44 @@ void TSQLMemTableData::Empty() {
         throw ESQLMemException::Formatted(
             10072, "Cannot delete table '" + name_ + "'. Table is open by another dataset");
     }
+    ++change_count_;
     for (auto& index : indexes_) {
-        index->Empty();
+        index->DropIndex(0);
     }
+    pages_->ApplyChanges(0);
     records_->Empty();
 }
 
 std::vector<std::string> TSQLMemTableData::CheckIntegrity() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> problems;
-    for (const auto& index : indexes_) {
-        if (index->Count() != records_->RecordCount()) {
-            problems.push_back("index '" + index->Def().Name + "' holds " +
-                               std::to_string(index->Count()) + " entries for " +
-                               std::to_string(records_->RecordCount()) + " rows");
+    for (size_t i = 0; i < indexes_.size(); ++i) {
+        TSQLMemBTreeIndex& index = *indexes_[i];
+        const std::string name = "index '" + index.Definition().Name + "': ";
+        for (const std::string& problem : index.CheckIntegrity(0)) {
+            problems.push_back(name + problem);
         }
-        for (int64_t i = 1; i < index->Count(); ++i) {
-            if (index->CompareRecordBuffersByIndex(records_->RecordPointer(index->At(i - 1)),
-                                                   records_->RecordPointer(index->At(i))) > 0) {
-                problems.push_back("index '" + index->Def().Name + "' out of order at " +
-                                   std::to_string(i));
-                break;
+        // Every entry names a stored row whose key is the entry's, and every row has one.
+        int64_t entries = 0;
+        TSQLMemKeyPath path;
+        for (bool more = index.GetFirstPosition(0, path); more;
+             more = index.GetNextPosition(0, path)) {
+            const IndexRecordId entry = index.GetRecordID(0, path);
+            const std::byte* row = records_->RecordPointer({entry.PageNo, 0});
+            ++entries;
+            if (row == nullptr) {
+                problems.push_back(name + "entry for missing row " + std::to_string(entry.PageNo));
+                continue;
             }
+            TSQLMemKeyPath own;
+            if (!index.GetIndexPosition(0, entry, row, own) || own.Compare(path) != 0) {
+                problems.push_back(name + "row " + std::to_string(entry.PageNo) +
+                                   " is filed under another key");
+            }
+        }
+        if (entries != records_->RecordCount()) {
+            problems.push_back(name + std::to_string(entries) + " entries for " +
+                               std::to_string(records_->RecordCount()) + " rows");
         }
     }
     return problems;

@@ -1,8 +1,9 @@
 #pragma once
 // TSQLMemTableData: the storage of one in-memory table, shared by every cursor that opens
-// its name. It owns the column, index and constraint definitions, the index objects, the
-// autoinc sequences and the rows. Every operation takes the table lock (rank 4) for its
-// whole duration.
+// its name. It owns the column, index and constraint definitions, the B-tree indexes and
+// the page store that holds their pages, the autoinc sequences and the rows. Every
+// operation takes the table lock (rank 4) for its whole duration; the index objects are
+// used only under that lock.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/table/navigation.h"
+#include "engine/index/sqlmem_btree_index.h"
+#include "engine/pages/sqlmem_memory_page_manager.h"
 #include "engine/record/record_buffer.h"
-#include "engine/table/sqlmem_index.h"
+#include "engine/table/navigation.h"
 #include "engine/table/sqlmem_memory_record_manager.h"
 #include "engine/table/table_definition.h"
 
@@ -63,15 +65,25 @@ class TSQLMemTableData {
     // --- Rows ---
     int64_t RecordCount() const;
     const TSQLMemMemoryRecordManager& Records() const { return *records_; }
-    // Index object by position in IndexDefs().
-    const TSQLMemIndex& Index(int32_t index_no) const { return *indexes_[index_no]; }
+    // Index object by position in IndexDefs(). Requires: the table lock is held for as
+    // long as the index is used.
+    TSQLMemBTreeIndex& Index(int32_t index_no) const { return *indexes_[index_no]; }
+    // Position in IndexDefs() of the index with this ObjectID; -1 when none.
+    int32_t IndexNoByObjectID(int32_t object_id) const;
+    // Counts every change of rows; a position kept in an index (a key path) is valid only
+    // while the count it was taken at stands.
+    uint64_t ChangeCount() const { return change_count_; }
     // Every field null, then defaults and autoinc numbers (drawn for `session`).
     void InitNewRow(std::byte* row, TSQLMemLocalSession& session);
     // Constraint checks for a new row (old_row nullptr) or an update of `id`. Returns the
     // complete error text of the first failing constraint, or an empty text.
+    // Unique and primary keys are looked up through the index pages for the connection
+    // of `by` (0 without a cursor).
     std::string CheckConstraints(const std::byte* new_row, const std::byte* old_row,
-                                 TSQLMemRecordID id) const;
-    // Adds the row to the slot array and every index. Returns the new identifier.
+                                 const TSQLMemCursor* by) const;
+    // Adds the row to the slot array and every index, the index pages changed for the
+    // connection of `by` (0 without a cursor). Returns the new identifier. When an index
+    // refuses, nothing of the row stays.
     TSQLMemRecordID InsertRow(const std::byte* row, const TSQLMemCursor* by);
     // False when the slot array refuses.
     bool UpdateRow(TSQLMemRecordID id, const std::byte* new_row, const TSQLMemCursor* by);
@@ -92,6 +104,10 @@ class TSQLMemTableData {
     void SetAutoincValue(int32_t field_no, int64_t value);
 
   private:
+    static tapir::engine::ConnectionID ConnectionOf(const TSQLMemCursor* by);
+    // Every index of the table, then the connection's page changes applied.
+    void InsertIntoIndexes(tapir::engine::ConnectionID connection, const std::byte* row,
+                           TSQLMemRecordID id);
     TSQLMemSequenceDef& SequenceByObjectID(int32_t object_id);
     void NotifyOtherCursors(const TSQLMemCursor* by);
 
@@ -105,7 +121,9 @@ class TSQLMemTableData {
     std::vector<TSQLMemConstraintDef> constraints_;
     std::vector<TSQLMemSequenceDef> sequences_;
     std::unique_ptr<TSQLMemMemoryRecordManager> records_;
-    std::vector<std::unique_ptr<TSQLMemIndex>> indexes_;
+    std::unique_ptr<TSQLMemMemoryPageManager> pages_;
+    std::vector<std::unique_ptr<TSQLMemBTreeIndex>> indexes_;
+    uint64_t change_count_ = 0;
     std::vector<TSQLMemCursor*> cursors_;
 };
 
