@@ -88,6 +88,12 @@ int32_t EffectiveCount(const TSQLMemBTreeIndex& index, int32_t count) {
     return count <= 0 || count > parts ? parts : count;
 }
 
+// A lower and an upper bound on one index: the rows between their ends meet both.
+bool IsRangePair(const TSQLMemSearchBound& a, const TSQLMemSearchBound& b) {
+    return a.IndexNo == b.IndexNo && ((IsLowerBound(a.Condition) && IsUpperBound(b.Condition)) ||
+                                      (IsUpperBound(a.Condition) && IsLowerBound(b.Condition)));
+}
+
 }  // namespace
 
 bool MergeAndCheckSearchConditionsCompatibility(TSQLMemBTreeIndex& index,
@@ -315,7 +321,7 @@ bool Search::ChooseWithMinRangeRecordCount(Chosen& chosen) {
     for (size_t i = 0; i < bounds_.size(); ++i) {
         const TSQLMemSearchBound& first = bounds_[i];
         const TSQLMemSearchBound* second = nullptr;
-        if (i + 1 < bounds_.size() && bounds_[i + 1].IndexNo == first.IndexNo) {
+        if (i + 1 < bounds_.size() && IsRangePair(first, bounds_[i + 1])) {
             second = &bounds_[i + 1];
         }
         TSQLMemBTreeIndex& index = table_.Index(first.IndexNo);
@@ -367,7 +373,13 @@ Search::Chosen Search::ChooseScanConditions() {
         return chosen;
     }
     if (!ChooseByHeuristics(chosen) && !ChooseWithMinRangeRecordCount(chosen)) {
-        chosen = {bounds_.front().IndexNo, &bounds_.front(), nullptr};
+        // The first bound that names an index, with its partner on that index when the
+        // next bound is one: a range is never wider than its half.
+        const TSQLMemSearchBound* partner = nullptr;
+        if (bounds_.size() > 1 && IsRangePair(bounds_.front(), bounds_[1])) {
+            partner = &bounds_[1];
+        }
+        chosen = {bounds_.front().IndexNo, &bounds_.front(), partner};
     }
     OrderChosen(chosen);
     return chosen;
