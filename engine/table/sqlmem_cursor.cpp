@@ -1,6 +1,7 @@
 #include "engine/table/sqlmem_cursor.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/table/condition_search.h"
@@ -419,17 +420,41 @@ TSQLMemGetRecordResult TSQLMemCursor::ReadRestricted(TSQLMemGetRecordMode mode,
     return grrError;
 }
 
-bool TSQLMemCursor::PathOnPosition() const {
+bool TSQLMemCursor::PathUsable() const {
     return path_valid_ && path_index_no_ == index_no_ &&
-           path_change_count_ == table_->ChangeCount() && path_id_ == position_.record_id &&
-           !position_.at_beginning && !position_.at_end;
+           path_change_count_ == table_->ChangeCount();
 }
 
-void TSQLMemCursor::KeepPath(TSQLMemRecordID id) {
+bool TSQLMemCursor::PathOnPosition() const {
+    return PathUsable() && path_id_ == position_.record_id && !position_.at_beginning &&
+           !position_.at_end;
+}
+
+void TSQLMemCursor::KeepPath(TSQLMemRecordID id, int64_t rec_no) {
     path_valid_ = true;
     path_index_no_ = index_no_;
     path_change_count_ = table_->ChangeCount();
     path_id_ = id;
+    path_rec_no_ = rec_no;
+    if (rec_no > 0) {
+        NoteRecNo(id, rec_no);
+    }
+}
+
+int64_t TSQLMemCursor::KnownRecNo(TSQLMemRecordID id) const {
+    if (PathUsable() && path_id_ == id && path_rec_no_ > 0) {
+        return path_rec_no_;
+    }
+    const RecNoNote& note = rec_no_note_;
+    if (note.rec_no > 0 && note.id == id && note.index_no == index_no_ &&
+        note.change_count == table_->ChangeCount()) {
+        return note.rec_no;
+    }
+    return 0;
+}
+
+void TSQLMemCursor::NoteRecNo(TSQLMemRecordID id, int64_t rec_no) {
+    rec_no_note_ = {id, rec_no, index_no_, table_->ChangeCount()};
 }
 
 TSQLMemGetRecordResult TSQLMemCursor::ReadByIndex(TSQLMemGetRecordMode mode,
@@ -438,16 +463,19 @@ TSQLMemGetRecordResult TSQLMemCursor::ReadByIndex(TSQLMemGetRecordMode mode,
     const tapir::engine::ConnectionID connection = ConnectionID();
     const bool next = mode == grmNext;
     bool on = false;
+    int64_t rec_no = 0;
     if (position_.at_beginning) {
         if (!next) {
             return grrBOF;
         }
         on = index.GetFirstPosition(connection, path_);
+        rec_no = 1;
     } else if (position_.at_end) {
         if (next) {
             return grrEOF;
         }
         on = index.GetLastPosition(connection, path_);
+        rec_no = table_->RecordCount();
     } else if (table_->Records().Generation(position_.record_id) != position_.generation &&
                position_row_.size() == static_cast<size_t>(field_defs_.DataSize())) {
         // Another component deleted the row the cursor stood on (its slot may hold a new
@@ -455,6 +483,8 @@ TSQLMemGetRecordResult TSQLMemCursor::ReadByIndex(TSQLMemGetRecordMode mode,
         on = index.FindByCondition(connection, next,
                                    {next ? scGreater : scLower, position_row_.data(), 0}, path_);
     } else {
+        const int64_t known = KnownRecNo(position_.record_id);
+        rec_no = known > 0 ? known + (next ? 1 : -1) : 0;
         if (!PathOnPosition()) {
             path_valid_ = false;
             const std::byte* row = table_->Records().RecordPointer(position_.record_id);
@@ -472,7 +502,7 @@ TSQLMemGetRecordResult TSQLMemCursor::ReadByIndex(TSQLMemGetRecordMode mode,
     }
     const IndexRecordId entry = index.GetRecordID(connection, path_);
     found = {entry.PageNo, 0};
-    KeepPath(found);
+    KeepPath(found, rec_no);
     return grrOK;
 }
 
@@ -580,8 +610,17 @@ int64_t TSQLMemCursor::RecNo() {
         return -1;
     }
     if (index_no_ >= 0) {
-        return CurrentIndex().GetRecNoByRecordID(ConnectionID(), {position_.record_id.PageNo, 0},
-                                                 row);
+        const int64_t known = KnownRecNo(position_.record_id);
+        if (known > 0) {
+            return known;
+        }
+        // The index counts the entries up to the row's, leaf by leaf; kept for the next ask.
+        const int64_t rec_no =
+            CurrentIndex().GetRecNoByRecordID(ConnectionID(), {position_.record_id.PageNo, 0}, row);
+        if (rec_no > 0) {
+            NoteRecNo(position_.record_id, rec_no);
+        }
+        return rec_no;
     }
     return table_->Records().RowsUpTo(position_.record_id.PageNo);
 }
@@ -602,9 +641,7 @@ bool TSQLMemCursor::SetRecNo(int64_t rec_no) {
         if (rec_no > table_->RecordCount()) {
             return false;
         }
-        const IndexRecordId entry =
-            CurrentIndex().GetRecordIDByRecNo(ConnectionID(), static_cast<uint64_t>(rec_no));
-        id = {entry.PageNo, 0};
+        id = RowAtRecNo(rec_no);
     } else {
         if (rec_no > table_->RecordCount()) {
             return false;
@@ -613,6 +650,37 @@ bool TSQLMemCursor::SetRecNo(int64_t rec_no) {
     }
     position_ = OnRow(id);
     return true;
+}
+
+TSQLMemRecordID TSQLMemCursor::RowAtRecNo(int64_t rec_no) {
+    TSQLMemBTreeIndex& index = CurrentIndex();
+    const tapir::engine::ConnectionID connection = ConnectionID();
+    // Near the row the kept path stands on (a grid reads its rows one after the other),
+    // stepping costs less than counting from the first leaf.
+    if (PathUsable() && path_rec_no_ > 0) {
+        const int64_t distance = rec_no - path_rec_no_;
+        if (std::abs(distance) <= 64 + rec_no / 8) {
+            bool on = true;
+            for (int64_t step = 0; on && step < std::abs(distance); ++step) {
+                on = distance > 0 ? index.GetNextPosition(connection, path_)
+                                  : index.GetPriorPosition(connection, path_);
+            }
+            if (on) {
+                const TSQLMemRecordID id{index.GetRecordID(connection, path_).PageNo, 0};
+                KeepPath(id, rec_no);
+                return id;
+            }
+            path_valid_ = false;
+        }
+    }
+    const IndexRecordId entry = index.GetRecordIDByRecNo(connection, static_cast<uint64_t>(rec_no));
+    const TSQLMemRecordID id{entry.PageNo, 0};
+    if (index.GetIndexPosition(connection, entry, table_->Records().RecordPointer(id), path_)) {
+        KeepPath(id, rec_no);
+    } else {
+        path_valid_ = false;
+    }
+    return id;
 }
 
 // --- Range and filter ---

@@ -296,9 +296,18 @@ class TSQLMemCursor {
     TSQLMemGetRecordResult ReadRestricted(TSQLMemGetRecordMode mode, TSQLMemRecordID& found);
     TSQLMemGetRecordResult ReadUnrestricted(TSQLMemGetRecordMode mode, TSQLMemRecordID& found);
     TSQLMemGetRecordResult ReadByIndex(TSQLMemGetRecordMode mode, TSQLMemRecordID& found);
-    // True when path_ designates the position's entry in the index in force.
+    // True when path_ designates an entry of the index in force as it stands now.
+    bool PathUsable() const;
+    // ... and that entry is the position's.
     bool PathOnPosition() const;
-    void KeepPath(TSQLMemRecordID id);
+    // Keeps path_ as the entry of `id`, with its record number when known (0: unknown).
+    void KeepPath(TSQLMemRecordID id, int64_t rec_no);
+    // Record number of `id` in the index in force when it is known without a walk; 0
+    // otherwise.
+    int64_t KnownRecNo(TSQLMemRecordID id) const;
+    void NoteRecNo(TSQLMemRecordID id, int64_t rec_no);
+    // The row at a record number (1 ... RecordCount) of the index in force.
+    TSQLMemRecordID RowAtRecNo(int64_t rec_no);
     void CopyOut(TSQLMemRecordID id, std::byte* buffer) const;
     int64_t FindInVisibleList(TSQLMemRecordID id) const;
     void InsertIntoVisibleList(TSQLMemRecordID id, const std::byte* row);
@@ -338,6 +347,14 @@ class TSQLMemCursor {
     int32_t path_index_no_ = -1;
     uint64_t path_change_count_ = 0;
     TSQLMemRecordID path_id_;
+    int64_t path_rec_no_ = 0;
+    // The last record number found by a walk of the index, for the same row asked again.
+    struct RecNoNote {
+        TSQLMemRecordID id;
+        int64_t rec_no = 0;
+        int32_t index_no = -1;
+        uint64_t change_count = 0;
+    } rec_no_note_;
     int64_t rows_read_ = 0;
     std::vector<std::byte> scratch_;
 };
