@@ -34,18 +34,31 @@ void TSQLMemMemoryRecordManager::Grow() {
     }
     const int32_t new_capacity = capacity_ + alloc_by_;
     const size_t words = (static_cast<size_t>(new_capacity) + 63) / 64;
-    // Everything that can fail comes first: until the chunk and the room in both vectors
-    // are there, nothing of the array has changed.
-    MemoryBlock chunk(static_cast<size_t>(alloc_by_) * (sizeof(uint64_t) + row_size_), false);
+    // Everything that can fail comes first, into locals that give their memory back if a
+    // later request is refused: until all of it is granted nothing of the array changes.
+    MemoryBlock block(static_cast<size_t>(alloc_by_) * (sizeof(uint64_t) + row_size_), false);
+    EngineVector<Chunk> directory;
     if (chunks_.size() == chunks_.capacity()) {
-        chunks_.reserve(std::max<size_t>(8, chunks_.capacity() * 2));
+        directory.reserve(std::max<size_t>(8, chunks_.capacity() * 2));
     }
+    EngineVector<uint64_t> bitmap;
     if (free_words_.capacity() < words) {
-        free_words_.reserve(std::max(words, free_words_.capacity() * 2));
+        bitmap.reserve(std::max(words, free_words_.capacity() * 2));
     }
-    // Within the reserved room neither of these allocates, so neither throws. The new
-    // slots are free; the bits past the old capacity in its last word already were.
-    chunks_.push_back(Chunk{std::move(chunk)});
+    // From here on everything fits in memory already granted: nothing allocates, nothing
+    // throws. Chunks move by their block pointers; the rows stay where they are.
+    if (directory.capacity() > 0) {
+        for (Chunk& chunk : chunks_) {
+            directory.push_back(std::move(chunk));
+        }
+        chunks_.swap(directory);
+    }
+    if (bitmap.capacity() > 0) {
+        bitmap.assign(free_words_.begin(), free_words_.end());
+        free_words_.swap(bitmap);
+    }
+    chunks_.push_back(Chunk{std::move(block)});
+    // The new slots are free; the bits past the old capacity in its last word already were.
     free_words_.resize(words, kAllBits);
     capacity_ = new_capacity;
 }
