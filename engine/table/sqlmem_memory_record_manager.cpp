@@ -76,15 +76,18 @@ std::byte* TSQLMemMemoryRecordManager::ChunkOf(int32_t slot, int32_t& offset) co
 std::byte* TSQLMemMemoryRecordManager::RowAt(int32_t slot) const {
     int32_t offset = 0;
     std::byte* chunk = ChunkOf(slot, offset);
-    return chunk + static_cast<size_t>(alloc_by_) * sizeof(uint64_t) +
-           static_cast<size_t>(offset) * row_size_;
+    return chunk + static_cast<size_t>(offset) * row_size_;
+}
+
+std::byte* TSQLMemMemoryRecordManager::GenerationsOf(std::byte* chunk) const {
+    return chunk + static_cast<size_t>(alloc_by_) * row_size_;
 }
 
 uint64_t TSQLMemMemoryRecordManager::GenerationAt(int32_t slot) const {
     int32_t offset = 0;
-    const std::byte* chunk = ChunkOf(slot, offset);
+    std::byte* chunk = ChunkOf(slot, offset);
     uint64_t generation = 0;
-    std::memcpy(&generation, chunk + static_cast<size_t>(offset) * sizeof(uint64_t),
+    std::memcpy(&generation, GenerationsOf(chunk) + static_cast<size_t>(offset) * sizeof generation,
                 sizeof generation);
     return generation;
 }
@@ -133,11 +136,10 @@ TSQLMemRecordID TSQLMemMemoryRecordManager::AddRecord(const std::byte* row) {
     }
     int32_t offset = 0;
     std::byte* chunk = ChunkOf(slot, offset);
-    std::memcpy(chunk + static_cast<size_t>(alloc_by_) * sizeof(uint64_t) +
-                    static_cast<size_t>(offset) * row_size_,
-                row, static_cast<size_t>(row_size_));
+    std::memcpy(chunk + static_cast<size_t>(offset) * row_size_, row,
+                static_cast<size_t>(row_size_));
     const uint64_t generation = ++last_generation_;
-    std::memcpy(chunk + static_cast<size_t>(offset) * sizeof(uint64_t), &generation,
+    std::memcpy(GenerationsOf(chunk) + static_cast<size_t>(offset) * sizeof generation, &generation,
                 sizeof generation);
     free_words_[static_cast<size_t>(slot) / 64] &= ~(uint64_t{1} << (slot % 64));
     ++chunks_[static_cast<size_t>(slot / alloc_by_)].rows;

@@ -56,7 +56,6 @@ class TSQLMemMemoryRecordManager {
 
     int64_t RecordCount() const;
     int32_t RowSize() const { return row_size_; }
-    int32_t GrowthStep() const { return alloc_by_; }
     int32_t Capacity() const;
     int32_t LowestSlot() const;
     int32_t HighestSlot() const;
@@ -69,8 +68,10 @@ class TSQLMemMemoryRecordManager {
     bool IsFree(int32_t slot) const {
         return ((free_words_[static_cast<uint32_t>(slot) / 64] >> (slot % 64)) & 1u) != 0;
     }
-    // Chunk `slot / alloc_by_` starts with the generations of its slots, then their rows.
+    // Chunk `slot / alloc_by_` holds the rows of its slots (so rows lie as they would in
+    // one block), then their generations (8 bytes each, unaligned).
     std::byte* ChunkOf(int32_t slot, int32_t& offset) const;
+    std::byte* GenerationsOf(std::byte* chunk) const;
     std::byte* RowAt(int32_t slot) const;
     uint64_t GenerationAt(int32_t slot) const;
     int32_t NextUsed(int32_t slot) const;   // -1 when none
@@ -85,7 +86,9 @@ class TSQLMemMemoryRecordManager {
         int32_t rows = 0;
     };
 
-    // Guards everything below; rank 5.
+    // Guards everything below; rank 5. Callers inside the engine hold the owning table's
+    // lock as well; this one keeps the array sound on its own, at one uncontended lock per
+    // call (the helpers above never take it again).
     mutable std::recursive_mutex mutex_;
     const int32_t row_size_;
     const int32_t alloc_by_;

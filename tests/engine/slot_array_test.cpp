@@ -104,18 +104,6 @@ TEST(SlotArrayGrowth, RowsKeepTheirBytesAndAddressesAcrossManySteps) {
     EXPECT_EQ(records.HighestSlot(), 2549);
 }
 
-TEST(SlotArrayGrowth, GrowthStepOfOneStillAddsOneSlotAtATime) {
-    TSQLMemMemoryRecordManager records(3, 0);  // below 1 counts as 1
-    EXPECT_EQ(records.GrowthStep(), 1);
-    for (uint32_t i = 0; i < 130; ++i) {
-        records.AddRecord(TaggedRow(3, i).data());
-        ASSERT_EQ(records.Capacity(), static_cast<int32_t>(i) + 1);
-    }
-    for (uint32_t i = 0; i < 130; ++i) {
-        ASSERT_TRUE(HoldsRow(records.RecordPointer({static_cast<int32_t>(i), 0}), 3, i)) << i;
-    }
-}
-
 TEST(SlotArrayGrowth, MemoryIsCountedAndAllReturnedByEmpty) {
     TSQLMemMemoryManager& memory = TSQLMemMemoryManager::Instance();
     const size_t before = memory.BytesInUse();
