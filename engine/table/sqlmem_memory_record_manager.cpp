@@ -1,7 +1,9 @@
 #include "engine/table/sqlmem_memory_record_manager.h"
 
-#include <array>
+#include <algorithm>
+#include <bit>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "engine/record/db_types.h"
@@ -10,19 +12,10 @@ namespace tapir::engine {
 
 namespace {
 
-// Occupied slots in one bitmap byte: its zero bits.
-constexpr std::array<uint8_t, 256> MakeZeroBitTable() {
-    std::array<uint8_t, 256> table{};
-    for (int value = 0; value < 256; ++value) {
-        int zeros = 0;
-        for (int bit = 0; bit < 8; ++bit) {
-            zeros += ((value >> bit) & 1) == 0 ? 1 : 0;
-        }
-        table[value] = static_cast<uint8_t>(zeros);
-    }
-    return table;
-}
-constexpr std::array<uint8_t, 256> kZeroBits = MakeZeroBitTable();
+constexpr uint64_t kAllBits = ~uint64_t{0};
+
+// Bits 0..bit of a word.
+constexpr uint64_t BitsUpTo(int bit) { return kAllBits >> (63 - bit); }
 
 }  // namespace
 
@@ -34,61 +27,122 @@ TSQLMemMemoryRecordManager::TSQLMemMemoryRecordManager(int32_t row_size, int32_t
     }
 }
 
-bool TSQLMemMemoryRecordManager::IsFree(int32_t slot) const {
-    return (std::to_integer<unsigned>(free_bitmap_.Data()[slot / 8]) >> (slot % 8) & 1u) != 0;
+void TSQLMemMemoryRecordManager::Grow() {
+    if (capacity_ > std::numeric_limits<int32_t>::max() - alloc_by_) {
+        throw ESQLMemException::Formatted(
+            30015, "GetMem error: no slot numbers left above " + std::to_string(capacity_));
+    }
+    const int32_t new_capacity = capacity_ + alloc_by_;
+    const size_t words = (static_cast<size_t>(new_capacity) + 63) / 64;
+    // Everything that can fail comes first, into locals that give their memory back if a
+    // later request is refused: until all of it is granted nothing of the array changes.
+    MemoryBlock block(static_cast<size_t>(alloc_by_) * (sizeof(uint64_t) + row_size_), false);
+    EngineVector<Chunk> directory;
+    if (chunks_.size() == chunks_.capacity()) {
+        directory.reserve(std::max<size_t>(8, chunks_.capacity() * 2));
+    }
+    EngineVector<uint64_t> bitmap;
+    if (free_words_.capacity() < words) {
+        bitmap.reserve(std::max(words, free_words_.capacity() * 2));
+    }
+    // From here on everything fits in memory already granted: nothing allocates, nothing
+    // throws. Chunks move by their block pointers; the rows stay where they are.
+    if (directory.capacity() > 0) {
+        for (Chunk& chunk : chunks_) {
+            directory.push_back(std::move(chunk));
+        }
+        chunks_.swap(directory);
+    }
+    if (bitmap.capacity() > 0) {
+        bitmap.assign(free_words_.begin(), free_words_.end());
+        free_words_.swap(bitmap);
+    }
+    chunks_.push_back(Chunk{std::move(block)});
+    // The new slots are free; the bits past the old capacity in its last word already were.
+    free_words_.resize(words, kAllBits);
+    capacity_ = new_capacity;
+}
+
+bool TSQLMemMemoryRecordManager::Holds(int32_t slot) const {
+    return row_count_ > 0 && slot >= lowest_ && slot <= highest_ && !IsFree(slot);
+}
+
+std::byte* TSQLMemMemoryRecordManager::ChunkOf(int32_t slot, int32_t& offset) const {
+    const uint32_t chunk = static_cast<uint32_t>(slot) / static_cast<uint32_t>(alloc_by_);
+    offset = slot - static_cast<int32_t>(chunk) * alloc_by_;
+    return chunks_[chunk].block.Data();
+}
+
+std::byte* TSQLMemMemoryRecordManager::RowAt(int32_t slot) const {
+    int32_t offset = 0;
+    std::byte* chunk = ChunkOf(slot, offset);
+    return chunk + static_cast<size_t>(offset) * row_size_;
+}
+
+std::byte* TSQLMemMemoryRecordManager::GenerationsOf(std::byte* chunk) const {
+    return chunk + static_cast<size_t>(alloc_by_) * row_size_;
+}
+
+uint64_t TSQLMemMemoryRecordManager::GenerationAt(int32_t slot) const {
+    int32_t offset = 0;
+    std::byte* chunk = ChunkOf(slot, offset);
+    uint64_t generation = 0;
+    std::memcpy(&generation, GenerationsOf(chunk) + static_cast<size_t>(offset) * sizeof generation,
+                sizeof generation);
+    return generation;
 }
 
 int32_t TSQLMemMemoryRecordManager::NextUsed(int32_t slot) const {
-    for (int32_t s = slot + 1; s <= highest_ && s < capacity_; ++s) {
-        if (!IsFree(s)) {
-            return s;
-        }
+    if (row_count_ == 0 || slot >= highest_) {
+        return -1;
     }
-    return -1;
+    const int32_t from = std::max(slot + 1, 0);
+    size_t word = static_cast<size_t>(from) / 64;
+    const size_t last_word = static_cast<size_t>(highest_) / 64;
+    uint64_t used = ~free_words_[word] & (kAllBits << (from % 64));
+    while (used == 0) {
+        if (++word > last_word) {
+            return -1;
+        }
+        used = ~free_words_[word];
+    }
+    const auto found = static_cast<int32_t>(word * 64 + std::countr_zero(used));
+    return found <= highest_ ? found : -1;
 }
 
 int32_t TSQLMemMemoryRecordManager::PriorUsed(int32_t slot) const {
-    for (int32_t s = slot - 1; s >= lowest_ && s >= 0; --s) {
-        if (!IsFree(s)) {
-            return s;
-        }
+    if (row_count_ == 0 || slot <= lowest_) {
+        return -1;
     }
-    return -1;
+    const int32_t from = std::min(slot - 1, highest_);
+    size_t word = static_cast<size_t>(from) / 64;
+    const size_t first_word = static_cast<size_t>(lowest_) / 64;
+    uint64_t used = ~free_words_[word] & BitsUpTo(from % 64);
+    while (used == 0) {
+        if (word == first_word) {
+            return -1;
+        }
+        used = ~free_words_[--word];
+    }
+    const auto found = static_cast<int32_t>(word * 64 + 63 - std::countl_zero(used));
+    return found >= lowest_ ? found : -1;
 }
 
 TSQLMemRecordID TSQLMemMemoryRecordManager::AddRecord(const std::byte* row) {
     std::lock_guard lock(mutex_);
     const int32_t slot = row_count_ > 0 ? highest_ + 1 : 0;
     if (slot >= capacity_) {
-        const int32_t new_capacity = capacity_ + alloc_by_;
-        const size_t new_bitmap = static_cast<size_t>((new_capacity + 7) / 8);
-        const size_t old_bitmap = free_bitmap_.Size();
-        // Grow both blocks before touching either, so a refusal leaves the array as it was.
-        MemoryBlock grown_slots(static_cast<size_t>(new_capacity) * row_size_, false);
-        MemoryBlock grown_bitmap(new_bitmap, true);
-        MemoryBlock grown_generations(static_cast<size_t>(new_capacity) * sizeof(uint64_t), true);
-        if (capacity_ > 0) {
-            std::memcpy(grown_slots.Data(), slots_.Data(),
-                        static_cast<size_t>(capacity_) * row_size_);
-            std::memcpy(grown_bitmap.Data(), free_bitmap_.Data(), old_bitmap);
-            std::memcpy(grown_generations.Data(), generations_.Data(),
-                        static_cast<size_t>(capacity_) * sizeof(uint64_t));
-        }
-        // New slots are free.
-        for (int32_t s = capacity_; s < new_capacity; ++s) {
-            grown_bitmap.Data()[s / 8] |= std::byte{static_cast<unsigned char>(1u << (s % 8))};
-        }
-        slots_ = std::move(grown_slots);
-        free_bitmap_ = std::move(grown_bitmap);
-        generations_ = std::move(grown_generations);
-        capacity_ = new_capacity;
+        Grow();  // one step is enough: slots are taken one at a time
     }
-    std::memcpy(slots_.Data() + static_cast<size_t>(slot) * row_size_, row,
+    int32_t offset = 0;
+    std::byte* chunk = ChunkOf(slot, offset);
+    std::memcpy(chunk + static_cast<size_t>(offset) * row_size_, row,
                 static_cast<size_t>(row_size_));
-    free_bitmap_.Data()[slot / 8] &= ~std::byte{static_cast<unsigned char>(1u << (slot % 8))};
     const uint64_t generation = ++last_generation_;
-    std::memcpy(generations_.Data() + static_cast<size_t>(slot) * sizeof(uint64_t), &generation,
+    std::memcpy(GenerationsOf(chunk) + static_cast<size_t>(offset) * sizeof generation, &generation,
                 sizeof generation);
+    free_words_[static_cast<size_t>(slot) / 64] &= ~(uint64_t{1} << (slot % 64));
+    ++chunks_[static_cast<size_t>(slot / alloc_by_)].rows;
     if (row_count_ == 0) {
         lowest_ = slot;
         highest_ = slot;
@@ -102,22 +156,21 @@ TSQLMemRecordID TSQLMemMemoryRecordManager::AddRecord(const std::byte* row) {
 
 bool TSQLMemMemoryRecordManager::UpdateRecord(TSQLMemRecordID id, const std::byte* row) {
     std::lock_guard lock(mutex_);
-    const int32_t slot = id.PageNo;
-    if (!RecordExists(id)) {
+    if (id.PageItemNo != 0 || !Holds(id.PageNo)) {
         return false;
     }
-    std::memcpy(slots_.Data() + static_cast<size_t>(slot) * row_size_, row,
-                static_cast<size_t>(row_size_));
+    std::memcpy(RowAt(id.PageNo), row, static_cast<size_t>(row_size_));
     return true;
 }
 
 bool TSQLMemMemoryRecordManager::DeleteRecord(TSQLMemRecordID id) {
     std::lock_guard lock(mutex_);
     const int32_t slot = id.PageNo;
-    if (!RecordExists(id)) {
+    if (id.PageItemNo != 0 || !Holds(slot)) {
         return false;
     }
-    free_bitmap_.Data()[slot / 8] |= std::byte{static_cast<unsigned char>(1u << (slot % 8))};
+    free_words_[static_cast<size_t>(slot) / 64] |= uint64_t{1} << (slot % 64);
+    --chunks_[static_cast<size_t>(slot / alloc_by_)].rows;
     --row_count_;
     if (row_count_ == 0) {
         lowest_ = 0;
@@ -136,29 +189,17 @@ bool TSQLMemMemoryRecordManager::DeleteRecord(TSQLMemRecordID id) {
 
 bool TSQLMemMemoryRecordManager::RecordExists(TSQLMemRecordID id) const {
     std::lock_guard lock(mutex_);
-    const int32_t slot = id.PageNo;
-    return id.PageItemNo == 0 && row_count_ > 0 && slot >= lowest_ && slot <= highest_ &&
-           !IsFree(slot);
+    return id.PageItemNo == 0 && Holds(id.PageNo);
 }
 
 uint64_t TSQLMemMemoryRecordManager::Generation(TSQLMemRecordID id) const {
     std::lock_guard lock(mutex_);
-    if (!RecordExists(id)) {
-        return 0;
-    }
-    uint64_t generation = 0;
-    std::memcpy(&generation,
-                generations_.Data() + static_cast<size_t>(id.PageNo) * sizeof(uint64_t),
-                sizeof generation);
-    return generation;
+    return id.PageItemNo == 0 && Holds(id.PageNo) ? GenerationAt(id.PageNo) : 0;
 }
 
 const std::byte* TSQLMemMemoryRecordManager::RecordPointer(TSQLMemRecordID id) const {
     std::lock_guard lock(mutex_);
-    if (!RecordExists(id)) {
-        return nullptr;
-    }
-    return slots_.Data() + static_cast<size_t>(id.PageNo) * row_size_;
+    return id.PageItemNo == 0 && Holds(id.PageNo) ? RowAt(id.PageNo) : nullptr;
 }
 
 void TSQLMemMemoryRecordManager::GetRecord(TSQLMemNavigationInfo& info) const {
@@ -207,8 +248,7 @@ void TSQLMemMemoryRecordManager::GetRecord(TSQLMemNavigationInfo& info) const {
             break;
     }
     if (info.RecordBuffer != nullptr) {
-        std::memcpy(info.RecordBuffer, slots_.Data() + static_cast<size_t>(slot) * row_size_,
-                    static_cast<size_t>(row_size_));
+        std::memcpy(info.RecordBuffer, RowAt(slot), static_cast<size_t>(row_size_));
     }
     info.RecordID = {slot, 0};
     info.AtBeginning = false;
@@ -218,13 +258,27 @@ void TSQLMemMemoryRecordManager::GetRecord(TSQLMemNavigationInfo& info) const {
 
 void TSQLMemMemoryRecordManager::Empty() {
     std::lock_guard lock(mutex_);
-    slots_.Reset();
-    free_bitmap_.Reset();
-    generations_.Reset();
+    EngineVector<Chunk>().swap(chunks_);
+    EngineVector<uint64_t>().swap(free_words_);
     capacity_ = 0;
     row_count_ = 0;
     lowest_ = 0;
     highest_ = 0;
+}
+
+int64_t TSQLMemMemoryRecordManager::CountUsed(int32_t first, int32_t last) const {
+    const size_t first_word = static_cast<size_t>(first) / 64;
+    const size_t last_word = static_cast<size_t>(last) / 64;
+    const uint64_t head = kAllBits << (first % 64);
+    const uint64_t tail = BitsUpTo(last % 64);
+    if (first_word == last_word) {
+        return std::popcount(~free_words_[first_word] & head & tail);
+    }
+    int64_t count = std::popcount(~free_words_[first_word] & head);
+    for (size_t word = first_word + 1; word < last_word; ++word) {
+        count += std::popcount(~free_words_[word]);
+    }
+    return count + std::popcount(~free_words_[last_word] & tail);
 }
 
 int32_t TSQLMemMemoryRecordManager::SlotOfRow(int64_t row_no) const {
@@ -232,52 +286,61 @@ int32_t TSQLMemMemoryRecordManager::SlotOfRow(int64_t row_no) const {
     if (dense_) {
         return static_cast<int32_t>(row_no);
     }
-    const int32_t bitmap_bytes = (capacity_ + 7) / 8;
-    int64_t remaining = row_no;  // rows to pass before the wanted one
-    for (int32_t byte = 0;; ++byte) {
-        if (byte >= bitmap_bytes) {
-            throw ESQLMemException::Formatted(
-                10457, "Invalid bit no = " + std::to_string(byte * 8) +
-                           ", number of bits = " + std::to_string(capacity_));
+    if (row_no >= 0 && row_no < row_count_) {
+        int64_t remaining = row_no;  // rows to pass before the wanted one
+        size_t chunk = 0;
+        while (chunk < chunks_.size() && remaining >= chunks_[chunk].rows) {
+            remaining -= chunks_[chunk].rows;
+            ++chunk;
         }
-        const auto value = std::to_integer<uint8_t>(free_bitmap_.Data()[byte]);
-        const int32_t used = kZeroBits[value];
-        if (remaining >= used) {
-            remaining -= used;
-            continue;
-        }
-        for (int32_t bit = 0; bit < 8 && byte * 8 + bit < capacity_; ++bit) {
-            if (((value >> bit) & 1) == 0) {
-                if (remaining == 0) {
-                    return byte * 8 + bit;
+        if (chunk < chunks_.size()) {
+            // The row is in this chunk; a word may begin in the chunk before it.
+            const int64_t first = static_cast<int64_t>(chunk) * alloc_by_;
+            size_t word = static_cast<size_t>(first) / 64;
+            uint64_t used = ~free_words_[word] & (kAllBits << (first % 64));
+            for (;;) {
+                const int count = std::popcount(used);
+                if (remaining < count) {
+                    break;
                 }
-                --remaining;
+                remaining -= count;
+                if (++word == free_words_.size()) {
+                    used = 0;
+                    break;
+                }
+                used = ~free_words_[word];
+            }
+            if (used != 0) {
+                for (; remaining > 0; --remaining) {
+                    used &= used - 1;  // drop the lowest occupied slot
+                }
+                return static_cast<int32_t>(word * 64 + std::countr_zero(used));
             }
         }
-        throw ESQLMemException::Formatted(10457,
-                                          "Invalid bit no = " + std::to_string(byte * 8 + 8) +
-                                              ", number of bits = " + std::to_string(capacity_));
     }
+    // Counting ran through the whole bitmap (whole bytes of it) without reaching the row.
+    throw ESQLMemException::Formatted(
+        10457, "Invalid bit no = " + std::to_string((capacity_ + 7) / 8 * 8) +
+                   ", number of bits = " + std::to_string(capacity_));
 }
 
 int64_t TSQLMemMemoryRecordManager::RowsUpTo(int32_t slot) const {
     std::lock_guard lock(mutex_);
-    if (row_count_ == 0 || slot < 0) {
+    if (row_count_ == 0 || slot < lowest_) {
         return 0;
     }
     if (dense_) {
-        return std::min<int64_t>(slot + 1, row_count_);
+        return std::min<int64_t>(static_cast<int64_t>(slot) + 1, row_count_);
     }
-    const int32_t last = std::min(slot, capacity_ - 1);
+    if (slot >= highest_) {
+        return row_count_;
+    }
+    const int32_t chunk = slot / alloc_by_;
     int64_t count = 0;
-    int32_t byte = 0;
-    for (; (byte + 1) * 8 - 1 <= last; ++byte) {
-        count += kZeroBits[std::to_integer<uint8_t>(free_bitmap_.Data()[byte])];
+    for (int32_t before = 0; before < chunk; ++before) {
+        count += chunks_[static_cast<size_t>(before)].rows;
     }
-    for (int32_t s = byte * 8; s <= last; ++s) {
-        count += IsFree(s) ? 0 : 1;
-    }
-    return count;
+    return count + CountUsed(chunk * alloc_by_, slot);
 }
 
 int64_t TSQLMemMemoryRecordManager::RecordCount() const {
