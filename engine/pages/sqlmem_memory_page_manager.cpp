@@ -56,18 +56,20 @@ int32_t TSQLMemMemoryPageManager::InternalAddPage(TSQLMemPage& page) {
     if (bits_.GetBit(page_no)) {
         ThrowNotReleased(20037);
     }
-    ++page_count_;
-    bits_.SetBit(page_no, true);
+    // The slot first: past the engine's memory limit the store stays as it was.
     if (static_cast<size_t>(page_no) >= slots_.size()) {
         const size_t new_size = std::max(static_cast<size_t>(page_no) + 1,
                                          slots_.size() + static_cast<size_t>(grow_by_));
+        slots_.reserve(new_size);
         while (slots_.size() < new_size) {
-            slots_.push_back(std::make_unique<std::byte[]>(PageSize()));
+            slots_.emplace_back(PageSize(), true);
         }
     }
+    ++page_count_;
+    bits_.SetBit(page_no, true);
     max_page_no_ = std::max(max_page_no_, page_no);
     page.SetPageNo(page_no);
-    page.UseSlot(slots_[static_cast<size_t>(page_no)].get());
+    page.UseSlot(slots_[static_cast<size_t>(page_no)].Data());
     return page_no;
 }
 
@@ -83,7 +85,7 @@ void TSQLMemMemoryPageManager::InternalReadPage(TSQLMemPage& page) {
     if (page_no < 0 || page_no >= bits_.BitCount() || !bits_.GetBit(page_no)) {
         ThrowNotReleased(10392);
     }
-    page.UseSlot(slots_[static_cast<size_t>(page_no)].get());
+    page.UseSlot(slots_[static_cast<size_t>(page_no)].Data());
 }
 
 void TSQLMemMemoryPageManager::InternalWritePage(TSQLMemPage& page) {
@@ -91,7 +93,7 @@ void TSQLMemMemoryPageManager::InternalWritePage(TSQLMemPage& page) {
     if (page_no < 0 || page_no >= bits_.BitCount() || !bits_.GetBit(page_no)) {
         ThrowNotReleased(10393);
     }
-    std::byte* slot = slots_[static_cast<size_t>(page_no)].get();
+    std::byte* slot = slots_[static_cast<size_t>(page_no)].Data();
     if (page.Buffer() != slot && page.Buffer() != nullptr) {
         std::memcpy(slot, page.Buffer(), PageSize());
     }
@@ -108,7 +110,7 @@ void TSQLMemMemoryPageManager::SaveToStream(ByteSink& sink) const {
     SaveInt32(sink, page_count_, SaveCode(C::PageCount));
     bits_.SaveToStream(sink, {SaveCode(C::BitCount), SaveCode(C::SetBitCount), SaveCode(C::Bits)});
     for (int32_t i = 0; i < capacity_; ++i) {
-        SaveDataToStream(sink, std::span(slots_[static_cast<size_t>(i)].get(), PageSize()),
+        SaveDataToStream(sink, std::span(slots_[static_cast<size_t>(i)].Data(), PageSize()),
                          SaveCode(C::Slots));
     }
 }
@@ -134,11 +136,11 @@ void TSQLMemMemoryPageManager::LoadFromStream(ByteSource& source) {
     if (!consistent) {
         throw ESQLMemException(kInvalidPageStreamCode, "Invalid page store stream");
     }
-    std::vector<std::unique_ptr<std::byte[]>> slots;
+    std::vector<MemoryBlock> slots;
     slots.reserve(static_cast<size_t>(capacity));
     for (int32_t i = 0; i < capacity; ++i) {
-        slots.push_back(std::make_unique<std::byte[]>(page_size));
-        LoadDataFromStream(source, std::span(slots.back().get(), page_size), LoadCode(C::Slots));
+        slots.emplace_back(page_size, false);
+        LoadDataFromStream(source, std::span(slots.back().Data(), page_size), LoadCode(C::Slots));
     }
     DropAllPageObjects();
     capacity_ = capacity;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/pages/bits_array.h"
+#include "engine/record/sqlmem_memory_manager.h"
 #include "engine/pages/sqlmem_page_manager.h"
 
 namespace tapir::engine {
@@ -76,7 +77,8 @@ class TSQLMemMemoryPageManager : public TSQLMemPageManager {
     int32_t grow_by_ = kPageStoreGrowBy;
     int32_t page_count_ = 0;
     TSQLMemBitsArray bits_;
-    std::vector<std::unique_ptr<std::byte[]>> slots_;
+    // Page bytes, from the engine's memory manager (its limit applies).
+    std::vector<MemoryBlock> slots_;
 };
 
 }  // namespace tapir::engine

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "engine/record/record_buffer.h"
-#include "engine/table/engine_allocator.h"
+#include "engine/record/engine_allocator.h"
 
 namespace tapir::engine {
 

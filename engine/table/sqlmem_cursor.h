@@ -16,7 +16,7 @@
 
 #include "engine/index/key_path.h"
 #include "engine/record/record_buffer.h"
-#include "engine/table/engine_allocator.h"
+#include "engine/record/engine_allocator.h"
 #include "engine/table/navigation.h"
 #include "engine/table/record_bitmap.h"
 #include "engine/table/table_definition.h"

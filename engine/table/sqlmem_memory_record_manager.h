@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <mutex>
 
-#include "engine/table/engine_allocator.h"
+#include "engine/record/engine_allocator.h"
 #include "engine/table/navigation.h"
-#include "engine/table/sqlmem_memory_manager.h"
+#include "engine/record/sqlmem_memory_manager.h"
 
 namespace tapir::engine {
 

@@ -12,7 +12,7 @@
 
 #include "engine/record/record_buffer.h"
 #include "engine/table/data_source.h"
-#include "engine/table/sqlmem_memory_manager.h"
+#include "engine/record/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_table.h"
 #include "tests/engine/core_test_tables.h"
 #include "tests/engine/table_fixtures.h"

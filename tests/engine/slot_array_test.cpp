@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/record/db_types.h"
-#include "engine/table/sqlmem_memory_manager.h"
+#include "engine/record/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_memory_record_manager.h"
 
 namespace tapir::engine {

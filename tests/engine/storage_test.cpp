@@ -5,7 +5,7 @@
 #include <set>
 #include <thread>
 
-#include "engine/table/sqlmem_memory_manager.h"
+#include "engine/record/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_memory_record_manager.h"
 #include "engine/table/sqlmem_table_data.h"
 #include "tests/engine/core_test_tables.h"

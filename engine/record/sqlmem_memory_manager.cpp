@@ -1,4 +1,4 @@
-#include "engine/table/sqlmem_memory_manager.h"
+#include "engine/record/sqlmem_memory_manager.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "engine/table/sqlmem_memory_manager.h"
+#include "engine/record/sqlmem_memory_manager.h"
 
 namespace tapir::engine {
 
