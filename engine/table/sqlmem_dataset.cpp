@@ -35,9 +35,9 @@
 #include <cstdlib>
 #include <exception>
 
-#include "engine/table/data_source.h"
 #include "engine/record/field_types.h"
 #include "engine/record/record_buffer.h"
+#include "engine/table/data_source.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/table_definition.h"
 
@@ -367,6 +367,7 @@ void TSQLMemDataSet::InternalOpen() {
 void TSQLMemDataSet::InternalClose() {
     FreeOpenFields();
     range_values_.reset();
+    ResetKeys();
 }
 
 void TSQLMemDataSet::ApplyFilter() {
@@ -526,7 +527,11 @@ void TSQLMemDataSet::CloseQuietly() noexcept {
 }
 
 void TSQLMemDataSet::DiscardPendingRow() {
-    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey) {
+    if (state_ == dsSetKey) {
+        EndKeyEdit(false);
+        return;
+    }
+    if (state_ != dsEdit && state_ != dsInsert) {
         return;
     }
     InternalCancel();
@@ -617,7 +622,10 @@ TSQLMemDataSet::RowBuffer& TSQLMemDataSet::ActiveBuffer() {
     if (read_override_ != nullptr) {
         return *read_override_;
     }
-    return state_ == dsSetKey ? key_ : current_;
+    if (state_ == dsSetKey) {
+        return edited_key_ != nullptr ? edited_key_->row : key_;
+    }
+    return current_;
 }
 
 FieldValue TSQLMemDataSet::ReadColumn(int column, const std::byte* buffer) const {
@@ -707,6 +715,10 @@ void TSQLMemDataSet::WriteFieldValue(TField& field, const FieldValue& value) {
         return;
     }
     if (state_ == dsSetKey) {
+        if (edited_key_ != nullptr) {
+            WriteKeyColumn(*edited_key_, field.binding_, value);
+            return;
+        }
         WriteColumn(field.binding_, value, row.bytes.data());
         KeyTrailer trailer = GetKeyTrailer(row.bytes.data(), cursor_->DataSize());
         trailer.modified = true;
@@ -998,7 +1010,7 @@ void TSQLMemDataSet::Post() {
     }
     UpdateRecord();
     if (state_ == dsSetKey) {
-        SetState(dsBrowse);
+        EndKeyEdit(true);
         return;
     }
     NotifyDataSources(TDataEvent::CheckBrowseMode);
@@ -1015,7 +1027,7 @@ void TSQLMemDataSet::Post() {
 void TSQLMemDataSet::Cancel() {
     CheckActive();
     if (state_ == dsSetKey) {
-        SetState(dsBrowse);
+        EndKeyEdit(false);
         return;
     }
     if (state_ != dsEdit && state_ != dsInsert) {
@@ -1197,10 +1209,9 @@ bool TSQLMemDataSet::ReadRowAt(int rec_no, const std::function<void()>& visit) {
     return true;
 }
 
-bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<std::string>& values,
-                            LocateOptions options) {
-    CheckActive();
-    CheckBrowseMode();
+std::function<bool(const std::byte*)> TSQLMemDataSet::LocateMatcher(
+    const std::string& field_names, const std::vector<std::string>& values,
+    LocateOptions options) const {
     std::vector<int> columns;
     for (const std::string& name : SplitFieldList(field_names)) {
         const TField& field = FieldByName(name);
@@ -1210,9 +1221,9 @@ bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<st
         columns.push_back(field.binding_);
     }
     if (columns.size() != values.size()) {
-        return false;
+        return [](const std::byte*) { return false; };
     }
-    auto matches = [&](const std::byte* stored) {
+    return [this, columns, values, options](const std::byte* stored) {
         for (size_t i = 0; i < columns.size(); ++i) {
             const FieldValue value = ReadColumn(columns[i], stored);
             std::string text = ValueToText(value);
@@ -1250,6 +1261,13 @@ bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<st
         }
         return true;
     };
+}
+
+bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<std::string>& values,
+                            LocateOptions options) {
+    CheckActive();
+    CheckBrowseMode();
+    const auto matches = LocateMatcher(field_names, values, options);
     FireEvent(BeforeScroll);
     RowBuffer row;
     InitRowBuffer(row);
@@ -1262,6 +1280,212 @@ bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<st
         Resync();
         FireEvent(AfterScroll);
     }
+    return found;
+}
+
+std::optional<std::vector<FieldValue>> TSQLMemDataSet::Lookup(
+    const std::string& key_fields, const std::vector<std::string>& values,
+    const std::string& result_fields) {
+    CheckActive();
+    CheckBrowseMode();
+    const auto matches = LocateMatcher(key_fields, values, LocateOptions{});
+    std::vector<const TField*> results;
+    for (const std::string& name : SplitFieldList(result_fields)) {
+        results.push_back(&FieldByName(name));
+    }
+    RowBuffer row;
+    InitRowBuffer(row);
+    const TSQLMemCursor::Position position = cursor_->SavePosition();
+    bool found = false;
+    try {
+        TempState temp(*this, dsFilter);
+        found = cursor_->Locate(matches, row.bytes.data());
+    } catch (...) {
+        cursor_->RestorePosition(position);
+        throw;
+    }
+    // The search moved the cursor onto the match; the dataset stays where it was.
+    cursor_->RestorePosition(position);
+    if (!found) {
+        return std::nullopt;
+    }
+    CalculateFields(row);
+    ReadOverride over(read_override_, &row);
+    std::vector<FieldValue> answer;
+    answer.reserve(results.size());
+    for (const TField* field : results) {
+        answer.push_back(ReadFieldValue(*field));
+    }
+    return answer;
+}
+
+// --- Search and range keys ------------------------------------------------------------------
+
+void TSQLMemDataSet::InitKeyBuffer(KeyBuffer& key) const {
+    key.row.bytes.assign(static_cast<size_t>(cursor_->KeyBufferSize()), std::byte{0});
+    cursor_->InitKeyBuffer(key.row.bytes.data());
+    key.row.calc.assign(static_cast<size_t>(calc_field_count_), std::monostate{});
+    key.row.generation = 0;
+    key.assigned.assign(static_cast<size_t>(cursor_->FieldDefs().Count()), false);
+    key.exclusive = false;
+    key.field_count = 0;
+}
+
+TSQLMemDataSet::KeyBuffer& TSQLMemDataSet::Key(KeyKind kind) {
+    KeyBuffer* key = &lookup_key_;
+    if (kind == KeyKind::RangeStart) {
+        key = &range_start_key_;
+    } else if (kind == KeyKind::RangeEnd) {
+        key = &range_end_key_;
+    }
+    if (cursor_ && key->row.bytes.size() != static_cast<size_t>(cursor_->KeyBufferSize())) {
+        InitKeyBuffer(*key);
+    }
+    return *key;
+}
+
+void TSQLMemDataSet::ResetKeys() {
+    if (state_ == dsSetKey) {
+        EndKeyEdit(false);
+    }
+    lookup_key_ = KeyBuffer{};
+    range_start_key_ = KeyBuffer{};
+    range_end_key_ = KeyBuffer{};
+    saved_key_ = KeyBuffer{};
+}
+
+void TSQLMemDataSet::CheckIndexInForce() const {
+    CheckActive();
+    if (cursor_->IndexFieldNos().empty()) {
+        ComponentError(
+            "No index in force: key searches and ranges need IndexName or "
+            "IndexFieldNames");
+    }
+}
+
+void TSQLMemDataSet::BeginKeyEdit(KeyKind kind, bool clear) {
+    CheckActive();
+    CheckBrowseMode();
+    CheckIndexInForce();
+    KeyBuffer& key = Key(kind);
+    // Cancel brings back the key as it was before, even after SetKey emptied it.
+    saved_key_ = key;
+    if (clear) {
+        InitKeyBuffer(key);
+    }
+    edited_key_ = &key;
+    // A temporary state: the data sources keep seeing browse.
+    state_ = dsSetKey;
+    modified_ = false;
+}
+
+void TSQLMemDataSet::EndKeyEdit(bool keep) {
+    if (!keep && edited_key_ != nullptr) {
+        *edited_key_ = saved_key_;
+    }
+    edited_key_ = nullptr;
+    state_ = dsBrowse;
+    modified_ = false;
+}
+
+void TSQLMemDataSet::WriteKeyColumn(KeyBuffer& key, int column, const FieldValue& value) {
+    // Convert through a row buffer, then hand the stored form to the cursor, which
+    // refuses columns outside the index in force.
+    std::vector<std::byte> scratch(static_cast<size_t>(cursor_->RecordSize()), std::byte{0});
+    SetAllNull(scratch.data(), cursor_->FieldDefs().Count());
+    WriteColumn(column, value, scratch.data());
+    std::vector<std::byte> stored(static_cast<size_t>(cursor_->DataSize()) + 1, std::byte{0});
+    const bool has_value = cursor_->GetFieldData(column, stored.data(), scratch.data());
+    cursor_->SetKeyFieldData(column, has_value ? stored.data() : nullptr, key.row.bytes.data());
+    key.assigned[static_cast<size_t>(column)] = true;
+    KeyTrailer trailer = GetKeyTrailer(key.row.bytes.data(), cursor_->DataSize());
+    trailer.field_count = KeyCompareCount(key);
+    trailer.exclusive = key.exclusive;
+    SetKeyTrailer(key.row.bytes.data(), cursor_->DataSize(), trailer);
+    if (state_ == dsSetKey) {
+        modified_ = true;
+    }
+}
+
+int32_t TSQLMemDataSet::KeyCompareCount(const KeyBuffer& key) const {
+    const std::vector<int32_t> index_fields = cursor_->IndexFieldNos();
+    const auto field_total = static_cast<int32_t>(index_fields.size());
+    if (key.field_count > 0) {
+        return std::min(key.field_count, field_total);
+    }
+    int32_t count = 0;
+    for (int32_t i = 0; i < field_total; ++i) {
+        const auto column = static_cast<size_t>(index_fields[static_cast<size_t>(i)]);
+        if (column < key.assigned.size() && key.assigned[column]) {
+            count = i + 1;
+        }
+    }
+    return count;
+}
+
+bool TSQLMemDataSet::KeyAssigned(const KeyBuffer& key) const {
+    for (const int32_t column : cursor_->IndexFieldNos()) {
+        if (static_cast<size_t>(column) < key.assigned.size() &&
+            key.assigned[static_cast<size_t>(column)]) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void TSQLMemDataSet::SetKeyValues(KeyKind kind, const std::vector<FieldValue>& values) {
+    CheckIndexInForce();
+    const std::vector<int32_t> index_fields = cursor_->IndexFieldNos();
+    if (values.size() > index_fields.size()) {
+        ComponentError("Too many key values: " + std::to_string(values.size()) +
+                       " given, the index in force has " + std::to_string(index_fields.size()) +
+                       " fields");
+    }
+    BeginKeyEdit(kind, true);
+    try {
+        for (size_t i = 0; i < values.size(); ++i) {
+            WriteKeyColumn(*edited_key_, index_fields[i], values[i]);
+        }
+    } catch (...) {
+        EndKeyEdit(false);
+        throw;
+    }
+    EndKeyEdit(true);
+}
+
+bool TSQLMemDataSet::SearchKey(bool nearest) {
+    CheckActive();
+    CheckBrowseMode();
+    CheckIndexInForce();
+    const KeyBuffer& key = Key(KeyKind::Lookup);
+    const int32_t count = KeyCompareCount(key);
+    using Search = TSQLMemCursor::KeySearch;
+    const Search search = !nearest        ? Search::Exact
+                          : key.exclusive ? Search::NearestAfter
+                                          : Search::Nearest;
+    FireEvent(BeforeScroll);
+    const bool found = cursor_->FindKey(key.row.bytes.data(), count, search);
+    if (!nearest && !found) {
+        return false;
+    }
+    if (found) {
+        Resync();
+    } else {
+        // Nothing at or after the key: the end of the data, as Last leaves it.
+        InternalLast();
+        RowBuffer row;
+        InitRowBuffer(row);
+        has_row_ = GetRecord(row, static_cast<int>(grmPrior));
+        if (has_row_) {
+            current_ = std::move(row);
+        } else {
+            InitRowBuffer(current_);
+        }
+        eof_ = true;
+        bof_ = !has_row_;
+        NotifyDataSources(TDataEvent::DataSetChange);
+    }
+    FireEvent(AfterScroll);
     return found;
 }
 

@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/table/data_source.h"
 #include "engine/record/db_types.h"
-#include "engine/table/field.h"
 #include "engine/record/record_buffer.h"
+#include "engine/table/data_source.h"
+#include "engine/table/field.h"
 
 namespace tapir::engine {
 
@@ -135,6 +135,13 @@ class TSQLMemDataSet {
     bool Locate(const std::string& field_names, const std::vector<std::string>& values) {
         return Locate(field_names, values, LocateOptions{});
     }
+    // The values of `result_fields` (";"-separated, calculated fields computed) in the
+    // first visible row whose `key_fields` equal `values` as Locate compares them, read
+    // without moving and without scroll events; nullopt when no row matches. Runs the
+    // leave-edit step first.
+    std::optional<std::vector<FieldValue>> Lookup(const std::string& key_fields,
+                                                  const std::vector<std::string>& values,
+                                                  const std::string& result_fields);
 
     bool AutoCalcFields() const { return auto_calc_fields_; }
     void SetAutoCalcFields(bool value) { auto_calc_fields_ = value; }
@@ -243,6 +250,45 @@ class TSQLMemDataSet {
     // The buffer that field objects of data fields write into (key buffer in set-key).
     RowBuffer& ActiveBuffer();
 
+    // --- Search and range keys ---
+    // A key buffer: the key's field data and trailer (KeyBufferSize() bytes), which index
+    // columns were assigned, and the search options that go with it.
+    struct KeyBuffer {
+        RowBuffer row;
+        std::vector<bool> assigned;  // per column
+        bool exclusive = false;
+        int field_count = 0;  // 0: up to the last assigned index column
+    };
+    enum class KeyKind { Lookup, RangeStart, RangeEnd };
+    // Leave-edit step, then set-key state with field objects writing into the key of
+    // `kind` (emptied first when `clear`). The data sources are not told: the state is
+    // temporary. Post keeps the key, Cancel restores it as it was before.
+    void BeginKeyEdit(KeyKind kind, bool clear);
+    KeyBuffer& Key(KeyKind kind);
+    // The key being edited in set-key state; nullptr in any other state.
+    KeyBuffer* EditedKey() const { return state_ == dsSetKey ? edited_key_ : nullptr; }
+    // Writes a value into an index column of a key and marks it assigned. Throws
+    // ESQLMemException 20019 for a column outside the index in force.
+    void WriteKeyColumn(KeyBuffer& key, int column, const FieldValue& value);
+    // Leading index columns a search or bound with this key compares: the key's own
+    // count, else up to its last assigned index column (0 when none: every column).
+    int32_t KeyCompareCount(const KeyBuffer& key) const;
+    bool KeyAssigned(const KeyBuffer& key) const;
+    // Forgets the master link's range values after another range replaced them.
+    void ForgetRangeValues() { range_values_.reset(); }
+    // Empties every search and range key (the index they were built for is gone).
+    void ResetKeys();
+    // EDatabaseError (prefixed) when no index is in force: keys pair with index columns.
+    void CheckIndexInForce() const;
+    // Leave-edit step, BeforeScroll, then a search for the lookup key over the index in
+    // force. Exact: on a match the row becomes current and AfterScroll fires; otherwise
+    // nothing moves and false is returned. Nearest: the first row not below the key
+    // (above it when the key is exclusive) becomes current; with none, the position goes
+    // to the end of the data (the last row, Eof true); AfterScroll fires either way.
+    bool SearchKey(bool nearest);
+    // Fills the key of `kind` afresh with `values` for the leading index columns.
+    void SetKeyValues(KeyKind kind, const std::vector<FieldValue>& values);
+
     std::unique_ptr<TSQLMemCursor> cursor_;
     bool auto_calc_fields_ = true;
     bool read_only_ = false;
@@ -275,6 +321,13 @@ class TSQLMemDataSet {
     void FreeOpenFields();
     // Installs or removes the row filter on the cursor according to Filtered.
     void ApplyFilter();
+    // The test Locate and Lookup apply to a stored row.
+    std::function<bool(const std::byte*)> LocateMatcher(const std::string& field_names,
+                                                        const std::vector<std::string>& values,
+                                                        LocateOptions options) const;
+    // Leaves set-key state; `keep` false restores the key as it was when the edit began.
+    void EndKeyEdit(bool keep);
+    void InitKeyBuffer(KeyBuffer& key) const;
 
     std::string component_name_;
     TDataSetState state_ = dsInactive;
@@ -284,8 +337,13 @@ class TSQLMemDataSet {
     bool bof_ = true;
     bool has_row_ = false;  // the active buffer holds a row (stored or being inserted)
     RowBuffer current_;
-    RowBuffer old_;                       // the row's values when Edit began
-    RowBuffer key_;                       // range key being built in set-key state
+    RowBuffer old_;  // the row's values when Edit began
+    RowBuffer key_;  // master link's range key
+    KeyBuffer lookup_key_;
+    KeyBuffer range_start_key_;
+    KeyBuffer range_end_key_;
+    KeyBuffer* edited_key_ = nullptr;     // the key set-key state writes into
+    KeyBuffer saved_key_;                 // its contents when the edit began
     RowBuffer* read_override_ = nullptr;  // a row other than current_ (calc, ReadRowAt)
     std::vector<std::unique_ptr<TField>> owned_fields_;
     std::vector<TField*> fields_;

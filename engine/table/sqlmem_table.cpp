@@ -109,7 +109,12 @@ void TSQLMemTable::SwitchOrdering(const std::string& field_names, const std::str
         SelectIndex();
         throw;
     }
-    // The range keys pair with the new index's columns: build them again.
+    // Keys and a range of the caller's pair with the old index's columns: they go.
+    ResetKeys();
+    if (cursor_->HasRange() && !RangeValues()) {
+        cursor_->ResetRange();
+    }
+    // The master link's range pairs with the new index's columns: build it again.
     const auto values = RangeValues();
     SetRangeValues(std::nullopt);
     SetRangeValues(values);
@@ -381,6 +386,95 @@ void TSQLMemTable::DoOnNewRecord() {
         }
     }
     TSQLMemDataSet::DoOnNewRecord();
+}
+
+// --- Key searches and ranges ----------------------------------------------------------------
+
+void TSQLMemTable::SetKey() { BeginKeyEdit(KeyKind::Lookup, true); }
+
+void TSQLMemTable::EditKey() { BeginKeyEdit(KeyKind::Lookup, false); }
+
+bool TSQLMemTable::GotoKey() { return SearchKey(false); }
+
+void TSQLMemTable::GotoNearest() { SearchKey(true); }
+
+bool TSQLMemTable::FindKey(const std::vector<FieldValue>& values) {
+    SetKeyValues(KeyKind::Lookup, values);
+    return GotoKey();
+}
+
+void TSQLMemTable::FindNearest(const std::vector<FieldValue>& values) {
+    SetKeyValues(KeyKind::Lookup, values);
+    GotoNearest();
+}
+
+TSQLMemDataSet::KeyBuffer& TSQLMemTable::CheckKeyEdit() const {
+    KeyBuffer* key = EditedKey();
+    if (key == nullptr) {
+        ComponentError("Dataset not in edit or insert mode");
+    }
+    return *key;
+}
+
+bool TSQLMemTable::KeyExclusive() const { return CheckKeyEdit().exclusive; }
+
+void TSQLMemTable::SetKeyExclusive(bool exclusive) { CheckKeyEdit().exclusive = exclusive; }
+
+int TSQLMemTable::KeyFieldCount() const { return CheckKeyEdit().field_count; }
+
+void TSQLMemTable::SetKeyFieldCount(int count) {
+    KeyBuffer& key = CheckKeyEdit();
+    if (count < 0) {
+        ComponentError("Invalid key field count " + std::to_string(count));
+    }
+    key.field_count = count;
+}
+
+void TSQLMemTable::SetRangeStart() { BeginKeyEdit(KeyKind::RangeStart, true); }
+
+void TSQLMemTable::SetRangeEnd() { BeginKeyEdit(KeyKind::RangeEnd, true); }
+
+void TSQLMemTable::EditRangeStart() { BeginKeyEdit(KeyKind::RangeStart, false); }
+
+void TSQLMemTable::EditRangeEnd() { BeginKeyEdit(KeyKind::RangeEnd, false); }
+
+void TSQLMemTable::ApplyRange() {
+    CheckActive();
+    CheckBrowseMode();
+    CheckIndexInForce();
+    const KeyBuffer& start = Key(KeyKind::RangeStart);
+    const KeyBuffer& end = Key(KeyKind::RangeEnd);
+    const std::byte* start_key = KeyAssigned(start) ? start.row.bytes.data() : nullptr;
+    const std::byte* end_key = KeyAssigned(end) ? end.row.bytes.data() : nullptr;
+    const int32_t start_count = KeyCompareCount(start);
+    const int32_t end_count = KeyCompareCount(end);
+    const bool start_exclusive = start_key != nullptr && start.exclusive;
+    const bool end_exclusive = end_key != nullptr && end.exclusive;
+    if (cursor_->IsSameRange(start_key, end_key, start_exclusive, end_exclusive, start_count,
+                             end_count)) {
+        return;
+    }
+    cursor_->ApplyRange(start_key, end_key, start_exclusive, end_exclusive, start_count, end_count);
+    ForgetRangeValues();
+    First();
+}
+
+void TSQLMemTable::CancelRange() {
+    CheckActive();
+    CheckBrowseMode();
+    if (!cursor_->HasRange()) {
+        return;
+    }
+    cursor_->ResetRange();
+    ForgetRangeValues();
+    Resync();
+}
+
+void TSQLMemTable::SetRange(const std::vector<FieldValue>& start_values,
+                            const std::vector<FieldValue>& end_values) {
+    SetKeyValues(KeyKind::RangeStart, start_values);
+    SetKeyValues(KeyKind::RangeEnd, end_values);
+    ApplyRange();
 }
 
 }  // namespace tapir::engine

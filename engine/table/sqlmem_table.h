@@ -50,7 +50,7 @@ struct TIndexDef {
 };
 
 class TSQLMemTable : public TSQLMemDataSet {
-public:
+  public:
     // TableName defaults to "Table" + a random number in 0..2147483646.
     explicit TSQLMemTable(std::string component_name = {});
     ~TSQLMemTable() override;
@@ -89,7 +89,55 @@ public:
 
     TDataSource* GetDataSource() const override;
 
-protected:
+    // --- Key searches and ranges over the index in force ---
+    // Keys pair their values with the index columns in key order. Every operation below
+    // raises EDatabaseError (prefixed) "No index in force: key searches and ranges need
+    // IndexName or IndexFieldNames" in natural order. While a key is edited (set-key
+    // state), field objects of index columns write into the key and other data fields
+    // raise ESQLMemException 20019 "Field %s is not in the current index"; Post keeps the
+    // key, Cancel restores it as it was before set-key began, and any move or change of
+    // the row leaves set-key first (keeping the key).
+
+    // Set-key state on the search key: SetKey empties it first, EditKey keeps it.
+    void SetKey();
+    void EditKey();
+    // Exact search over KeyFieldCount leading index columns (default: up to the last one
+    // assigned). True and positioned on the first matching row in index order; false with
+    // the position unchanged. Leave-edit step, BeforeScroll, and AfterScroll when found.
+    bool GotoKey();
+    // The first row whose key is not below the key (above it with KeyExclusive); with
+    // none, the end of the data: the last row is current and Eof is true.
+    void GotoNearest();
+    // SetKey, the values into the leading index columns, then GotoKey / GotoNearest.
+    // EDatabaseError (prefixed) "Too many key values: %d given, the index in force has %d
+    // fields" when there are more values than index columns.
+    bool FindKey(const std::vector<FieldValue>& values);
+    void FindNearest(const std::vector<FieldValue>& values);
+    // Options of the key being edited; EDatabaseError (prefixed) "Dataset not in edit or
+    // insert mode" outside set-key state. A field count of 0 restores the default.
+    bool KeyExclusive() const;
+    void SetKeyExclusive(bool exclusive);
+    int KeyFieldCount() const;
+    void SetKeyFieldCount(int count);
+
+    // Set-key state on the start or end key of a range (Set* empties it first, Edit*
+    // keeps it). A key with no index column assigned is no bound.
+    void SetRangeStart();
+    void SetRangeEnd();
+    void EditRangeStart();
+    void EditRangeEnd();
+    // Leave-edit step, then restricts the view to the rows between the two keys (each
+    // over its KeyFieldCount, KeyExclusive leaving the bound itself out) and moves to the
+    // first of them. A range equal to the one in force is not applied again and the
+    // position stays. Replaces the master link's range until the master moves.
+    void ApplyRange();
+    // Leave-edit step; every row is visible again and the current row stays current.
+    void CancelRange();
+    // SetRangeStart with `start_values`, SetRangeEnd with `end_values`, ApplyRange.
+    void SetRange(const std::vector<FieldValue>& start_values,
+                  const std::vector<FieldValue>& end_values);
+
+  protected:
     // Resolves or creates the table and opens the cursor on it; FieldDefs and IndexDefs
     // then describe the table as stored.
     void CreateHandle() override;
@@ -99,7 +147,7 @@ protected:
     // Copies the master's link values into the new row, then OnNewRecord.
     void DoOnNewRecord() override;
 
-private:
+  private:
     class MasterLink;
     friend class MasterLink;
 
@@ -120,6 +168,7 @@ private:
     bool MasterLinkActive() const;
     std::vector<FieldValue> MasterValues() const;
     bool IsMasterField(const TField* field) const;
+    KeyBuffer& CheckKeyEdit() const;
 
     std::string table_name_;
     std::vector<TFieldDef> field_defs_;

@@ -34,7 +34,8 @@ class CursorTest : public ::testing::Test {
         while ((result = cursor.GetRecord(mode, buffer.data())) == grrOK) {
             ids.push_back(GetRecordID(buffer.data(), cursor.DataSize()).PageNo);
         }
-        EXPECT_EQ(result, backwards ? grrBOF : grrEOF);
+        // An empty view answers end of data in either direction.
+        EXPECT_EQ(result, backwards && !ids.empty() ? grrBOF : grrEOF);
         return ids;
     }
 };
