@@ -23,7 +23,7 @@
 
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_database.h"
-#include "engine/table/sqlmem_memory_manager.h"
+#include "engine/record/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_table.h"
 
 namespace te = tapir::engine;
