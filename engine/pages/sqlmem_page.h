@@ -61,6 +61,8 @@ class TSQLMemPage {
     void* list_ = nullptr;
     int32_t connection_id_ = 0;
     int32_t state_stamp_ = 0;
+    // When the page was last returned to the cache (the store's clock).
+    uint64_t returned_at_ = 0;
     uint16_t page_size_;
     uint16_t header_size_;
 };

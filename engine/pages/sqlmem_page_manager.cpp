@@ -148,6 +148,7 @@ PageHandle TSQLMemPageManager::GetPage(ConnectionID connection, int32_t page_no,
             InternalReadPage(*fresh);
             fresh->state_stamp_ = GetState();
             fresh->list_ = &cache_;
+            fresh->returned_at_ = ++clock_;
             page = fresh.get();
             cache_.push_back(std::move(fresh));
         } else if (check == nullptr || check(check_argument, page->state_stamp_)) {
@@ -187,28 +188,37 @@ void TSQLMemPageManager::PutPage(TSQLMemPage* page) {
                                               ", pageNo = " + std::to_string(page->PageNo()));
     }
     if (page->use_count_ == 0 && page->list_ == &cache_) {
-        std::unique_ptr<TSQLMemPage> owned = Detach(page);
-        if (owned->is_dirty_) {
+        if (page->is_dirty_) {
+            std::unique_ptr<TSQLMemPage> owned = Detach(page);
             ConnectionPages& pages = Connection(owned->connection_id_);
             owned->list_ = &pages.changed;
             pages.changed.push_back(std::move(owned));
         } else {
-            owned->list_ = &cache_;
-            cache_.push_back(std::move(owned));
+            page->returned_at_ = ++clock_;
         }
     }
-    // Evict clean pages from the front (least recently returned) while over capacity.
-    for (size_t i = 0; cache_.size() > static_cast<size_t>(cache_capacity_) && i < cache_.size();) {
-        if (cache_[i]->use_count_ == 0) {
-            std::unique_ptr<TSQLMemPage> evicted = std::move(cache_[i]);
-            cache_.erase(cache_.begin() + static_cast<std::ptrdiff_t>(i));
-            evicted->list_ = nullptr;
-            evicted->UseSlot(nullptr);
-            if (spare_.size() < static_cast<size_t>(cache_capacity_)) {
-                spare_.push_back(std::move(evicted));
+    TrimCache();
+}
+
+void TSQLMemPageManager::TrimCache() {
+    while (cache_.size() > static_cast<size_t>(cache_capacity_)) {
+        size_t oldest = cache_.size();
+        for (size_t i = 0; i < cache_.size(); ++i) {
+            if (cache_[i]->use_count_ == 0 &&
+                (oldest == cache_.size() ||
+                 cache_[i]->returned_at_ < cache_[oldest]->returned_at_)) {
+                oldest = i;
             }
-        } else {
-            ++i;
+        }
+        if (oldest == cache_.size()) {
+            return;  // every cached page is on loan
+        }
+        std::unique_ptr<TSQLMemPage> evicted = std::move(cache_[oldest]);
+        cache_.erase(cache_.begin() + static_cast<std::ptrdiff_t>(oldest));
+        evicted->list_ = nullptr;
+        evicted->UseSlot(nullptr);
+        if (spare_.size() < static_cast<size_t>(cache_capacity_)) {
+            spare_.push_back(std::move(evicted));
         }
     }
 }
@@ -238,6 +248,7 @@ void TSQLMemPageManager::ApplyChanges(ConnectionID connection) {
         page->is_dirty_ = false;
         page->state_stamp_ = state;
         page->list_ = &cache_;
+        page->returned_at_ = ++clock_;
         cache_.push_back(std::move(page));
     }
     pages->changed.clear();
@@ -275,8 +286,15 @@ void TSQLMemPageManager::CancelChanges(ConnectionID connection) {
 
 std::vector<int32_t> TSQLMemPageManager::CachedPageNumbers() const {
     std::lock_guard lock(mutex_);
-    std::vector<int32_t> numbers;
+    std::vector<const TSQLMemPage*> pages;
     for (const auto& page : cache_) {
+        pages.push_back(page.get());
+    }
+    std::stable_sort(pages.begin(), pages.end(), [](const TSQLMemPage* a, const TSQLMemPage* b) {
+        return a->returned_at_ < b->returned_at_;
+    });
+    std::vector<int32_t> numbers;
+    for (const TSQLMemPage* page : pages) {
         numbers.push_back(page->PageNo());
     }
     return numbers;

@@ -116,10 +116,16 @@ class TSQLMemPageManager {
     void DropPageObject(int32_t page_no, ConnectionPages& pages);
     std::unique_ptr<TSQLMemPage> NewPageObject();
 
+    // Evicts the least recently returned unused pages while the cache is over capacity.
+    void TrimCache();
+
     uint16_t page_size_;
     uint16_t page_header_size_ = 0;
     int32_t cache_capacity_;
+    // Clean pages; their order is kept by returned_at_ rather than by place, so that a
+    // return costs no reshuffle.
     PageList cache_;
+    uint64_t clock_ = 0;
     std::vector<ConnectionPages> connections_;
     // Page objects dropped from every list while still on loan; their return fails.
     PageList orphans_;

@@ -192,6 +192,7 @@ class Search {
     bool HasEnd(TSQLMemBTreeIndex& index, const TSQLMemScanSearchCondition& end, bool forward);
     bool ScanWithoutCondition(const Chosen& chosen, TSQLMemRecordID& found);
     bool ScanConditionIndex(const Chosen& chosen, TSQLMemRecordID& found);
+    bool FirstByBound(const Chosen& chosen, TSQLMemRecordID& found);
     bool ScanWithoutCurrentIndex(const Chosen& chosen, TSQLMemRecordID& found);
     bool ScanOtherIndex(const Chosen& chosen, TSQLMemRecordID& found);
     // Every row of the chosen range that matches, in the chosen index's order.
@@ -296,13 +297,7 @@ bool Search::ChooseByHeuristics(Chosen& chosen) {
         if (bound.Condition != scEqual) {
             continue;
         }
-        const TSQLMemIndexDef& def = table_.IndexDefs()[static_cast<size_t>(bound.IndexNo)];
-        bool unique = def.Unique || def.Primary;
-        if (!unique && !def.Columns.empty()) {
-            const int32_t field_no = table_.FieldDefs().IndexOf(def.Columns.front().FieldName);
-            unique = field_no >= 0 && IsAutoIncType(table_.FieldDefs()[field_no].AdvancedType);
-        }
-        if (unique) {
+        if (table_.IndexIsUniqueForSearch(bound.IndexNo)) {
             chosen = {bound.IndexNo, &bound, nullptr};
             return true;
         }
@@ -490,9 +485,36 @@ bool Search::HasEnd(TSQLMemBTreeIndex& index, const TSQLMemScanSearchCondition& 
     return index.FindByCondition(view_.Connection, !forward, end, path);
 }
 
+bool Search::FirstByBound(const Chosen& chosen, TSQLMemRecordID& found) {
+    // One bound: its matches are one run of the index; walk it from its first entry in
+    // the direction and stop where the bound no longer holds.
+    TSQLMemBTreeIndex& index = table_.Index(chosen.index_no);
+    const bool forward = Forward();
+    TSQLMemKeyPath path;
+    bool on = index.FindByCondition(view_.Connection, forward, chosen.start->Scan(), path);
+    while (on) {
+        const IndexRecordId entry = index.GetRecordID(view_.Connection, path);
+        const TSQLMemRecordID id{entry.PageNo, 0};
+        const std::byte* row = Row(id);
+        if (!IsRecordMatchCondition(index, row, *chosen.start)) {
+            return false;
+        }
+        if (Matches(row, chosen)) {
+            found = id;
+            return true;
+        }
+        on = forward ? index.GetNextPosition(view_.Connection, path)
+                     : index.GetPriorPosition(view_.Connection, path);
+    }
+    return false;
+}
+
 bool Search::ScanConditionIndex(const Chosen& chosen, TSQLMemRecordID& found) {
     TSQLMemBTreeIndex& index = table_.Index(chosen.index_no);
     const bool forward = Forward();
+    if (mode_ == Mode::First && chosen.end == nullptr) {
+        return FirstByBound(chosen, found);
+    }
     const TSQLMemScanSearchCondition start = chosen.start->Scan();
     const TSQLMemScanSearchCondition end =
         chosen.end != nullptr ? chosen.end->Scan() : chosen.start->Scan();
@@ -507,7 +529,7 @@ bool Search::ScanConditionIndex(const Chosen& chosen, TSQLMemRecordID& found) {
     if (!from_end && record == nullptr) {
         return false;
     }
-    if (!HasEnd(index, end, forward)) {
+    if (chosen.end != nullptr && !HasEnd(index, end, forward)) {
         return false;
     }
     bool on =
@@ -539,7 +561,7 @@ std::vector<TSQLMemRecordID> Search::CollectRange(const Chosen& chosen) {
     std::vector<TSQLMemRecordID> ids;
     TSQLMemBTreeSearchInfo info;
     IndexRecordId entry;
-    if (!HasEnd(index, *upper, true)) {
+    if (chosen.end != nullptr && !HasEnd(index, *upper, true)) {
         return ids;
     }
     bool on = index.FindRecord(view_.Connection, true, true, lower, upper, nullptr, entry, &info);

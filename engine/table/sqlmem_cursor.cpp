@@ -152,6 +152,12 @@ bool TSQLMemCursor::SetIndexName(const std::string& name) {
             break;
         }
     }
+    index_field_nos_.clear();
+    if (index_no_ >= 0) {
+        for (const TSQLMemIndexColumn& column : index_defs_[index_no_].Columns) {
+            index_field_nos_.push_back(field_defs_.IndexOf(column.FieldName));
+        }
+    }
     DeactivateVisibleList();
     return index_no_ >= 0;
 }
@@ -162,16 +168,6 @@ std::string TSQLMemCursor::IndexName() const {
 
 int32_t TSQLMemCursor::IndexObjectID() const {
     return index_no_ >= 0 ? index_defs_[index_no_].ObjectID : -1;
-}
-
-std::vector<int32_t> TSQLMemCursor::IndexFieldNos() const {
-    std::vector<int32_t> field_nos;
-    if (index_no_ >= 0) {
-        for (const TSQLMemIndexColumn& column : index_defs_[index_no_].Columns) {
-            field_nos.push_back(field_defs_.IndexOf(column.FieldName));
-        }
-    }
-    return field_nos;
 }
 
 int TSQLMemCursor::CompareByIndex(const std::byte* a, const std::byte* b,
@@ -867,7 +863,7 @@ void TSQLMemCursor::SetKeyFieldData(int32_t field_no, const void* source, std::b
     if (field_no < 0 || field_no >= field_defs_.Count()) {
         ThrowInvalidFieldNo(10006, field_no, field_defs_.Count());
     }
-    const std::vector<int32_t> index_fields = IndexFieldNos();
+    const std::vector<int32_t>& index_fields = IndexFieldNos();
     if (std::find(index_fields.begin(), index_fields.end(), field_no) == index_fields.end()) {
         throw ESQLMemException::Formatted(
             20019, "Field " + field_defs_[field_no].Name + " is not in the current index");

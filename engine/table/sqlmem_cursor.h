@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "engine/index/key_path.h"
-#include "engine/record/record_buffer.h"
 #include "engine/record/engine_allocator.h"
+#include "engine/record/record_buffer.h"
 #include "engine/table/navigation.h"
 #include "engine/table/record_bitmap.h"
 #include "engine/table/table_definition.h"
@@ -124,7 +124,7 @@ class TSQLMemCursor {
     // ObjectID of the index in force; -1 in natural order.
     int32_t IndexObjectID() const;
     // Field numbers of the index columns in key order; empty in natural order.
-    std::vector<int32_t> IndexFieldNos() const;
+    const std::vector<int32_t>& IndexFieldNos() const { return index_field_nos_; }
     // Compares two buffers (rows or keys) on the first `field_count` columns of the index
     // in force (0 = all) with the index's column rules: nulls first, descending columns
     // reversed, case-insensitive columns ignore letter case. Negative, 0 or positive.
@@ -326,7 +326,8 @@ class TSQLMemCursor {
     TSQLMemFieldDefs field_defs_;
     std::vector<TSQLMemIndexDef> index_defs_;
     std::vector<TSQLMemConstraintDef> constraint_defs_;
-    int32_t index_no_ = -1;  // into index_defs_; -1 = natural order
+    int32_t index_no_ = -1;                 // into index_defs_; -1 = natural order
+    std::vector<int32_t> index_field_nos_;  // of the index in force
     Position position_;
     // The row position_ stands on, as it was when the cursor got there.
     std::vector<std::byte> position_row_;

@@ -817,7 +817,7 @@ bool TSQLMemDataSet::SetRangeValues(const std::optional<std::vector<FieldValue>>
         range_values_.reset();
         return true;
     }
-    const std::vector<int32_t> index_fields = cursor_->IndexFieldNos();
+    const std::vector<int32_t>& index_fields = cursor_->IndexFieldNos();
     const size_t count = std::min(values->size(), index_fields.size());
     key_.bytes.assign(static_cast<size_t>(cursor_->KeyBufferSize()), std::byte{0});
     key_.calc.assign(static_cast<size_t>(calc_field_count_), std::monostate{});
@@ -1408,7 +1408,7 @@ void TSQLMemDataSet::WriteKeyColumn(KeyBuffer& key, int column, const FieldValue
 }
 
 int32_t TSQLMemDataSet::KeyCompareCount(const KeyBuffer& key) const {
-    const std::vector<int32_t> index_fields = cursor_->IndexFieldNos();
+    const std::vector<int32_t>& index_fields = cursor_->IndexFieldNos();
     const auto field_total = static_cast<int32_t>(index_fields.size());
     if (key.field_count > 0) {
         return std::min(key.field_count, field_total);
@@ -1435,7 +1435,7 @@ bool TSQLMemDataSet::KeyAssigned(const KeyBuffer& key) const {
 
 void TSQLMemDataSet::SetKeyValues(KeyKind kind, const std::vector<FieldValue>& values) {
     CheckIndexInForce();
-    const std::vector<int32_t> index_fields = cursor_->IndexFieldNos();
+    const std::vector<int32_t>& index_fields = cursor_->IndexFieldNos();
     if (values.size() > index_fields.size()) {
         ComponentError("Too many key values: " + std::to_string(values.size()) +
                        " given, the index in force has " + std::to_string(index_fields.size()) +

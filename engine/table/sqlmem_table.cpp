@@ -380,7 +380,7 @@ void TSQLMemTable::MasterChanged() {
 void TSQLMemTable::DoOnNewRecord() {
     if (MasterLinkActive()) {
         const std::vector<FieldValue> values = MasterValues();
-        const std::vector<int32_t> columns = cursor_->IndexFieldNos();
+        const std::vector<int32_t>& columns = cursor_->IndexFieldNos();
         for (size_t i = 0; i < values.size() && i < columns.size(); ++i) {
             WriteColumn(columns[i], values[i], CurrentRowBytes());
         }

@@ -300,6 +300,12 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
             key.case_insensitive = column.CaseInsensitive;
             tree.Columns.push_back(key);
         }
+        bool unique = def.Unique || def.Primary;
+        if (!unique && !def.Columns.empty()) {
+            const int32_t field_no = field_defs_.IndexOf(def.Columns.front().FieldName);
+            unique = IsAutoIncType(field_defs_[field_no].AdvancedType);
+        }
+        unique_for_search_.push_back(unique);
         indexes_.push_back(std::make_unique<TSQLMemBTreeIndex>(*pages_, std::move(tree)));
     }
 }

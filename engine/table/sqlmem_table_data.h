@@ -68,6 +68,11 @@ class TSQLMemTableData {
     // Index object by position in IndexDefs(). Requires: the table lock is held for as
     // long as the index is used.
     TSQLMemBTreeIndex& Index(int32_t index_no) const { return *indexes_[index_no]; }
+    // True when an equality on the index finds at most one row as far as the condition
+    // search is concerned: a unique or primary index, or one led by an autoinc field.
+    bool IndexIsUniqueForSearch(int32_t index_no) const {
+        return unique_for_search_[static_cast<size_t>(index_no)];
+    }
     // Position in IndexDefs() of the index with this ObjectID; -1 when none.
     int32_t IndexNoByObjectID(int32_t object_id) const;
     // Counts every change of rows; a position kept in an index (a key path) is valid only
@@ -123,6 +128,7 @@ class TSQLMemTableData {
     std::unique_ptr<TSQLMemMemoryRecordManager> records_;
     std::unique_ptr<TSQLMemMemoryPageManager> pages_;
     std::vector<std::unique_ptr<TSQLMemBTreeIndex>> indexes_;
+    std::vector<bool> unique_for_search_;
     uint64_t change_count_ = 0;
     std::vector<TSQLMemCursor*> cursors_;
 };
