@@ -1263,19 +1263,71 @@ std::function<bool(const std::byte*)> TSQLMemDataSet::LocateMatcher(
     };
 }
 
+std::vector<TSQLMemFieldComparison> TSQLMemDataSet::LocateComparisons(
+    const std::string& field_names, const std::vector<std::string>& values,
+    LocateOptions options) const {
+    std::vector<TSQLMemFieldComparison> terms;
+    const std::vector<std::string> names = SplitFieldList(field_names);
+    if (options.case_insensitive || options.partial_key || names.size() != values.size()) {
+        return terms;
+    }
+    const TSQLMemFieldDefs& defs = cursor_->FieldDefs();
+    for (size_t i = 0; i < names.size(); ++i) {
+        const TField* field = FindField(names[i]);
+        if (field == nullptr || field->Calculated() || field->binding_ < 0) {
+            continue;
+        }
+        const int column = field->binding_;
+        const TSQLMemBaseFieldType type = defs[column].BaseType;
+        TSQLMemFieldComparison term;
+        term.FieldNo = column;
+        term.Value.assign(static_cast<size_t>(cursor_->KeyBufferSize()), std::byte{0});
+        cursor_->InitKeyBuffer(term.Value.data());
+        if (IsTextColumn(type) && (type == bftChar || type == bftVarchar)) {
+            // An empty text also finds a null field: no bound for it.
+            if (values[i].empty()) {
+                continue;
+            }
+            SetText(defs, column, values[i], term.Value.data());
+            term.Text = values[i];
+        } else if (IsNumericType(type) && !IsFloatColumn(type) && type != bftLogical &&
+                   !IsDateTimeColumn(type)) {
+            const std::optional<long double> number = ParseNumber(values[i]);
+            if (!number || *number != std::floor(*number) || *number < -9.2e18L ||
+                *number > 9.2e18L) {
+                continue;
+            }
+            SetInteger(defs, column, static_cast<int64_t>(*number), term.Value.data());
+        } else {
+            continue;
+        }
+        terms.push_back(std::move(term));
+    }
+    return terms;
+}
+
+bool TSQLMemDataSet::LocateRow(const std::string& field_names,
+                               const std::vector<std::string>& values, LocateOptions options,
+                               std::byte* buffer) {
+    const auto matches = LocateMatcher(field_names, values, options);
+    std::vector<TSQLMemFieldComparison> terms = LocateComparisons(field_names, values, options);
+    TempState temp(*this, dsFilter);
+    if (terms.empty()) {
+        return cursor_->Locate(matches, buffer);
+    }
+    TSQLMemComparisonExpression expression(cursor_->FieldDefs(), std::move(terms));
+    return cursor_->Locate(&expression, matches, buffer);
+}
+
 bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<std::string>& values,
                             LocateOptions options) {
     CheckActive();
     CheckBrowseMode();
-    const auto matches = LocateMatcher(field_names, values, options);
+    LocateMatcher(field_names, values, options);  // names checked before any event
     FireEvent(BeforeScroll);
     RowBuffer row;
     InitRowBuffer(row);
-    bool found = false;
-    {
-        TempState temp(*this, dsFilter);
-        found = cursor_->Locate(matches, row.bytes.data());
-    }
+    const bool found = LocateRow(field_names, values, options, row.bytes.data());
     if (found) {
         Resync();
         FireEvent(AfterScroll);
@@ -1288,7 +1340,7 @@ std::optional<std::vector<FieldValue>> TSQLMemDataSet::Lookup(
     const std::string& result_fields) {
     CheckActive();
     CheckBrowseMode();
-    const auto matches = LocateMatcher(key_fields, values, LocateOptions{});
+    LocateMatcher(key_fields, values, LocateOptions{});  // names checked first
     std::vector<const TField*> results;
     for (const std::string& name : SplitFieldList(result_fields)) {
         results.push_back(&FieldByName(name));
@@ -1298,8 +1350,7 @@ std::optional<std::vector<FieldValue>> TSQLMemDataSet::Lookup(
     const TSQLMemCursor::Position position = cursor_->SavePosition();
     bool found = false;
     try {
-        TempState temp(*this, dsFilter);
-        found = cursor_->Locate(matches, row.bytes.data());
+        found = LocateRow(key_fields, values, LocateOptions{}, row.bytes.data());
     } catch (...) {
         cursor_->RestorePosition(position);
         throw;

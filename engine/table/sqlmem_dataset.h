@@ -14,6 +14,7 @@
 
 #include "engine/record/db_types.h"
 #include "engine/record/record_buffer.h"
+#include "engine/table/comparison_expression.h"
 #include "engine/table/data_source.h"
 #include "engine/table/field.h"
 
@@ -322,6 +323,14 @@ class TSQLMemDataSet {
     // Installs or removes the row filter on the cursor according to Filtered.
     void ApplyFilter();
     // The test Locate and Lookup apply to a stored row.
+    // The comparisons of a Locate that an index can serve (exact text and whole-number
+    // equalities); the matcher stays the judge of every row found.
+    std::vector<TSQLMemFieldComparison> LocateComparisons(const std::string& field_names,
+                                                          const std::vector<std::string>& values,
+                                                          LocateOptions options) const;
+    // Locate's search through the cursor with both.
+    bool LocateRow(const std::string& field_names, const std::vector<std::string>& values,
+                   LocateOptions options, std::byte* buffer);
     std::function<bool(const std::byte*)> LocateMatcher(const std::string& field_names,
                                                         const std::vector<std::string>& values,
                                                         LocateOptions options) const;
