@@ -145,6 +145,31 @@ TSQLMemBTreeIndex::KeyPosition TSQLMemBTreeIndex::GetKeyPosition(const TSQLMemBT
     if (count == 0) {
         return {0, kppEOF};
     }
+    if (type == kstFirst || type == kstLast) {
+        // Bisection to the first entry not below the key (kstFirst) or above it (kstLast):
+        // a run of equal keys costs no walk along it.
+        int32_t lo = low;
+        int32_t hi = count;
+        while (lo < hi) {
+            const int32_t mid = lo + (hi - lo) / 2;
+            const int result = key_ref_.CompareKeys(key, page.GetPKey(mid));
+            if (type == kstFirst ? result <= 0 : result < 0) {
+                hi = mid;
+            } else {
+                lo = mid + 1;
+            }
+        }
+        if (type == kstFirst) {
+            if (lo < count && key_ref_.CompareKeys(key, page.GetPKey(lo)) == 0) {
+                return {lo, kppOnKey};
+            }
+            return {lo, kppBeforeKey};
+        }
+        if (lo > low && key_ref_.CompareKeys(key, page.GetPKey(lo - 1)) == 0) {
+            return {lo - 1, kppOnKey};
+        }
+        return {lo, kppBeforeKey};
+    }
     int32_t lo = low;
     int32_t hi = count - 1;
     while (lo <= hi) {
@@ -155,19 +180,7 @@ TSQLMemBTreeIndex::KeyPosition TSQLMemBTreeIndex::GetKeyPosition(const TSQLMemBT
         } else if (result > 0) {
             lo = mid + 1;
         } else {
-            int32_t position = mid;
-            if (type == kstFirst) {
-                while (position - 1 >= low &&
-                       key_ref_.CompareKeys(key, page.GetPKey(position - 1)) == 0) {
-                    --position;
-                }
-            } else if (type == kstLast) {
-                while (position + 1 < count &&
-                       key_ref_.CompareKeys(key, page.GetPKey(position + 1)) == 0) {
-                    ++position;
-                }
-            }
-            return {position, kppOnKey};
+            return {mid, kppOnKey};
         }
     }
     return {lo, kppBeforeKey};
@@ -185,7 +198,12 @@ TSQLMemBTreeIndex::ChildRange TSQLMemBTreeIndex::GetChildPagesToCheck(
             if (first.where != kppOnKey) {
                 return {first.position - 1, first.position - 1};
             }
-            return {first.position - 1, GetKeyPosition(node, key, 1, kstLast).position};
+            // The run of equal separators is short as a rule: walk it.
+            int32_t last = first.position;
+            while (last + 1 < count && key_ref_.CompareKeys(key, node.GetPKey(last + 1)) == 0) {
+                ++last;
+            }
+            return {first.position - 1, last};
         }
         case scLower:
             return {0, GetKeyPosition(node, key, 1, kstFirst).position - 1};

@@ -60,7 +60,6 @@ int32_t TSQLMemMemoryPageManager::InternalAddPage(TSQLMemPage& page) {
     if (static_cast<size_t>(page_no) >= slots_.size()) {
         const size_t new_size = std::max(static_cast<size_t>(page_no) + 1,
                                          slots_.size() + static_cast<size_t>(grow_by_));
-        slots_.reserve(new_size);
         while (slots_.size() < new_size) {
             slots_.emplace_back(PageSize(), true);
         }

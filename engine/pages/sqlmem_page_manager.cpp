@@ -72,10 +72,46 @@ TSQLMemPage* TSQLMemPageManager::FindIn(PageList& list, int32_t page_no) {
     return nullptr;
 }
 
+int64_t TSQLMemPageManager::CacheIndexOf(int32_t page_no) const {
+    for (size_t i = 0; i < cache_keys_.size(); ++i) {
+        if (cache_keys_[i].page_no == page_no) {
+            return static_cast<int64_t>(i);
+        }
+    }
+    return -1;
+}
+
+int64_t TSQLMemPageManager::CacheIndexOf(const TSQLMemPage* page) const {
+    for (size_t i = 0; i < cache_.size(); ++i) {
+        if (cache_[i].get() == page) {
+            return static_cast<int64_t>(i);
+        }
+    }
+    return -1;
+}
+
+void TSQLMemPageManager::CachePush(std::unique_ptr<TSQLMemPage> page) {
+    page->list_ = &cache_;
+    cache_keys_.push_back({page->page_no_, page->use_count_ > 0 ? kInUse : page->returned_at_});
+    cache_.push_back(std::move(page));
+}
+
+std::unique_ptr<TSQLMemPage> TSQLMemPageManager::CacheErase(size_t index) {
+    std::unique_ptr<TSQLMemPage> owned = std::move(cache_[index]);
+    cache_.erase(cache_.begin() + static_cast<std::ptrdiff_t>(index));
+    cache_keys_.erase(cache_keys_.begin() + static_cast<std::ptrdiff_t>(index));
+    owned->list_ = nullptr;
+    return owned;
+}
+
 std::unique_ptr<TSQLMemPage> TSQLMemPageManager::Detach(TSQLMemPage* page) {
     auto* list = static_cast<PageList*>(page->list_);
     if (list == nullptr) {
         return nullptr;
+    }
+    if (list == &cache_) {
+        const int64_t index = CacheIndexOf(page);
+        return index < 0 ? nullptr : CacheErase(static_cast<size_t>(index));
     }
     auto it = std::find_if(list->begin(), list->end(),
                            [page](const auto& held) { return held.get() == page; });
@@ -98,12 +134,15 @@ std::unique_ptr<TSQLMemPage> TSQLMemPageManager::NewPageObject() {
 }
 
 void TSQLMemPageManager::DropPageObject(int32_t page_no, ConnectionPages& pages) {
-    for (PageList* list : {&pages.changed, &cache_}) {
-        TSQLMemPage* page = FindIn(*list, page_no);
-        if (page == nullptr) {
-            continue;
-        }
+    if (TSQLMemPage* page = FindIn(pages.changed, page_no)) {
         std::unique_ptr<TSQLMemPage> owned = Detach(page);
+        if (owned->UseCount() > 0) {
+            orphans_.push_back(std::move(owned));
+        }
+    }
+    const int64_t cached = CacheIndexOf(page_no);
+    if (cached >= 0) {
+        std::unique_ptr<TSQLMemPage> owned = CacheErase(static_cast<size_t>(cached));
         if (owned->UseCount() > 0) {
             orphans_.push_back(std::move(owned));
         }
@@ -137,8 +176,10 @@ PageHandle TSQLMemPageManager::GetPage(ConnectionID connection, int32_t page_no,
     std::lock_guard lock(mutex_);
     ConnectionPages& pages = Connection(connection);
     TSQLMemPage* page = FindIn(pages.changed, page_no);
+    int64_t cached = -1;
     if (page == nullptr) {
-        page = FindIn(cache_, page_no);
+        cached = CacheIndexOf(page_no);
+        page = cached >= 0 ? cache_[static_cast<size_t>(cached)].get() : nullptr;
         if (page == nullptr) {
             std::unique_ptr<TSQLMemPage> fresh = NewPageObject();
             fresh->page_no_ = page_no;
@@ -147,10 +188,10 @@ PageHandle TSQLMemPageManager::GetPage(ConnectionID connection, int32_t page_no,
             fresh->UseSlot(nullptr);
             InternalReadPage(*fresh);
             fresh->state_stamp_ = GetState();
-            fresh->list_ = &cache_;
             fresh->returned_at_ = ++clock_;
             page = fresh.get();
-            cache_.push_back(std::move(fresh));
+            cached = static_cast<int64_t>(cache_.size());
+            CachePush(std::move(fresh));
         } else if (check == nullptr || check(check_argument, page->state_stamp_)) {
             if (page->state_stamp_ != GetState() && !page->is_dirty_) {
                 InternalReadPage(*page);
@@ -163,6 +204,9 @@ PageHandle TSQLMemPageManager::GetPage(ConnectionID connection, int32_t page_no,
     }
     page->connection_id_ = connection;
     ++page->use_count_;
+    if (cached >= 0) {
+        cache_keys_[static_cast<size_t>(cached)].order = kInUse;
+    }
     return PageHandle(page);
 }
 
@@ -195,6 +239,10 @@ void TSQLMemPageManager::PutPage(TSQLMemPage* page) {
             pages.changed.push_back(std::move(owned));
         } else {
             page->returned_at_ = ++clock_;
+            const int64_t index = CacheIndexOf(page);
+            if (index >= 0) {
+                cache_keys_[static_cast<size_t>(index)].order = page->returned_at_;
+            }
         }
     }
     TrimCache();
@@ -202,20 +250,18 @@ void TSQLMemPageManager::PutPage(TSQLMemPage* page) {
 
 void TSQLMemPageManager::TrimCache() {
     while (cache_.size() > static_cast<size_t>(cache_capacity_)) {
-        size_t oldest = cache_.size();
-        for (size_t i = 0; i < cache_.size(); ++i) {
-            if (cache_[i]->use_count_ == 0 &&
-                (oldest == cache_.size() ||
-                 cache_[i]->returned_at_ < cache_[oldest]->returned_at_)) {
+        size_t oldest = cache_keys_.size();
+        uint64_t oldest_order = kInUse;
+        for (size_t i = 0; i < cache_keys_.size(); ++i) {
+            if (cache_keys_[i].order < oldest_order) {
+                oldest_order = cache_keys_[i].order;
                 oldest = i;
             }
         }
-        if (oldest == cache_.size()) {
+        if (oldest == cache_keys_.size()) {
             return;  // every cached page is on loan
         }
-        std::unique_ptr<TSQLMemPage> evicted = std::move(cache_[oldest]);
-        cache_.erase(cache_.begin() + static_cast<std::ptrdiff_t>(oldest));
-        evicted->list_ = nullptr;
+        std::unique_ptr<TSQLMemPage> evicted = CacheErase(oldest);
         evicted->UseSlot(nullptr);
         if (spare_.size() < static_cast<size_t>(cache_capacity_)) {
             spare_.push_back(std::move(evicted));
@@ -247,9 +293,8 @@ void TSQLMemPageManager::ApplyChanges(ConnectionID connection) {
         InternalWritePage(*page);
         page->is_dirty_ = false;
         page->state_stamp_ = state;
-        page->list_ = &cache_;
         page->returned_at_ = ++clock_;
-        cache_.push_back(std::move(page));
+        CachePush(std::move(page));
     }
     pages->changed.clear();
     for (const int32_t page_no : pages->released) {
@@ -335,6 +380,7 @@ void TSQLMemPageManager::CheckNoPagesInUse() const {
 void TSQLMemPageManager::DropAllPageObjects() {
     std::lock_guard lock(mutex_);
     cache_.clear();
+    cache_keys_.clear();
     connections_.clear();
     spare_.clear();
 }

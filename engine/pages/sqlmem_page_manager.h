@@ -118,6 +118,11 @@ class TSQLMemPageManager {
 
     // Evicts the least recently returned unused pages while the cache is over capacity.
     void TrimCache();
+    // Place in cache_ of a page number or a page object; -1 when not cached.
+    int64_t CacheIndexOf(int32_t page_no) const;
+    int64_t CacheIndexOf(const TSQLMemPage* page) const;
+    void CachePush(std::unique_ptr<TSQLMemPage> page);
+    std::unique_ptr<TSQLMemPage> CacheErase(size_t index);
 
     uint16_t page_size_;
     uint16_t page_header_size_ = 0;
@@ -125,6 +130,14 @@ class TSQLMemPageManager {
     // Clean pages; their order is kept by returned_at_ rather than by place, so that a
     // return costs no reshuffle.
     PageList cache_;
+    // Beside each cached page, in the same order: its number and its return time
+    // (kInUse while lent), so that look-ups and eviction read one small array.
+    static constexpr uint64_t kInUse = UINT64_MAX;
+    struct CacheKey {
+        int32_t page_no;
+        uint64_t order;
+    };
+    std::vector<CacheKey> cache_keys_;
     uint64_t clock_ = 0;
     std::vector<ConnectionPages> connections_;
     // Page objects dropped from every list while still on loan; their return fails.

@@ -265,27 +265,38 @@ bool Search::OptimizeSearchConditions() {
             return false;
         }
     }
-    // Group by index, merging each bound into those kept for its index.
-    std::vector<int32_t> order;
-    std::vector<std::vector<TSQLMemSearchBound>> groups(table_.IndexDefs().size());
-    for (TSQLMemSearchBound& bound : conditions_.Bounds()) {
-        if (bound.IndexNo < 0 || bound.IndexNo >= static_cast<int32_t>(groups.size())) {
+    // Group by index in the order the indexes are first named, merging each bound into
+    // those kept for its index.
+    std::vector<TSQLMemSearchBound>& given = conditions_.Bounds();
+    for (const TSQLMemSearchBound& bound : given) {
+        if (bound.IndexNo < 0 || bound.IndexNo >= static_cast<int32_t>(table_.IndexDefs().size())) {
             throw ESQLMemException(20059, "Pointer is nil");
         }
-        TSQLMemBTreeIndex& index = table_.Index(bound.IndexNo);
-        if (index.KeyRef().GetPartCount() == 0) {
+        if (table_.Index(bound.IndexNo).KeyRef().GetPartCount() == 0) {
             throw ESQLMemException(20057, "Invalid index for search");
         }
-        if (std::find(order.begin(), order.end(), bound.IndexNo) == order.end()) {
-            order.push_back(bound.IndexNo);
-        }
-        if (!MergeAndCheckSearchConditionsCompatibility(
-                index, groups[static_cast<size_t>(bound.IndexNo)], bound)) {
-            return false;
-        }
     }
-    for (const int32_t index_no : order) {
-        for (TSQLMemSearchBound& bound : groups[static_cast<size_t>(index_no)]) {
+    if (given.size() == 1) {
+        bounds_.push_back(std::move(given.front()));
+        return true;
+    }
+    std::vector<bool> merged(given.size(), false);
+    for (size_t first = 0; first < given.size(); ++first) {
+        if (merged[first]) {
+            continue;
+        }
+        const int32_t index_no = given[first].IndexNo;
+        TSQLMemBTreeIndex& index = table_.Index(index_no);
+        std::vector<TSQLMemSearchBound> kept;
+        for (size_t i = first; i < given.size(); ++i) {
+            if (!merged[i] && given[i].IndexNo == index_no) {
+                merged[i] = true;
+                if (!MergeAndCheckSearchConditionsCompatibility(index, kept, std::move(given[i]))) {
+                    return false;
+                }
+            }
+        }
+        for (TSQLMemSearchBound& bound : kept) {
             bounds_.push_back(std::move(bound));
         }
     }
@@ -501,6 +512,11 @@ bool Search::FirstByBound(const Chosen& chosen, TSQLMemRecordID& found) {
         }
         if (Matches(row, chosen)) {
             found = id;
+            if (chosen.index_no == view_.IndexNo && request_.Path != nullptr &&
+                request_.PathSet != nullptr) {
+                *request_.Path = path;
+                *request_.PathSet = true;
+            }
             return true;
         }
         on = forward ? index.GetNextPosition(view_.Connection, path)

@@ -126,6 +126,10 @@ struct TSQLMemSearchRequest {
     TSQLMemRecordBitmap* Bitmap = nullptr;
     // Counts the rows read and tested (for callers that want to know what a search cost).
     int64_t* RowsRead = nullptr;
+    // When given and the answer was found by walking the cursor's own index: its entry
+    // there, and *PathSet is set true.
+    TSQLMemKeyPath* Path = nullptr;
+    bool* PathSet = nullptr;
 };
 
 // Runs one search on `table`; true and `found` set when a row was found (Bitmap mode:

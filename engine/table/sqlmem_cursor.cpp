@@ -769,6 +769,10 @@ bool TSQLMemCursor::SearchFirst(TSQLMemSearchRequest& request, std::byte* buffer
         return false;
     }
     TSQLMemRecordID found;
+    bool path_set = false;
+    request.Path = &path_;
+    request.PathSet = &path_set;
+    path_valid_ = false;
     if (!FindRecord(*table_, View(), request, found)) {
         return false;
     }
@@ -776,6 +780,9 @@ bool TSQLMemCursor::SearchFirst(TSQLMemSearchRequest& request, std::byte* buffer
         CopyOut(found, buffer);
     }
     position_ = OnRow(found);
+    if (path_set) {
+        KeepPath(found, 0);
+    }
     return true;
 }
 
@@ -924,7 +931,9 @@ std::optional<TSQLMemRecordID> TSQLMemCursor::NeighbourInView(TSQLMemRecordID id
         TSQLMemBTreeIndex& index = CurrentIndex();
         const tapir::engine::ConnectionID connection = ConnectionID();
         TSQLMemKeyPath path;
-        if (!index.GetIndexPosition(connection, {id.PageNo, 0}, row, path)) {
+        if (PathOnPosition() && id == position_.record_id) {
+            path = path_;
+        } else if (!index.GetIndexPosition(connection, {id.PageNo, 0}, row, path)) {
             return std::nullopt;
         }
         TSQLMemKeyPath other = path;

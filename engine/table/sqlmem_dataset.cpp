@@ -1119,10 +1119,12 @@ int TSQLMemDataSet::MoveBy(int distance) {
                 break;
             }
             const TSQLMemCursor::Position position = cursor_->SavePosition();
-            RowBuffer row;
+            // The spare buffer takes the row and then trades places with the current
+            // one, so that stepping allocates nothing.
+            RowBuffer& row = spare_;
             InitRowBuffer(row);
             if (GetRecord(row, static_cast<int>(step > 0 ? grmNext : grmPrior))) {
-                current_ = std::move(row);
+                std::swap(current_, row);
                 moved += step;
                 distance -= step;
             } else {

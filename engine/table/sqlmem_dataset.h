@@ -346,8 +346,9 @@ class TSQLMemDataSet {
     bool bof_ = true;
     bool has_row_ = false;  // the active buffer holds a row (stored or being inserted)
     RowBuffer current_;
-    RowBuffer old_;  // the row's values when Edit began
-    RowBuffer key_;  // master link's range key
+    RowBuffer old_;    // the row's values when Edit began
+    RowBuffer spare_;  // reused by the steps of MoveBy
+    RowBuffer key_;    // master link's range key
     KeyBuffer lookup_key_;
     KeyBuffer range_start_key_;
     KeyBuffer range_end_key_;
