@@ -134,42 +134,25 @@ bool TSQLMemComparisonExpression::Holds(const TSQLMemFieldComparison& term,
     if (IsFieldNull(row, term.FieldNo)) {
         return false;
     }
-    if (term.Text && !term.Partial && Is8BitText(field.BaseType) &&
-        static_cast<int64_t>(Utf8Length(*term.Text)) > field.Size) {
-        // No stored text is that long; only the order comparisons can hold.
-        const std::string stored = GetText(fields_, term.FieldNo, row).value_or(std::string());
-        const int sign = platform::CompareText(stored, *term.Text, term.CaseInsensitive);
-        const Op op = term.ConstantOnLeft ? Mirrored(term.Operator) : term.Operator;
-        switch (op) {
-            case Op::Equal:
-                return sign == 0;
-            case Op::NotEqual:
-                return sign != 0;
-            case Op::Lower:
-                return sign < 0;
-            case Op::LowerEqual:
-                return sign <= 0;
-            case Op::Greater:
-                return sign > 0;
-            case Op::GreaterEqual:
-                return sign >= 0;
-        }
-        return false;
-    }
+    int sign = 0;
     if (term.Partial && Is8BitText(field.BaseType)) {
         const std::string stored = GetText(fields_, term.FieldNo, row).value_or(std::string());
-        const std::string wanted =
-            GetText(fields_, term.FieldNo, term.Value.data()).value_or(std::string());
+        const std::string wanted = term.Text.value_or(
+            GetText(fields_, term.FieldNo, term.Value.data()).value_or(std::string()));
         // The stored text's first characters, as many as the constant has.
         const std::string_view head(stored.data(), Utf8PrefixBytes(stored, Utf8Length(wanted)));
-        const bool equal = platform::CompareText(head, wanted, term.CaseInsensitive) == 0;
-        return term.Operator == Op::NotEqual ? !equal : equal;
+        sign = platform::CompareText(head, wanted, term.CaseInsensitive);
+    } else if (term.Text && Is8BitText(field.BaseType) &&
+               static_cast<int64_t>(Utf8Length(*term.Text)) > field.Size) {
+        // The field holds the constant cut: compare with the whole text.
+        const std::string stored = GetText(fields_, term.FieldNo, row).value_or(std::string());
+        sign = platform::CompareText(stored, *term.Text, term.CaseInsensitive);
+    } else {
+        sign = OutcomeSign(CompareValues(row + field.MemoryOffset, field.BaseType, false,
+                                         term.Value.data() + field.MemoryOffset, field.BaseType,
+                                         false, term.CaseInsensitive));
     }
-    const std::byte* value = term.Value.data() + field.MemoryOffset;
-    const int sign = OutcomeSign(CompareValues(row + field.MemoryOffset, field.BaseType, false,
-                                               value, field.BaseType, false, term.CaseInsensitive));
-    const Op op = term.ConstantOnLeft ? Mirrored(term.Operator) : term.Operator;
-    switch (op) {
+    switch (term.ConstantOnLeft ? Mirrored(term.Operator) : term.Operator) {
         case Op::Equal:
             return sign == 0;
         case Op::NotEqual:

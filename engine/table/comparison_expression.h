@@ -28,7 +28,7 @@ struct TSQLMemFieldComparison {
     // The constant stands on the left (`5 < x`).
     bool ConstantOnLeft = false;
     bool CaseInsensitive = false;
-    // Text only: the field's text begins with the constant.
+    // Text only: the field's first characters, as many as the constant has, are compared.
     bool Partial = false;
 };
 
