@@ -101,6 +101,8 @@ uint64_t BzTotalOut(const bz_stream& stream) {
 }
 
 bool ZlibCompress(int level, std::span<const std::byte> input, std::vector<std::byte>& output) {
+    // zlib would take -1 as its default level; the engine's levels are 0 … 9 only.
+    if (level < 0 || level > 9) return false;
     DeflateStream deflater(level);
     if (!deflater.Ok()) return false;
     z_stream& zs = deflater.stream;

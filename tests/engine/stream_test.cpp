@@ -121,7 +121,7 @@ TEST(Compression, NoneEmptyPpmAndRejectedLevelsAnswerFalseWithoutOutput) {
     EXPECT_FALSE(SQLMemInternalCompressBuffer(acaBZIP, 0, input, output));
     EXPECT_FALSE(SQLMemInternalCompressBuffer(acaBZIP, 10, input, output));
     EXPECT_FALSE(SQLMemInternalCompressBuffer(acaZLIB, 10, input, output));
-    EXPECT_FALSE(SQLMemInternalCompressBuffer(acaZLIB, -2, input, output));
+    EXPECT_FALSE(SQLMemInternalCompressBuffer(acaZLIB, -1, input, output));
     EXPECT_TRUE(output.empty());
 
     const Bytes packed = Compress(acaZLIB, 6, input);
@@ -287,6 +287,33 @@ TEST(EngineStreams, TempFileNamesAreNewAndUnique) {
         EXPECT_TRUE(FileExists(name));
         ::unlink(name.c_str());
     }
+}
+
+TEST(EngineStreams, FileStreamModes) {
+    const std::string name = GetTempFileName();
+    {
+        TSQLMemFileStream file(name, FileOpenMode::Create);
+        WriteAll(file, TextBytes("abcdef"));
+        ASSERT_TRUE(file.SetSize(3));
+    }
+    {
+        TSQLMemFileStream file(name, FileOpenMode::OpenReadWrite);
+        ASSERT_TRUE(file.SetPosition(1));
+        WriteAll(file, TextBytes("X"));
+        EXPECT_EQ(ReadAll(file), TextBytes("aXc"));
+    }
+    {
+        TSQLMemFileStream file(name, FileOpenMode::OpenRead);
+        EXPECT_EQ(file.Write(TextBytes("zz")), 0u);
+        EXPECT_EQ(ReadAll(file), TextBytes("aXc"));
+    }
+    {
+        TSQLMemFileStream file(name, FileOpenMode::Create);
+        EXPECT_EQ(file.Size(), 0);
+    }
+    ::unlink(name.c_str());
+    ExpectEngineError([&] { TSQLMemFileStream file(name, FileOpenMode::OpenReadWrite); }, 10081,
+                      "Cannot open file " + name);
 }
 
 class StreamCopy : public ::testing::Test {
