@@ -642,6 +642,24 @@ TEST_F(DamagedBLOB, TruncatedStorageAndHostileDescriptorsRaiseWhenOpened) {
     EXPECT_EQ(ErrorCode([&] { TSQLMemCompressedBLOBStream value(storage, descriptor); }), 10082);
 }
 
+TEST_F(DamagedBLOB, AnyFlippedStoredByteRaisesOrReadsTheTrueContent) {
+    const Bytes pristine = ReadAll(storage);
+    for (size_t at = 0; at < pristine.size(); ++at) {
+        for (std::byte mask : {std::byte{0x01}, std::byte{0x80}}) {
+            Bytes damaged = pristine;
+            damaged[at] ^= mask;
+            TSQLMemMemoryStream copy;
+            WriteAll(copy, damaged);
+            try {
+                EXPECT_EQ(ReadValue(copy, descriptor), content) << "byte " << at;
+            } catch (const ESQLMemException& error) {
+                const int code = error.Code().value_or(0);
+                EXPECT_TRUE(code >= 10080 && code <= 10089) << "byte " << at << ": " << code;
+            }
+        }
+    }
+}
+
 TEST(CompressedBLOB, WriteFailuresRaiseTheirCodes) {
     TSQLMemMemoryStream storage;
     {
