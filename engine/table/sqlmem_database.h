@@ -165,6 +165,15 @@ class TSQLMemDatabaseData {
     void DeleteTable(const std::string& name);
     // Next object identifier: 1, 2, ... up to 4294967295, then 0 again.
     int32_t NextObjectID();
+    // The last object identifier handed out (0 … 4294967295).
+    int64_t LastObjectID() const;
+    // Raises the last identifier to `last` when it is lower, so that new objects never
+    // take an identifier a loaded table already uses.
+    void RaiseObjectID(int64_t last);
+    // Puts a loaded table into the list, in place of a table of the same name (case
+    // ignored), which goes. Throws ESQLMemException 10153 "Cannot load table '%s'. Table
+    // is open by another dataset" while a cursor has that table open; nothing changes then.
+    TSQLMemTableData& AdoptTable(std::unique_ptr<TSQLMemTableData> table);
     // The engine handles connected to this database.
     void Connect(TSQLMemLocalSession* handle);
     void Disconnect(TSQLMemLocalSession* handle);
