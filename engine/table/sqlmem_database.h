@@ -87,6 +87,16 @@ class TSQLMemDatabase {
     // The table components among the users, in the order they opened.
     std::vector<TSQLMemDataSet*> DataSets() const;
 
+    // Every table of the database as one stream, and back (defined beside the stream
+    // format). Throws ESQLMemException 11245 for an unknown database name, 10153 while
+    // any table is open, and the stream format's errors.
+    void SaveAllTablesToStream(TSQLMemStream& stream, TCompressionAlgorithm algorithm = caNone,
+                               uint8_t level = 1, int32_t value = 0);
+    void SaveAllTablesToFile(const std::string& file_name, TCompressionAlgorithm algorithm = caNone,
+                             uint8_t level = 1, int32_t value = 0);
+    void LoadAllTablesFromStream(TSQLMemStream& stream);
+    void LoadAllTablesFromFile(const std::string& file_name);
+
   private:
     struct User {
         const TSQLMemCursor* cursor;

@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/table/sqlmem_table.h"
 #include "engine/table/sqlmem_table_data.h"
 #include "tests/engine/core_test_tables.h"
+#include "tests/engine/table_fixtures.h"
 
 namespace tapir::engine {
 namespace {
@@ -605,6 +607,55 @@ TEST_F(TableStream, FilesAreReplacedOnlyByCompleteSaves) {
     EXPECT_EQ(Take(*Memory().FindTable("Z")), before);
     EXPECT_EQ(ErrorCode([&] { LoadTableFromFile(Memory(), (dir / "missing").string()); }), 10081);
     std::filesystem::remove_all(dir);
+}
+
+TEST_F(TableStream, TableAndDatabaseComponentsSaveAndLoad) {
+    TSQLMemTable bouquet("Bouquet");
+    testing::DefineBouquet(bouquet, "Bq");
+    bouquet.Open();
+    for (const char* name : {"one", "two", "three"}) {
+        bouquet.Append();
+        bouquet.FieldByName("Bouquet").SetAsString(name);
+        bouquet.FieldByName("Type").SetAsInteger(2);
+        bouquet.Post();
+    }
+    TSQLMemMemoryStream stream;
+    // Only a closed component saves or loads.
+    EXPECT_THROW(bouquet.SaveTableToStream(stream, caZLIB, 6), EDatabaseError);
+    EXPECT_THROW(bouquet.LoadTableFromStream(stream), EDatabaseError);
+    TSQLMemDatabase* database = bouquet.Database();
+    ASSERT_NE(database, nullptr);
+    EXPECT_EQ(ErrorCode([&] { database->SaveAllTablesToStream(stream); }), kTableOpenCode);
+    bouquet.Close();
+    bouquet.SaveTableToStream(stream, caZLIB, 6);
+    EXPECT_EQ(std::to_integer<int>(stream.Bytes()[40]), 1);
+    bouquet.DeleteTable();
+
+    TSQLMemTable loader("Loader");
+    ASSERT_TRUE(stream.SetPosition(0));
+    loader.LoadTableFromStream(stream);
+    EXPECT_EQ(loader.TableName(), "Bq");
+    loader.Open();
+    EXPECT_EQ(loader.RecordCount(), 3);
+    loader.Last();
+    EXPECT_EQ(loader.FieldByName("Bouquet").AsString(), "three");
+    EXPECT_EQ(loader.FieldByName("Id").AsInteger(), 3);
+    loader.Append();
+    loader.FieldByName("Bouquet").SetAsString("four");
+    loader.Post();
+    EXPECT_EQ(loader.FieldByName("Id").AsInteger(), 4);
+    TSQLMemDatabase* memory = loader.Database();
+    loader.Close();
+
+    TSQLMemMemoryStream all;
+    memory->SaveAllTablesToStream(all, caBZIP, 9);
+    TSQLMemEngine::Instance().Reset();
+    ASSERT_TRUE(all.SetPosition(0));
+    TSQLMemSession& session = TSQLMemEngine::Instance().Session("");
+    session.Database("MEMORY").LoadAllTablesFromStream(all);
+    EXPECT_EQ(Memory().TableNames(), std::vector<std::string>{"Bq"});
+    EXPECT_EQ(Memory().FindTable("Bq")->RecordCount(), 4);
+    EXPECT_EQ(ErrorCode([&] { session.Database("OTHER").LoadAllTablesFromStream(all); }), 11245);
 }
 
 }  // namespace
