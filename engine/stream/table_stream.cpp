@@ -953,7 +953,9 @@ void SaveAllTablesToStream(TSQLMemDatabaseData& database, TSQLMemStream& stream,
     std::lock_guard database_lock(database.Mutex());
     const std::vector<std::string> names = database.TableNames();
     for (const std::string& name : names) {
-        RefuseOpen(RequireTable(database, name));
+        const TSQLMemTableData& table = RequireTable(database, name);
+        RefuseOpen(table);
+        RefuseBlobFields(table);
     }
     SaveInt32(stream, static_cast<int32_t>(names.size()), SaveCode(Code::TableCount));
     for (const std::string& name : names) {

@@ -126,8 +126,8 @@ void SaveTableToStream(TSQLMemDatabaseData& database, const std::string& table_n
 // object-identifier sequence to the stored value. Returns the loaded table.
 TSQLMemTableData& LoadTableFromStream(TSQLMemDatabaseData& database, TSQLMemStream& stream);
 
-// Every table of the database, in list order (refused with 10153 before anything is
-// written when any of them is open).
+// Every table of the database, in list order (refused with 10153 or kBlobFieldCode before
+// anything is written when any of them is open or has a BLOB field).
 void SaveAllTablesToStream(TSQLMemDatabaseData& database, TSQLMemStream& stream,
                            TSQLMemCompressionAlgorithm algorithm, uint8_t level, int32_t value);
 // Reads every table first; the database changes only when all of them loaded.

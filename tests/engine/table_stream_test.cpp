@@ -96,7 +96,7 @@ int ErrorCode(F&& action) {
 // which hold the same few bytes over and over.
 std::vector<size_t> Offsets(size_t size) {
     std::vector<size_t> offsets;
-    for (size_t i = 0; i < size; i += (i < 3000 || i + 3000 > size) ? 1 : 89) {
+    for (size_t i = 0; i < size; i += (i < 2000 || i + 2000 > size) ? 1 : 401) {
         offsets.push_back(i);
     }
     return offsets;
@@ -446,7 +446,7 @@ TEST_F(TableStream, FlippedBitsNeverCrashOrHalfLoad) {
     for (const Method method : {kMethods[0], kMethods[1]}) {
         const std::vector<std::byte> bytes = Save("Z", method.algorithm, method.level);
         for (const size_t i : Offsets(bytes.size())) {
-            for (const uint8_t mask : {0x01, 0x80, 0xff}) {
+            for (const uint8_t mask : {0x01, 0xff}) {
                 SCOPED_TRACE(std::to_string(i) + "^" + std::to_string(mask));
                 // Each load may replace the table: compare with what is there now.
                 const Snapshot current = Take(*Memory().FindTable("Z"));
@@ -542,6 +542,10 @@ TEST_F(TableStream, SaveRefusalsAndFailedCompression) {
     blob.fields = {Field("A", ftInteger), Field("B", ftBlob)};
     OpenCursor(blob).reset();
     EXPECT_EQ(ErrorCode([&] { Save("WithBlob", acaNone); }), kBlobFieldCode);
+    TSQLMemMemoryStream all;
+    EXPECT_EQ(ErrorCode([&] { SaveAllTablesToStream(Memory(), all, acaNone, 1, 0); }),
+              kBlobFieldCode);
+    EXPECT_EQ(all.Size(), 0);
 }
 
 TEST_F(TableStream, SeveralTablesInOneStream) {
