@@ -39,8 +39,7 @@ bool TSQLMemLocalSession::LastValue(const std::string& sequence_name, int64_t& v
 
 // --- TSQLMemDatabase ---
 
-TSQLMemDatabase::TSQLMemDatabase(TSQLMemSession& session, std::string database_name,
-                                 bool implicit)
+TSQLMemDatabase::TSQLMemDatabase(TSQLMemSession& session, std::string database_name, bool implicit)
     : session_(session), database_name_(std::move(database_name)), implicit_(implicit) {}
 
 TSQLMemDatabase::~TSQLMemDatabase() {
@@ -277,6 +276,38 @@ int32_t TSQLMemDatabaseData::NextObjectID() {
     // Cycles within 0..4294967295; the identifier is stored in a 32-bit field.
     last_object_id_ = last_object_id_ == UINT32_MAX ? 0 : last_object_id_ + 1;
     return static_cast<int32_t>(last_object_id_);
+}
+
+int64_t TSQLMemDatabaseData::LastObjectID() const {
+    std::lock_guard lock(mutex_);
+    return last_object_id_;
+}
+
+void TSQLMemDatabaseData::RaiseObjectID(int64_t last) {
+    std::lock_guard lock(mutex_);
+    if (last > static_cast<int64_t>(last_object_id_) && last <= int64_t{UINT32_MAX}) {
+        last_object_id_ = static_cast<uint32_t>(last);
+    }
+}
+
+TSQLMemTableData& TSQLMemDatabaseData::AdoptTable(std::unique_ptr<TSQLMemTableData> table) {
+    std::lock_guard lock(mutex_);
+    const std::string name = table->Name();
+    TSQLMemTableData* old = FindTable(name);
+    if (old != nullptr && old->OpenCursorCount() > 0) {
+        throw ESQLMemException::Formatted(
+            10153, "Cannot load table '" + old->Name() + "'. Table is open by another dataset");
+    }
+    if (old != nullptr) {
+        for (auto& owned : tables_) {
+            if (owned.get() == old) {
+                owned = std::move(table);
+                return *owned;
+            }
+        }
+    }
+    tables_.push_back(std::move(table));
+    return *tables_.back();
 }
 
 void TSQLMemDatabaseData::Connect(TSQLMemLocalSession* handle) {

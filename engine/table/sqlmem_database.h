@@ -87,6 +87,16 @@ class TSQLMemDatabase {
     // The table components among the users, in the order they opened.
     std::vector<TSQLMemDataSet*> DataSets() const;
 
+    // Every table of the database as one stream, and back (defined beside the stream
+    // format). Throws ESQLMemException 11245 for an unknown database name, 10153 while
+    // any table is open, and the stream format's errors.
+    void SaveAllTablesToStream(TSQLMemStream& stream, TCompressionAlgorithm algorithm = caNone,
+                               uint8_t level = 1, int32_t value = 0);
+    void SaveAllTablesToFile(const std::string& file_name, TCompressionAlgorithm algorithm = caNone,
+                             uint8_t level = 1, int32_t value = 0);
+    void LoadAllTablesFromStream(TSQLMemStream& stream);
+    void LoadAllTablesFromFile(const std::string& file_name);
+
   private:
     struct User {
         const TSQLMemCursor* cursor;
@@ -165,6 +175,15 @@ class TSQLMemDatabaseData {
     void DeleteTable(const std::string& name);
     // Next object identifier: 1, 2, ... up to 4294967295, then 0 again.
     int32_t NextObjectID();
+    // The last object identifier handed out (0 … 4294967295).
+    int64_t LastObjectID() const;
+    // Raises the last identifier to `last` when it is lower, so that new objects never
+    // take an identifier a loaded table already uses.
+    void RaiseObjectID(int64_t last);
+    // Puts a loaded table into the list, in place of a table of the same name (case
+    // ignored), which goes. Throws ESQLMemException 10153 "Cannot load table '%s'. Table
+    // is open by another dataset" while a cursor has that table open; nothing changes then.
+    TSQLMemTableData& AdoptTable(std::unique_ptr<TSQLMemTableData> table);
     // The engine handles connected to this database.
     void Connect(TSQLMemLocalSession* handle);
     void Disconnect(TSQLMemLocalSession* handle);

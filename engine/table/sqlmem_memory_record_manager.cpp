@@ -130,9 +130,18 @@ int32_t TSQLMemMemoryRecordManager::PriorUsed(int32_t slot) const {
 
 TSQLMemRecordID TSQLMemMemoryRecordManager::AddRecord(const std::byte* row) {
     std::lock_guard lock(mutex_);
-    const int32_t slot = row_count_ > 0 ? highest_ + 1 : 0;
-    if (slot >= capacity_) {
-        Grow();  // one step is enough: slots are taken one at a time
+    return AddRecordAt(row_count_ > 0 ? highest_ + 1 : 0, row);
+}
+
+TSQLMemRecordID TSQLMemMemoryRecordManager::AddRecordAt(int32_t slot, const std::byte* row) {
+    std::lock_guard lock(mutex_);
+    if (slot < 0 || (row_count_ > 0 && slot <= highest_)) {
+        throw ESQLMemException::Formatted(10457,
+                                          "Invalid bit no = " + std::to_string(slot) +
+                                              ", number of bits = " + std::to_string(capacity_));
+    }
+    while (slot >= capacity_) {
+        Grow();
     }
     int32_t offset = 0;
     std::byte* chunk = ChunkOf(slot, offset);
@@ -359,6 +368,11 @@ int32_t TSQLMemMemoryRecordManager::HighestSlot() const {
     std::lock_guard lock(mutex_);
     return highest_;
 }
+void TSQLMemMemoryRecordManager::SetDense(bool dense) {
+    std::lock_guard lock(mutex_);
+    dense_ = dense;
+}
+
 bool TSQLMemMemoryRecordManager::Dense() const {
     std::lock_guard lock(mutex_);
     return dense_;

@@ -15,8 +15,8 @@
 #include <mutex>
 
 #include "engine/record/engine_allocator.h"
-#include "engine/table/navigation.h"
 #include "engine/record/sqlmem_memory_manager.h"
+#include "engine/table/navigation.h"
 
 namespace tapir::engine {
 
@@ -32,6 +32,10 @@ class TSQLMemMemoryRecordManager {
     // capacity must grow and the memory manager refuses (ESQLMemException 30004 past its
     // limit, 30015 out of memory or out of 32-bit slot numbers), the array stays as it was.
     TSQLMemRecordID AddRecord(const std::byte* row);
+    // Stores a copy of `row` in `slot`, which must lie above every stored row (a loaded
+    // table gets its rows back in the slots they were saved from). Grows as far as needed;
+    // throws like AddRecord, and ESQLMemException 10457 for a slot at or below the highest.
+    TSQLMemRecordID AddRecordAt(int32_t slot, const std::byte* row);
     // False when the identifier is outside lowest..highest or free.
     bool UpdateRecord(TSQLMemRecordID id, const std::byte* row);
     bool DeleteRecord(TSQLMemRecordID id);
@@ -59,7 +63,10 @@ class TSQLMemMemoryRecordManager {
     int32_t Capacity() const;
     int32_t LowestSlot() const;
     int32_t HighestSlot() const;
+    // True until the first row is deleted; a loaded table takes its saved state, which
+    // must be false when slots below the highest are free.
     bool Dense() const;
+    void SetDense(bool dense);
 
   private:
     // The helpers below expect the lock held.

@@ -87,6 +87,16 @@ class TSQLMemTable : public TSQLMemDataSet {
     void EmptyTable();   // only when closed; rows go, definitions and sequences stay
     void DeleteTable();  // only when closed
 
+    // The stored table as a table stream, and back (only when closed; the operations are
+    // defined beside the stream format). A load replaces a stored table of the stream's
+    // name and sets TableName to that name. Errors as the stream format raises them.
+    void SaveTableToStream(TSQLMemStream& stream, TCompressionAlgorithm algorithm = caNone,
+                           uint8_t level = 1, int32_t value = 0);
+    void SaveTableToFile(const std::string& file_name, TCompressionAlgorithm algorithm = caNone,
+                         uint8_t level = 1, int32_t value = 0);
+    void LoadTableFromStream(TSQLMemStream& stream);
+    void LoadTableFromFile(const std::string& file_name);
+
     TDataSource* GetDataSource() const override;
 
     // --- Key searches and ranges over the index in force ---

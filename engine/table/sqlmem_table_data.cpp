@@ -282,8 +282,27 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
     // 8. Rows, then the index objects over them.
     records_ = std::make_unique<TSQLMemMemoryRecordManager>(field_defs_.DataSize(), alloc_by_);
     pages_ = std::make_unique<TSQLMemMemoryPageManager>();
-    for (const TSQLMemIndexDef& def : index_defs_) {
+    BuildIndexes(std::vector<int32_t>(index_defs_.size(), -1));
+}
+
+TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, TSQLMemTableParts parts)
+    : database_(database),
+      name_(std::move(parts.Name)),
+      alloc_by_(parts.AllocBy < 1 ? 1 : parts.AllocBy),
+      field_defs_(std::move(parts.FieldDefs)),
+      index_defs_(std::move(parts.IndexDefs)),
+      constraints_(std::move(parts.Constraints)),
+      sequences_(std::move(parts.Sequences)),
+      records_(std::move(parts.Records)),
+      pages_(std::move(parts.Pages)) {
+    BuildIndexes(parts.RootPageNos);
+}
+
+void TSQLMemTableData::BuildIndexes(const std::vector<int32_t>& root_page_nos) {
+    for (size_t index_no = 0; index_no < index_defs_.size(); ++index_no) {
+        const TSQLMemIndexDef& def = index_defs_[index_no];
         BTreeIndexDef tree;
+        tree.RootPageNo = root_page_nos[index_no];
         tree.Name = def.Name;
         tree.ObjectID = def.ObjectID;
         tree.Unique = def.Unique;

@@ -37,11 +37,29 @@ struct TSQLMemSequenceDef {
     bool Cycled = true;
 };
 
+// Everything a table is made of, as a saved stream carries it: loading builds the parts
+// first and turns them into a table only when all of them are read and sound.
+struct TSQLMemTableParts {
+    std::string Name;
+    int32_t AllocBy = 1000;
+    TSQLMemFieldDefs FieldDefs;
+    std::vector<TSQLMemIndexDef> IndexDefs;
+    std::vector<int32_t> RootPageNos;  // per index definition; -1 without a root
+    std::vector<TSQLMemConstraintDef> Constraints;
+    std::vector<TSQLMemSequenceDef> Sequences;
+    std::unique_ptr<TSQLMemMemoryPageManager> Pages;
+    std::unique_ptr<TSQLMemMemoryRecordManager> Records;
+};
+
 class TSQLMemTableData {
   public:
     // Runs the creation checks and builds the table; `database` hands out ObjectIDs.
     // Throws ESQLMemException with the creation errors; nothing is kept then.
     TSQLMemTableData(TSQLMemDatabaseData& database, const TableDefinition& definition);
+    // Takes over loaded parts (pages, rows and root page numbers as they are); no
+    // identifier is drawn. Requires: the parts agree with each other (index columns name
+    // fields, roots are allocated pages, rows have the layout's size).
+    TSQLMemTableData(TSQLMemDatabaseData& database, TSQLMemTableParts parts);
     TSQLMemTableData(const TSQLMemTableData&) = delete;
     TSQLMemTableData& operator=(const TSQLMemTableData&) = delete;
     ~TSQLMemTableData();
@@ -65,6 +83,8 @@ class TSQLMemTableData {
     // --- Rows ---
     int64_t RecordCount() const;
     const TSQLMemMemoryRecordManager& Records() const { return *records_; }
+    // The store that holds the index pages. Requires: the table lock is held.
+    const TSQLMemMemoryPageManager& Pages() const { return *pages_; }
     // Index object by position in IndexDefs(). Requires: the table lock is held for as
     // long as the index is used.
     TSQLMemBTreeIndex& Index(int32_t index_no) const { return *indexes_[index_no]; }
@@ -109,6 +129,8 @@ class TSQLMemTableData {
     void SetAutoincValue(int32_t field_no, int64_t value);
 
   private:
+    // The index objects over pages_, one per index definition, with these roots.
+    void BuildIndexes(const std::vector<int32_t>& root_page_nos);
     static tapir::engine::ConnectionID ConnectionOf(const TSQLMemCursor* by);
     // Every index of the table, then the connection's page changes applied.
     void InsertIntoIndexes(tapir::engine::ConnectionID connection, const std::byte* row,

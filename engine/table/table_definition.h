@@ -12,6 +12,13 @@
 
 namespace tapir::engine {
 
+// Compression of a saved table stream; the numbers match the stored algorithm byte.
+enum class TCompressionAlgorithm : uint8_t { caNone = 0, caZLIB, caBZIP, caPPM };
+using enum TCompressionAlgorithm;
+
+// The byte stream the table stream operations write to and read from.
+class TSQLMemStream;
+
 // --- What a table is created from ---
 
 struct TableFieldSpec {

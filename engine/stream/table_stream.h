@@ -1,0 +1,146 @@
+#pragma once
+// The table stream: a whole in-memory table (definitions, sequences, constraints, index
+// pages and rows) as bytes, optionally with its body compressed, and the form that holds
+// several tables. Rows keep their slot numbers and the index pages are carried unchanged,
+// so a loaded table is usable without rebuilding its indexes.
+//
+// Table stream (little-endian):
+//   OFFSET  SIZE  DESCRIPTION
+//   0       4     signature "ACS1"
+//   4       8     version (IEEE double 3.06)
+//   12      8     record count (int64)
+//   20      8     body size before compression (int64; 0 when not compressed)
+//   28      8     not used (0)
+//   36      4     stored body size when compressed, else the caller's value (int32)
+//   40      1     algorithm (TSQLMemCompressionAlgorithm)
+//   41      1     level (a requested 0 is stored as 1)
+//   42      1     name length n
+//   43      n     table name
+//   43+n    8     last object identifier of the saving database (int64)
+//   51+n    ...   body: sequences, field definitions, constraints, indexes with the page
+//                 store, and when the record count is above 0 the record map and rows
+//
+// Several tables: int32 table count, then one table stream per table.
+//
+// Loading reads everything into new parts first and touches the database only once all
+// of it has been read and checked, so a failed load leaves the database as it was.
+
+#include <cstdint>
+#include <string>
+
+#include "engine/stream/sqlmem_compression.h"
+#include "engine/stream/sqlmem_stream.h"
+
+namespace tapir::engine {
+
+class TSQLMemDatabaseData;
+class TSQLMemTableData;
+
+inline constexpr char kTableStreamSignature[4] = {'A', 'C', 'S', '1'};
+inline constexpr double kTableStreamVersion = 3.06;
+inline constexpr int32_t kTableStreamHeaderSize = 43;
+
+// Codes of the header fields (save / load) and of the whole operation.
+inline constexpr int kHeaderWriteCode = 10156;
+inline constexpr int kHeaderReadCode = 10160;
+inline constexpr int kNameWriteCode = 10157;
+inline constexpr int kNameReadCode = 10163;
+inline constexpr int kLastObjectIDWriteCode = 10416;
+inline constexpr int kLastObjectIDReadCode = 10417;
+inline constexpr int kTableOpenCode = 10153;
+inline constexpr int kTableNotFoundCode = 10154;
+inline constexpr int kHeaderSeekCode = 10155;
+inline constexpr int kSignatureCode = 10161;
+inline constexpr int kVersionCode = 10162;
+inline constexpr int kUnknownConstraintCode = 30316;
+// A body that cannot be compressed / decompressed to its stored size.
+inline constexpr int kCompressBodyCode = 10890;
+inline constexpr int kDecompressBodyCode = 10891;
+// A table with a BLOB field (this engine has no BLOB storage yet).
+inline constexpr int kBlobFieldCode = 10892;
+// A loaded stream whose fields contradict each other or the engine's limits.
+inline constexpr int kInvalidTableStreamCode = 10899;
+
+// Codes of the body fields on save; the same field's load code is 50 higher.
+enum class TableStreamCode : int {
+    SequenceCount = 10900,
+    SequenceName,
+    SequenceObjectID,
+    SequenceType,
+    SequenceValues,
+    SequenceCycled,
+    FieldCount,
+    FieldName,
+    FieldObjectID,
+    FieldBaseType,
+    FieldAdvancedType,
+    FieldSize,
+    FieldBlobParameters,
+    FieldSequenceObjectID,
+    FieldAutoincValues,
+    FieldCycled,
+    DefaultType,
+    DefaultIsNull,
+    DefaultSize,
+    DefaultBytes,
+    ConstraintCount,
+    ConstraintType,
+    ConstraintName,
+    ConstraintObjectID,
+    ConstraintReferences,
+    ConstraintNames,
+    ConstraintActions,
+    ConstraintColumnCount,
+    ConstraintColumn,
+    IndexCount,
+    IndexName,
+    IndexObjectID,
+    IndexKind,
+    IndexFlags,
+    IndexColumnCount,
+    IndexRootPageNo,
+    IndexFieldName,
+    IndexColumnFlags,
+    SlotCount,
+    NoDeletedSlots,
+    FirstSlot,
+    LastSlot,
+    DeletedBits,
+    Record,
+    CompressedBody,
+    TableCount,
+};
+inline constexpr int kTableStreamLoadCodeOffset = 50;
+
+// Writes the table `table_name` of `database` at the stream's position. Throws
+// ESQLMemException: 10154 "Table not found, table name = %s", 10153 "Cannot save table
+// '%s'. Table is open by another dataset" while a cursor has it open, kBlobFieldCode for
+// a BLOB field, kCompressBodyCode when the body cannot be compressed, and the write codes.
+// The header is rewritten with the final sizes also when the body fails (10155 when the
+// stream cannot go back to it).
+void SaveTableToStream(TSQLMemDatabaseData& database, const std::string& table_name,
+                       TSQLMemStream& stream, TSQLMemCompressionAlgorithm algorithm, uint8_t level,
+                       int32_t value);
+// Reads one table stream at the stream's position into `database`, replacing a table of
+// the stored name (refused with 10153 while that one is open), and raises the database's
+// object-identifier sequence to the stored value. Returns the loaded table.
+TSQLMemTableData& LoadTableFromStream(TSQLMemDatabaseData& database, TSQLMemStream& stream);
+
+// Every table of the database, in list order (refused with 10153 or kBlobFieldCode before
+// anything is written when any of them is open or has a BLOB field).
+void SaveAllTablesToStream(TSQLMemDatabaseData& database, TSQLMemStream& stream,
+                           TSQLMemCompressionAlgorithm algorithm, uint8_t level, int32_t value);
+// Reads every table first; the database changes only when all of them loaded.
+void LoadAllTablesFromStream(TSQLMemDatabaseData& database, TSQLMemStream& stream);
+
+// The file forms: a save writes a temporary file beside the target and renames it into
+// place only when complete; a load reads the file as it is.
+void SaveTableToFile(TSQLMemDatabaseData& database, const std::string& table_name,
+                     const std::string& file_name, TSQLMemCompressionAlgorithm algorithm,
+                     uint8_t level, int32_t value);
+TSQLMemTableData& LoadTableFromFile(TSQLMemDatabaseData& database, const std::string& file_name);
+void SaveAllTablesToFile(TSQLMemDatabaseData& database, const std::string& file_name,
+                         TSQLMemCompressionAlgorithm algorithm, uint8_t level, int32_t value);
+void LoadAllTablesFromFile(TSQLMemDatabaseData& database, const std::string& file_name);
+
+}  // namespace tapir::engine
