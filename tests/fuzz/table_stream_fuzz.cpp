@@ -32,11 +32,11 @@ std::vector<std::byte> SaveBytes(const std::string& name, te::TSQLMemCompression
 }
 
 te::TableFieldSpec Field(const char* name, te::TFieldType type, int32_t size = 0) {
-    te::TableFieldSpec spec;
-    spec.name = name;
-    spec.data_type = type;
-    spec.size = size;
-    return spec;
+    te::TableFieldSpec column;
+    column.name = name;
+    column.data_type = type;
+    column.size = size;
+    return column;
 }
 
 // A table with rows 1 and 3 deleted; `indexed` adds a primary and a text index.
