@@ -28,7 +28,7 @@ endif
 # Fuzz targets are built with clang in their own folder; `make fuzz` runs each for
 # FUZZ_SECONDS (`make test` does so too, and skips them when clang is not installed).
 FUZZ_DIR ?= build-fuzz
-FUZZ_SECONDS ?= 20
+FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build run test bench fuzz install uninstall clean
 
