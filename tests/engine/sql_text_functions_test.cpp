@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 #include <string>
 
@@ -181,15 +182,20 @@ TEST(SqlTextFunctions, LikeTakesAnOptionalEscapeCharacter) {
     EXPECT_TRUE(Like(u"a_b", u"a!_b", false, U'!'));
 }
 
-// Plain recursive matcher over ASCII, case-sensitive: the definition of LIKE, tried from
-// the shortest run.
-bool ReferenceLike(const std::string& text, size_t t, const std::string& pattern, size_t p) {
+// Plain recursive matcher over ASCII letters: the definition of LIKE, tried from the
+// shortest run.
+bool SameLetter(char a, char b, bool ignore_case) {
+    return a == b || (ignore_case && std::tolower(a) == std::tolower(b));
+}
+
+bool ReferenceLike(const std::string& text, size_t t, const std::string& pattern, size_t p,
+                   bool ignore_case) {
     if (p == pattern.size()) {
         return t == text.size();
     }
     if (pattern[p] == '%') {
         for (size_t end = t; end <= text.size(); ++end) {
-            if (ReferenceLike(text, end, pattern, p + 1)) {
+            if (ReferenceLike(text, end, pattern, p + 1, ignore_case)) {
                 return true;
             }
         }
@@ -198,8 +204,8 @@ bool ReferenceLike(const std::string& text, size_t t, const std::string& pattern
     if (t == text.size()) {
         return false;
     }
-    if (pattern[p] == '_' || pattern[p] == text[t]) {
-        return ReferenceLike(text, t + 1, pattern, p + 1);
+    if (pattern[p] == '_' || SameLetter(pattern[p], text[t], ignore_case)) {
+        return ReferenceLike(text, t + 1, pattern, p + 1, ignore_case);
     }
     return false;
 }
@@ -221,9 +227,10 @@ TEST(SqlTextFunctions, LikeAgreesWithAReferenceMatcherOnRandomInput) {
     for (int i = 0; i < 4000; ++i) {
         const std::string text = random_text(text_letters, 9);
         const std::string pattern = random_text(pattern_letters, 7);
-        const bool expected = ReferenceLike(text, 0, pattern, 0);
-        ASSERT_EQ(Like(text, pattern, false), expected)
-            << "'" << text << "' LIKE '" << pattern << "'";
+        const bool ignore_case = i % 2 == 1;
+        const bool expected = ReferenceLike(text, 0, pattern, 0, ignore_case);
+        ASSERT_EQ(Like(text, pattern, ignore_case), expected)
+            << "'" << text << "' LIKE '" << pattern << "'" << (ignore_case ? " ignoring case" : "");
         matches += expected ? 1 : 0;
     }
     // The alphabet is small enough that both outcomes occur often.

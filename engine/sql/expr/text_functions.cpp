@@ -208,10 +208,10 @@ class CharacterEquality {
         if (a.code == b.code) {
             return true;
         }
-        // Distinct printable ASCII characters differ in the collation at secondary strength
-        // unless they are the two cases of one letter; no need to ask the collator.
-        if (IsPrintableAscii(a.code) && IsPrintableAscii(b.code)) {
-            return ignore_case_ && AsciiLower(a.code) == AsciiLower(b.code);
+        // Distinct printable ASCII characters always differ at full strength; ignoring case,
+        // the collator decides (a locale may pair its letters differently).
+        if (!ignore_case_ && IsPrintableAscii(a.code) && IsPrintableAscii(b.code)) {
+            return false;
         }
         const uint64_t key = (static_cast<uint64_t>(a.code) << 32) | b.code;
         const auto known = answers_.find(key);
@@ -225,9 +225,6 @@ class CharacterEquality {
 
   private:
     static bool IsPrintableAscii(char32_t code) { return code >= 0x20 && code < 0x7F; }
-    static char32_t AsciiLower(char32_t code) {
-        return code >= U'A' && code <= U'Z' ? code + (U'a' - U'A') : code;
-    }
 
     bool ignore_case_;
     std::unordered_map<uint64_t, bool> answers_;
