@@ -5,7 +5,6 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
-#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
