@@ -285,10 +285,11 @@ class CommandScanner {
         const Open kind = std::exchange(open_, Open::None);
         std::string text = std::exchange(open_text_, std::string());
         switch (kind) {
-            case Open::Number:
-                Emit(text.find_first_of(".Ee") == std::string::npos ? tktInt : tktFloat,
-                     std::move(text));
+            case Open::Number: {
+                const bool is_float = text.find_first_of(".Ee") != std::string::npos;
+                Emit(is_float ? tktFloat : tktInt, std::move(text));
                 return;
+            }
             case Open::Dot:
                 Emit(tktDot, std::move(text));
                 return;
