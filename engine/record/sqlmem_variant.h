@@ -91,8 +91,9 @@ class TSQLMemVariant {
     static TSQLMemVariant FromCurrency(double value) { return FromFloat(value, bftCurrency); }
     static TSQLMemVariant FromBoolean(bool value);
     // A date-time value as bftDateTime, bftDate (the time dropped) or bftTime (the date
-    // dropped). Throws ESQLMemException 30078 for NaN, infinities and values outside the
-    // years 1 to 9999.
+    // dropped), kept to the millisecond as a row stores it. Throws ESQLMemException 30051
+    // "Date-time value out of range: %s" for NaN, infinities and values outside the years
+    // 1 to 9999.
     static TSQLMemVariant FromDateTime(double date_time, TSQLMemBaseFieldType type = bftDateTime);
     static TSQLMemVariant FromDate(double date_time) { return FromDateTime(date_time, bftDate); }
     static TSQLMemVariant FromTime(double date_time) { return FromDateTime(date_time, bftTime); }
@@ -205,6 +206,8 @@ class TSQLMemVariant {
     using Value = std::variant<std::monostate, std::string, std::u16string, int64_t, double, bool>;
 
     TSQLMemVariant(TSQLMemBaseFieldType type, Value value);
+    // Cast's conversion once the pair is known to be allowed and the value not null.
+    TSQLMemVariant CastValue(TSQLMemBaseFieldType type) const;
 
     TSQLMemBaseFieldType type_ = bftUnknown;
     bool null_ = true;
