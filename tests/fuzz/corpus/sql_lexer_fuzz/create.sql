@@ -1,0 +1,1 @@
+create table t (id autoinc, name varchar(20) default 'Имя' not null, primary key (id))
