@@ -11,7 +11,7 @@ packages=(
     libsqlite3-dev
     vsftpd python3-pyftpdlib busybox-static
     xvfb xauth imagemagick desktop-file-utils xdotool
-    tzdata
+    tzdata locales
     clang
 )
 
@@ -22,16 +22,35 @@ for p in "${packages[@]}"; do
     fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
     SUDO="sudo"
+fi
+
+# Locales the tests run under besides C.UTF-8: an English one and one whose decimal
+# separator is a comma.
+ensure_locales() {
+    local wanted=(en_US.UTF-8 de_DE.UTF-8) generate=0
+    for l in "${wanted[@]}"; do
+        local short=${l/UTF-8/utf8}
+        if ! locale -a 2>/dev/null | grep -qx "$short"; then
+            generate=1
+            $SUDO sed -i "s/^# *\($l UTF-8\)/\1/" /etc/locale.gen
+            grep -qx "$l UTF-8" /etc/locale.gen || echo "$l UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+        fi
+    done
+    if [ "$generate" -eq 1 ]; then
+        $SUDO locale-gen >/dev/null
+    fi
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+    ensure_locales
+    exit 0
 fi
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q "${missing[@]}"
+ensure_locales

@@ -3,6 +3,7 @@
 #include <unicode/ustring.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -524,9 +525,18 @@ void SetFloat(const TSQLMemFieldDefs& defs, int32_t field_no, double value, std:
         case bftSingle: {
             // Through text with 15 significant digits, so 0.1 becomes the single nearest
             // to 0.1 rather than the single nearest to the double nearest to 0.1.
+            // to_chars/from_chars, unlike printf and strtof, never follow the process
+            // locale (a Qt program runs under the user's, where the point may be a comma).
             char text[64];
-            std::snprintf(text, sizeof text, "%.15g", value);
-            Store<float>(bytes, std::strtof(text, nullptr));
+            const auto written =
+                std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
+            float single = 0;
+            const auto read = std::from_chars(text, written.ptr, single);
+            if (read.ec == std::errc::result_out_of_range) {
+                single = value < 0 ? -std::numeric_limits<float>::infinity()
+                                   : std::numeric_limits<float>::infinity();
+            }
+            Store<float>(bytes, single);
             break;
         }
         case bftDouble:

@@ -95,9 +95,8 @@ TSQLMemDataSet::~TSQLMemDataSet() {
 }
 
 std::string TSQLMemDataSet::CurrentVersion() const {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.2f ", 3.06);
-    return text;
+    // The engine version with two decimals and a point, whatever the process locale.
+    return "3.06 ";
 }
 
 // --- Errors and checks ----------------------------------------------------------------------

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include "tests/engine/core_test_tables.h"
 
@@ -206,6 +208,26 @@ TEST_F(RecordBuffer, KeyFieldsMustBelongToTheCurrentIndex) {
                   "Field Zender is not in the current index - Native error: 20019");
     }
     EXPECT_TRUE(IsFieldNull(key.data(), 2));
+}
+
+TEST_F(RecordBuffer, SingleColumnsIgnoreTheProcessLocale) {
+    // A Qt program runs under the user's locale, where the decimal separator may be a
+    // comma; a single column must still store 0.1 as the single nearest to 0.1.
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "de_DE.UTF-8 is not generated (scripts/install-deps.sh does that)";
+    }
+    TSQLMemFieldDef single;
+    single.Name = "S";
+    single.SetAdvancedType(aftSingle, 0);
+    const TSQLMemFieldDefs defs({single});
+    std::vector<std::byte> row(static_cast<size_t>(defs.DataSize()));
+    for (const double value : {0.1, -2.5, 1234.5678, 3.4e38, 1e-30}) {
+        SetFloat(defs, 0, value, row.data());
+        EXPECT_EQ(GetFloat(defs, 0, row.data()), static_cast<double>(static_cast<float>(value)))
+            << value;
+    }
+    std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST_F(RecordBuffer, RecordSizeLimitIsEnforcedByTheDatasetLayout) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,17 @@ TEST_F(SQLMemTableTest, StatesCarryTheirNumbers) {
     EXPECT_EQ(bouquet.State(), dsInactive);
     EXPECT_EQ(bouquet.RecordCount(), 0);
     EXPECT_EQ(bouquet.CurrentVersion(), "3.06 ");
+}
+
+TEST_F(SQLMemTableTest, CurrentVersionIsWrittenWithAPointUnderAnyLocale) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "de_DE.UTF-8 is not generated (scripts/install-deps.sh does that)";
+    }
+    const TSQLMemTable table("Versions");
+    const std::string version = table.CurrentVersion();
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(version, "3.06 ");
 }
 
 TEST_F(SQLMemTableTest, LeaveEditDiscardsAnUntouchedNewRowButSpendsItsNumber) {
