@@ -48,6 +48,7 @@ std::vector<TSQLMemIndexDef> ResultIndexes() {
 // Small budgets, so that index pages, records and the BLOB file all reach their files.
 TSQLMemTemporaryTableOptions SpillingOptions() {
     TSQLMemTemporaryTableOptions options;
+    options.page_size = 1024;
     options.memory_page_limit = 3;
     options.records.grow_by_records = 16;
     options.records.write_buffer_records = 8;
@@ -296,27 +297,32 @@ TEST_F(TemporaryTableStreamTest, DefinitionsATemporaryTableCannotHoldAreRefused)
 TEST_F(TemporaryTableStreamTest, DamagedStreamsRaiseEngineErrorsAndLeaveNothingBehind) {
     TSQLMemMemoryStream stream;
     {
-        // Records, index pages and the BLOB file in memory: a small, whole stream.
-        auto table = std::make_unique<TSQLMemTemporaryTableData>(ResultFields(), ResultIndexes());
-        for (int i = 0; i < 5; ++i) {
-            const std::vector<std::byte> row =
-                MakeRow(table->FieldDefs(), "r" + std::to_string(4 - i), i, 3.0);
-            table->AddRecord(row.data());
+        // Past every memory budget, so that a load makes all three temporary files.
+        auto table = MakeTable(120, 5000, 5);
+        {
+            std::lock_guard lock(table->Mutex());
+            ASSERT_FALSE(table->Pages().FilePath().empty());
         }
-        const std::byte blob[3] = {std::byte{1}, std::byte{2}, std::byte{3}};
-        ASSERT_EQ(table->BlobFile().Write(blob), 3u);
         SaveTemporaryTableToStream(*table, stream);
     }
     ASSERT_EQ(TemporaryFileCount(), 0u);
     const std::vector<std::byte> whole(stream.Bytes().begin(), stream.Bytes().end());
+    {
+        std::vector<std::byte> bytes = whole;
+        TSQLMemMemoryStream intact(bytes);
+        auto table = LoadTemporaryTableFromStream(intact, SpillingOptions());
+        EXPECT_EQ(TemporaryFileCount(), 3u);  // pages, records, BLOB file
+    }
+    ASSERT_EQ(TemporaryFileCount(), 0u);
 
     // Every position of the fields; the page slots in the middle (most of the stream) are
     // sampled.
-    auto next = [&](size_t at) { return at < 400 || at + 400 > whole.size() ? at + 1 : at + 97; };
+    auto next = [&](size_t at) { return at < 400 || at + 400 > whole.size() ? at + 1 : at + 251; };
     for (size_t cut = 0; cut < whole.size(); cut = next(cut)) {
         std::vector<std::byte> bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut));
         TSQLMemMemoryStream damaged(bytes);
-        EXPECT_THROW(LoadTemporaryTableFromStream(damaged), ESQLMemException) << "cut at " << cut;
+        EXPECT_THROW(LoadTemporaryTableFromStream(damaged, SpillingOptions()), ESQLMemException)
+            << "cut at " << cut;
     }
     EXPECT_EQ(TemporaryFileCount(), 0u);
 
@@ -326,7 +332,7 @@ TEST_F(TemporaryTableStreamTest, DamagedStreamsRaiseEngineErrorsAndLeaveNothingB
         bytes[at] ^= std::byte{0xFF};
         TSQLMemMemoryStream damaged(bytes);
         try {
-            auto table = LoadTemporaryTableFromStream(damaged);
+            auto table = LoadTemporaryTableFromStream(damaged, SpillingOptions());
             EXPECT_EQ(table->CheckIntegrity(), std::vector<std::string>()) << "flip at " << at;
             ++loaded;
         } catch (const ESQLMemException&) {
