@@ -21,23 +21,19 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_table.h"
+#include "engine/record/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_database.h"
-#include "engine/record/sqlmem_memory_manager.h"
 #include "engine/table/sqlmem_table.h"
 
 namespace te = tapir::engine;
 
 namespace {
 
-constexpr int kNameLength = 20;
-constexpr uint32_t kSeed = 20261209;
-
-double CpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
+using bench::CpuSeconds;
+using bench::kNameLength;
+using bench::kSeed;
 
 // Small blocks in the arenas plus blocks the allocator mapped on their own.
 size_t HeapInUse() {
@@ -73,28 +69,8 @@ Options ParseOptions(int argc, char** argv) {
     return options;
 }
 
-// Lower-case letters only, all of one length: ICU's root collation and SQLite's BINARY
-// order them alike, so that both engines see the same ranges.
-std::vector<std::string> MakeNames(int count, std::mt19937& random) {
-    std::uniform_int_distribution<int> letter(0, 25);
-    std::vector<std::string> names(static_cast<size_t>(count));
-    for (std::string& name : names) {
-        name.resize(kNameLength);
-        for (char& c : name) {
-            c = static_cast<char>('a' + letter(random));
-        }
-    }
-    return names;
-}
-
-std::vector<double> MakeStamps(int count, std::mt19937& random) {
-    std::uniform_real_distribution<double> day(40000.0, 50000.0);
-    std::vector<double> stamps(static_cast<size_t>(count));
-    for (double& stamp : stamps) {
-        stamp = day(random);
-    }
-    return stamps;
-}
+using bench::MakeNames;
+using bench::MakeStamps;
 
 // One workload's figures for one engine.
 struct Measure {
@@ -142,11 +118,7 @@ class TapirSide {
   public:
     explicit TapirSide(const std::string& table_name) : table_("Bench") {
         table_.SetTableName(table_name);
-        table_.FieldDefs() = {{"Id", te::ftAutoInc, 0, false},
-                              {"Name", te::ftString, kNameLength, false},
-                              {"Stamp", te::ftDateTime, 0, false}};
-        table_.IndexDefs() = {{"Id", "Id", te::ixPrimary | te::ixUnique, "", ""},
-                              {"Name", "Name", 0, "", ""}};
+        bench::DefineBenchTable(table_);
         manager_base_ = te::TSQLMemMemoryManager::Instance().BytesInUse();
         heap_base_ = HeapInUse();
         table_.Open();

@@ -225,8 +225,8 @@ void WriteConstraints(Writer& out, const TSQLMemTableData& table) {
     }
 }
 
-void WriteIndexes(Writer& out, ByteSink& sink, const TSQLMemTableData& table) {
-    const auto& defs = table.IndexDefs();
+void WriteIndexDefs(Writer& out, const std::vector<TSQLMemIndexDef>& defs,
+                    const std::vector<int32_t>& root_page_nos) {
     out.I32(static_cast<int32_t>(defs.size()), Code::IndexCount);
     for (size_t i = 0; i < defs.size(); ++i) {
         const TSQLMemIndexDef& def = defs[i];
@@ -236,13 +236,21 @@ void WriteIndexes(Writer& out, ByteSink& sink, const TSQLMemTableData& table) {
         out.U8(def.Unique ? 1 : 0, Code::IndexFlags);
         out.U8(def.Primary ? 1 : 0, Code::IndexFlags);
         out.I32(static_cast<int32_t>(def.Columns.size()), Code::IndexColumnCount);
-        out.I32(table.Index(static_cast<int32_t>(i)).RootPageNo(), Code::IndexRootPageNo);
+        out.I32(root_page_nos[i], Code::IndexRootPageNo);
         for (const TSQLMemIndexColumn& column : def.Columns) {
             out.ShortString(column.FieldName, Code::IndexFieldName);
             out.U8(column.Descending ? 1 : 0, Code::IndexColumnFlags);
             out.U8(column.CaseInsensitive ? 1 : 0, Code::IndexColumnFlags);
         }
     }
+}
+
+void WriteIndexes(Writer& out, ByteSink& sink, const TSQLMemTableData& table) {
+    std::vector<int32_t> roots;
+    for (size_t i = 0; i < table.IndexDefs().size(); ++i) {
+        roots.push_back(table.Index(static_cast<int32_t>(i)).RootPageNo());
+    }
+    WriteIndexDefs(out, table.IndexDefs(), roots);
     table.Pages().SaveToStream(sink);
 }
 
@@ -660,8 +668,8 @@ std::vector<PendingConstraint> ReadConstraints(Reader& in, const std::string& ta
     return constraints;
 }
 
-void ReadIndexes(Reader& in, ByteSource& source, TSQLMemTableParts& parts) {
-    const TSQLMemFieldDefs& fields = parts.FieldDefs;
+void ReadIndexDefs(Reader& in, const TSQLMemFieldDefs& fields,
+                   std::vector<TSQLMemIndexDef>& index_defs, std::vector<int32_t>& root_page_nos) {
     const int32_t count = in.Count(Code::IndexCount, 1 + 4 + 3 + 8, "index");
     for (int32_t i = 0; i < count; ++i) {
         TSQLMemIndexDef def;
@@ -689,9 +697,13 @@ void ReadIndexes(Reader& in, ByteSource& source, TSQLMemTableParts& parts) {
             column.CaseInsensitive = in.U8(Code::IndexColumnFlags) != 0;
             def.Columns.push_back(std::move(column));
         }
-        parts.IndexDefs.push_back(std::move(def));
-        parts.RootPageNos.push_back(root);
+        index_defs.push_back(std::move(def));
+        root_page_nos.push_back(root);
     }
+}
+
+void ReadIndexes(Reader& in, ByteSource& source, TSQLMemTableParts& parts) {
+    ReadIndexDefs(in, parts.FieldDefs, parts.IndexDefs, parts.RootPageNos);
     parts.Pages = std::make_unique<TSQLMemMemoryPageManager>();
     parts.Pages->LoadFromStream(source);
     for (size_t i = 0; i < parts.RootPageNos.size(); ++i) {
@@ -1004,6 +1016,29 @@ void SaveAllTablesToFile(TSQLMemDatabaseData& database, const std::string& file_
 void LoadAllTablesFromFile(TSQLMemDatabaseData& database, const std::string& file_name) {
     TSQLMemFileStream stream(file_name, FileOpenMode::OpenRead);
     LoadAllTablesFromStream(database, stream);
+}
+
+void WriteFieldDefsSection(ByteSink& sink, const TSQLMemFieldDefs& fields) {
+    Writer out(sink);
+    WriteFields(out, fields);
+}
+
+TSQLMemFieldDefs ReadFieldDefsSection(ByteSource& source) {
+    Reader in(source);
+    return ReadFields(in, {});
+}
+
+void WriteIndexDefsSection(ByteSink& sink, const std::vector<TSQLMemIndexDef>& index_defs,
+                           const std::vector<int32_t>& root_page_nos) {
+    Writer out(sink);
+    WriteIndexDefs(out, index_defs, root_page_nos);
+}
+
+void ReadIndexDefsSection(ByteSource& source, const TSQLMemFieldDefs& fields,
+                          std::vector<TSQLMemIndexDef>& index_defs,
+                          std::vector<int32_t>& root_page_nos) {
+    Reader in(source);
+    ReadIndexDefs(in, fields, index_defs, root_page_nos);
 }
 
 }  // namespace tapir::engine

@@ -27,9 +27,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "engine/record/record_buffer.h"
 #include "engine/stream/sqlmem_compression.h"
 #include "engine/stream/sqlmem_stream.h"
+#include "engine/table/table_definition.h"
 
 namespace tapir::engine {
 
@@ -142,5 +145,20 @@ TSQLMemTableData& LoadTableFromFile(TSQLMemDatabaseData& database, const std::st
 void SaveAllTablesToFile(TSQLMemDatabaseData& database, const std::string& file_name,
                          TSQLMemCompressionAlgorithm algorithm, uint8_t level, int32_t value);
 void LoadAllTablesFromFile(TSQLMemDatabaseData& database, const std::string& file_name);
+
+// Sections of the body that other stream forms (temporary tables) carry as they stand.
+// The field definitions; reading refuses an autoinc field, as there are no sequences to
+// bind it to, and raises the load codes and kInvalidTableStreamCode like a table load.
+void WriteFieldDefsSection(ByteSink& sink, const TSQLMemFieldDefs& fields);
+TSQLMemFieldDefs ReadFieldDefsSection(ByteSource& source);
+// The index definitions with one root page number each (-1 without a root); the page
+// store that holds the pages follows in the stream and is the caller's to write.
+// Requires: root_page_nos has one entry per definition.
+void WriteIndexDefsSection(ByteSink& sink, const std::vector<TSQLMemIndexDef>& index_defs,
+                           const std::vector<int32_t>& root_page_nos);
+// Reading checks every column against `fields` (kInvalidTableStreamCode).
+void ReadIndexDefsSection(ByteSource& source, const TSQLMemFieldDefs& fields,
+                          std::vector<TSQLMemIndexDef>& index_defs,
+                          std::vector<int32_t>& root_page_nos);
 
 }  // namespace tapir::engine
