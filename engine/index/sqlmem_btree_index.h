@@ -137,6 +137,10 @@ class TSQLMemBTreeIndex {
     bool GetPriorPosition(ConnectionID connection, TSQLMemKeyPath& path);
     // Throws 20068 "Index error: invalid position" on an empty path.
     IndexRecordId GetRecordID(ConnectionID connection, const TSQLMemKeyPath& path);
+    // Whether the entry at `path` holds, byte for byte, the key that `record` makes (so the
+    // record is filed under its own key). Throws 20068 like GetRecordID.
+    bool EntryKeyIsRecordKey(ConnectionID connection, const TSQLMemKeyPath& path,
+                             const std::byte* record);
     // Throws 10384 / 10385 "Nil pointer occured" for a missing first / second path.
     static int CompareRecordPositionsInIndex(const TSQLMemKeyPath* first,
                                              const TSQLMemKeyPath* second);
