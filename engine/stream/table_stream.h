@@ -28,8 +28,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/stream/sqlmem_compression.h"
-#include "engine/stream/sqlmem_stream.h"
+#include "engine/pages/sqlmem_compression.h"
+#include "engine/pages/sqlmem_stream.h"
 
 namespace tapir::engine {
 
