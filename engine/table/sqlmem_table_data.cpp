@@ -92,6 +92,11 @@ ValueRange ColumnRange(TSQLMemBaseFieldType type) {
     }
 }
 
+bool AnyBlobField(const TSQLMemFieldDefs& fields) {
+    return std::any_of(fields.Defs().begin(), fields.Defs().end(),
+                       [](const TSQLMemFieldDef& field) { return IsBlobType(field.BaseType); });
+}
+
 bool InList(const std::vector<std::string>& names, const std::string& name) {
     return std::any_of(names.begin(), names.end(),
                        [&](const std::string& listed) { return SameName(listed, name); });
@@ -297,6 +302,7 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
     records_ = std::make_unique<TSQLMemMemoryRecordManager>(field_defs_.DataSize(), alloc_by_);
     pages_ = std::make_unique<TSQLMemMemoryPageManager>();
     BuildIndexes(std::vector<int32_t>(index_defs_.size(), -1));
+    has_blob_fields_ = AnyBlobField(field_defs_);
 }
 
 TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, TSQLMemTableParts parts)
@@ -311,6 +317,7 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, TSQLMemTablePa
       pages_(std::move(parts.Pages)),
       blobs_(std::move(parts.Blobs)) {
     BuildIndexes(parts.RootPageNos);
+    has_blob_fields_ = AnyBlobField(field_defs_);
 }
 
 void TSQLMemTableData::BuildIndexes(const std::vector<int32_t>& root_page_nos) {
@@ -598,9 +605,8 @@ std::vector<std::byte> TSQLMemTableData::RowWithBlobs(const std::byte* row, cons
                                                       std::vector<uint64_t>& made) {
     const size_t size = static_cast<size_t>(field_defs_.DataSize());
     std::vector<std::byte> result(row, row + size);
-    if (!field_defs_.HasBlobOrVarText()) {
-        return result;
-    }
+    // Every reference made is in `made` before anything else can fail.
+    made.reserve(made.size() + static_cast<size_t>(field_defs_.Count()));
     for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
         const TSQLMemFieldDef& field = field_defs_[field_no];
         if (!IsBlobType(field.BaseType)) {
@@ -643,11 +649,16 @@ TSQLMemRecordID TSQLMemTableData::InsertRow(const std::byte* row, const TSQLMemC
     const ConnectionID connection = ConnectionOf(by);
     std::vector<uint64_t> made;
     try {
-        const std::vector<std::byte> stored = RowWithBlobs(row, nullptr, blobs, made);
-        const TSQLMemRecordID id = records_->AddRecord(stored.data());
+        // Rows without BLOB fields are stored as they come, without a copy.
+        std::vector<std::byte> with_blobs;
+        if (has_blob_fields_) {
+            with_blobs = RowWithBlobs(row, nullptr, blobs, made);
+            row = with_blobs.data();
+        }
+        const TSQLMemRecordID id = records_->AddRecord(row);
         ++change_count_;
         try {
-            InsertIntoIndexes(connection, stored.data(), id);
+            InsertIntoIndexes(connection, row, id);
         } catch (...) {
             records_->DeleteRecord(id);
             throw;
@@ -670,19 +681,23 @@ bool TSQLMemTableData::UpdateRow(TSQLMemRecordID id, const std::byte* new_row,
     const ConnectionID connection = ConnectionOf(by);
     const std::vector<std::byte> old_row(stored, stored + records_->RowSize());
     std::vector<uint64_t> made;
-    std::vector<std::byte> row;
-    try {
-        row = RowWithBlobs(new_row, old_row.data(), blobs, made);
-    } catch (...) {
-        FreeBlobs(made);
-        throw;
+    std::vector<std::byte> with_blobs;
+    const std::byte* row = new_row;
+    if (has_blob_fields_) {
+        try {
+            with_blobs = RowWithBlobs(new_row, old_row.data(), blobs, made);
+        } catch (...) {
+            FreeBlobs(made);
+            throw;
+        }
+        row = with_blobs.data();
     }
     // The values the changed fields held before.
     std::vector<uint64_t> replaced;
     if (blobs != nullptr) {
         for (size_t field_no = 0; field_no < blobs->size(); ++field_no) {
             const auto field = static_cast<int32_t>(field_no);
-            if ((*blobs)[field_no] && field < field_defs_.Count() &&
+            if (has_blob_fields_ && (*blobs)[field_no] && field < field_defs_.Count() &&
                 IsBlobType(field_defs_[field].BaseType)) {
                 replaced.push_back(GetBlobReference(field_defs_, field, old_row.data()));
             }
@@ -693,10 +708,10 @@ bool TSQLMemTableData::UpdateRow(TSQLMemRecordID id, const std::byte* new_row,
     bool updated = false;
     try {
         for (auto& index : indexes_) {
-            index->UpdateRecord(connection, old_row.data(), row.data(), entry);
+            index->UpdateRecord(connection, old_row.data(), row, entry);
         }
         pages_->ApplyChanges(connection);
-        updated = records_->UpdateRecord(id, row.data());
+        updated = records_->UpdateRecord(id, row);
     } catch (...) {
         FreeBlobs(made);
         throw;
@@ -713,7 +728,7 @@ bool TSQLMemTableData::DeleteRow(TSQLMemRecordID id, const TSQLMemCursor* by) {
         return false;
     }
     std::vector<uint64_t> values;
-    if (field_defs_.HasBlobOrVarText()) {
+    if (has_blob_fields_) {
         for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
             if (IsBlobType(field_defs_[field_no].BaseType)) {
                 values.push_back(GetBlobReference(field_defs_, field_no, stored));

@@ -173,6 +173,7 @@ class TSQLMemTableData {
     std::unique_ptr<TSQLMemMemoryRecordManager> records_;
     std::unique_ptr<TSQLMemMemoryPageManager> pages_;
     BlobStore blobs_;
+    bool has_blob_fields_ = false;
     std::vector<std::unique_ptr<TSQLMemBTreeIndex>> indexes_;
     std::vector<bool> unique_for_search_;
     uint64_t change_count_ = 0;
