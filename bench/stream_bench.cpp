@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "bench/bench_table.h"
-#include "engine/stream/sqlmem_stream.h"
+#include "engine/pages/sqlmem_stream.h"
 #include "engine/stream/table_stream.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_database.h"

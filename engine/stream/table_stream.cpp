@@ -11,7 +11,10 @@
 #include <memory>
 #include <vector>
 
+#include "engine/pages/blob_value.h"
+#include "engine/pages/sqlmem_compressed_blob_stream.h"
 #include "engine/record/record_buffer.h"
+#include "engine/table/blob_store.h"
 #include "engine/table/sqlmem_database.h"
 #include "engine/table/sqlmem_table_data.h"
 
@@ -140,6 +143,11 @@ void WriteFields(Writer& out, const TSQLMemFieldDefs& fields) {
         out.U8(static_cast<uint8_t>(field.BaseType), Code::FieldBaseType);
         out.U8(static_cast<uint8_t>(field.AdvancedType), Code::FieldAdvancedType);
         out.I32(field.Size, Code::FieldSize);
+        if (IsBlobType(field.BaseType)) {
+            out.U8(static_cast<uint8_t>(field.BlobCompressionAlgorithm), Code::FieldBlobParameters);
+            out.U8(static_cast<uint8_t>(field.BlobCompressionMode), Code::FieldBlobParameters);
+            out.I32(field.BlobBlockSize, Code::FieldBlobParameters);
+        }
         if (IsAutoIncType(field.AdvancedType)) {
             out.I32(field.SequenceObjectID, Code::FieldSequenceObjectID);
             out.I64(field.Increment, Code::FieldAutoincValues);
@@ -254,7 +262,39 @@ void WriteIndexes(Writer& out, ByteSink& sink, const TSQLMemTableData& table) {
     table.Pages().SaveToStream(sink);
 }
 
-void WriteRecords(Writer& out, const TSQLMemTableData& table) {
+// The record with its BLOB slots holding the positions of the values that follow it
+// (`position` is where the record starts in the sink), then each value: its header, its
+// kept size and its kept bytes.
+void WriteRecordWithBlobs(Writer& out, ByteSink& sink, const TSQLMemTableData& table,
+                          const std::byte* row, std::vector<std::byte>& copy) {
+    const TSQLMemFieldDefs& fields = table.FieldDefs();
+    copy.assign(row, row + fields.DataSize());
+    int64_t position = sink.Position() + fields.DataSize();
+    std::vector<const BlobValue*> values;
+    for (int32_t f = 0; f < fields.Count(); ++f) {
+        if (!IsBlobType(fields[f].BaseType) || IsFieldNull(row, f)) {
+            continue;
+        }
+        const BlobValue& value = table.Blobs().Get(GetBlobReference(fields, f, row));
+        SetBlobReference(fields, f, static_cast<uint64_t>(position), copy.data());
+        values.push_back(&value);
+        position += kBlobDescriptorSize + static_cast<int64_t>(value.Data().size());
+    }
+    out.Bytes(copy.data(), copy.size(), SaveCode(Code::Record));
+    for (const BlobValue* value : values) {
+        const BlobValue::Header header = value->EncodeHeader();
+        out.Bytes(header.data(), header.size(), SaveCode(Code::BlobDescriptor));
+        out.I64(static_cast<int64_t>(value->Data().size()), Code::BlobDescriptor);
+        out.Bytes(value->Data().data(), value->Data().size(), SaveCode(Code::BlobData));
+    }
+}
+
+bool HasBlobFields(const TSQLMemFieldDefs& fields) {
+    return std::any_of(fields.Defs().begin(), fields.Defs().end(),
+                       [](const TSQLMemFieldDef& field) { return IsBlobType(field.BaseType); });
+}
+
+void WriteRecords(Writer& out, ByteSink& sink, const TSQLMemTableData& table) {
     const TSQLMemMemoryRecordManager& records = table.Records();
     if (records.RecordCount() == 0) {
         return;
@@ -272,9 +312,15 @@ void WriteRecords(Writer& out, const TSQLMemTableData& table) {
     out.I32(records.HighestSlot(), Code::LastSlot);
     out.Bytes(bitmap.data(), bitmap.size(), SaveCode(Code::DeletedBits));
     const size_t row_size = static_cast<size_t>(records.RowSize());
+    const bool blobs = HasBlobFields(table.FieldDefs());
+    std::vector<std::byte> copy;
     for (int32_t slot = records.LowestSlot(); slot < slots; ++slot) {
         if (const std::byte* row = records.RecordPointer({slot, 0})) {
-            out.Bytes(row, row_size, SaveCode(Code::Record));
+            if (blobs) {
+                WriteRecordWithBlobs(out, sink, table, row, copy);
+            } else {
+                out.Bytes(row, row_size, SaveCode(Code::Record));
+            }
         }
     }
 }
@@ -285,7 +331,7 @@ void WriteBody(ByteSink& sink, const TSQLMemTableData& table) {
     WriteFields(out, table.FieldDefs());
     WriteConstraints(out, table);
     WriteIndexes(out, sink, table);
-    WriteRecords(out, table);
+    WriteRecords(out, sink, table);
 }
 
 struct Header {
@@ -336,21 +382,10 @@ void RefuseOpen(const TSQLMemTableData& table) {
     }
 }
 
-void RefuseBlobFields(const TSQLMemTableData& table) {
-    for (const TSQLMemFieldDef& field : table.FieldDefs().Defs()) {
-        if (IsBlobType(field.BaseType)) {
-            throw ESQLMemException::Formatted(kBlobFieldCode, "Cannot save table '" + table.Name() +
-                                                                  "'. BLOB field '" + field.Name +
-                                                                  "' cannot be saved to a stream");
-        }
-    }
-}
-
 // With the database and table locks held.
 void SaveOneTable(TSQLMemDatabaseData& database, TSQLMemTableData& table, TSQLMemStream& stream,
                   TSQLMemCompressionAlgorithm algorithm, uint8_t level, int32_t value) {
     RefuseOpen(table);
-    RefuseBlobFields(table);
     Header header;
     header.record_count = table.RecordCount();
     header.stored_body_size = value;
@@ -541,14 +576,20 @@ TSQLMemFieldDefs ReadFields(Reader& in, const std::vector<TSQLMemSequenceDef>& s
         if (static_cast<uint8_t>(base_type) != base) {
             Invalid("base type " + std::to_string(base) + " of field '" + field.Name + "'");
         }
-        if (IsBlobType(base_type)) {
-            throw ESQLMemException::Formatted(
-                kBlobFieldCode, "Cannot load BLOB field '" + field.Name + "': not supported");
-        }
         if (IsSized(base_type) ? (size <= 0 || size >= kMaxRecordSize) : size < 0) {
             Invalid("size " + std::to_string(size) + " of field '" + field.Name + "'");
         }
         field.SetAdvancedType(advanced_type, size);
+        if (IsBlobType(base_type)) {
+            field.BlobCompressionAlgorithm = in.U8(Code::FieldBlobParameters);
+            field.BlobCompressionMode = in.U8(Code::FieldBlobParameters);
+            field.BlobBlockSize = in.I32(Code::FieldBlobParameters);
+            if (field.BlobCompressionAlgorithm > static_cast<int32_t>(acaPPM) ||
+                field.BlobCompressionMode > 9 || field.BlobBlockSize < 0 ||
+                field.BlobBlockSize > kMaxBLOBBlockSize) {
+                Invalid("BLOB parameters of field '" + field.Name + "'");
+            }
+        }
         data_size += field.MemoryDataSize;
         if (data_size + kRecordTrailerSize >= kMaxRecordSize) {
             Invalid("record size above " + std::to_string(kMaxRecordSize));
@@ -568,6 +609,9 @@ TSQLMemFieldDefs ReadFields(Reader& in, const std::vector<TSQLMemSequenceDef>& s
         } else {
             uint8_t type = 0;
             field.DefaultValue = in.Value(type);
+            if (field.DefaultValue && IsBlobType(base_type)) {
+                Invalid("default value of BLOB field '" + field.Name + "'");
+            }
             if (field.DefaultValue &&
                 (field.DefaultValue->size() != static_cast<size_t>(field.MemoryDataSize) ||
                  !TextEnds(base_type,
@@ -692,6 +736,9 @@ void ReadIndexDefs(Reader& in, const TSQLMemFieldDefs& fields,
             if (field_no < 0) {
                 Invalid("field '" + column.FieldName + "' of index '" + def.Name + "' not found");
             }
+            if (IsBlobType(fields[field_no].BaseType)) {
+                Invalid("BLOB field '" + column.FieldName + "' in index '" + def.Name + "'");
+            }
             column.FieldName = fields[field_no].Name;
             column.Descending = in.U8(Code::IndexColumnFlags) != 0;
             column.CaseInsensitive = in.U8(Code::IndexColumnFlags) != 0;
@@ -715,7 +762,46 @@ void ReadIndexes(Reader& in, ByteSource& source, TSQLMemTableParts& parts) {
     }
 }
 
-void ReadRecords(Reader& in, int64_t record_count, int64_t stream_size, TSQLMemTableParts& parts) {
+// The BLOB values that follow a record: each slot of a non-null BLOB field holds the
+// position of its value, which must be where the values of the record follow one another.
+// Each value becomes a new value of the table's store, and the slot its reference.
+void ReadRecordBlobs(Reader& in, TSQLMemStream& source, int32_t slot, std::byte* row,
+                     TSQLMemTableParts& parts) {
+    const TSQLMemFieldDefs& fields = parts.FieldDefs;
+    int64_t expected = source.Position();
+    for (int32_t f = 0; f < fields.Count(); ++f) {
+        if (!IsBlobType(fields[f].BaseType) || IsFieldNull(row, f)) {
+            continue;
+        }
+        const auto position = static_cast<int64_t>(GetBlobReference(fields, f, row));
+        if (position < 0 || position > source.Size() || !source.SetPosition(position)) {
+            throw ESQLMemException::Formatted(
+                kBlobPositionCode, "Cannot set stream position to " + std::to_string(position) +
+                                       ". Position = " + std::to_string(source.Position()) +
+                                       ", Size = " + std::to_string(source.Size()));
+        }
+        if (position != expected) {
+            Invalid("BLOB value of field '" + fields[f].Name + "' in record " +
+                    std::to_string(slot) + " at position " + std::to_string(position) +
+                    " instead of " + std::to_string(expected));
+        }
+        BlobValue::Header header{};
+        in.Bytes(header.data(), header.size(), LoadCode(Code::BlobDescriptor));
+        const int64_t size = in.I64(Code::BlobDescriptor);
+        if (size <= 0 || size > in.Remaining()) {
+            Invalid("BLOB value of " + std::to_string(size) + " bytes in record " +
+                    std::to_string(slot) + " does not fit the stream");
+        }
+        EngineVector<std::byte> data(static_cast<size_t>(size));
+        in.Bytes(data.data(), data.size(), LoadCode(Code::BlobData));
+        const uint64_t reference = parts.Blobs.Add(BlobValue::FromStored(header, std::move(data)));
+        SetBlobReference(fields, f, reference, row);
+        expected = source.Position();
+    }
+}
+
+void ReadRecords(Reader& in, TSQLMemStream& source, int64_t record_count, int64_t stream_size,
+                 TSQLMemTableParts& parts) {
     const int32_t row_size = parts.FieldDefs.DataSize();
     parts.Records = std::make_unique<TSQLMemMemoryRecordManager>(row_size, parts.AllocBy);
     if (record_count == 0) {
@@ -756,9 +842,13 @@ void ReadRecords(Reader& in, int64_t record_count, int64_t stream_size, TSQLMemT
         Invalid("record map of " + std::to_string(last + 1) + " slots is out of proportion");
     }
     const TSQLMemFieldDefs& fields = parts.FieldDefs;
+    const bool blobs = HasBlobFields(fields);
     std::vector<std::byte> row(static_cast<size_t>(row_size));
     for (const int32_t slot : live) {
         in.Bytes(row.data(), row.size(), LoadCode(Code::Record));
+        if (blobs) {
+            ReadRecordBlobs(in, source, slot, row.data(), parts);
+        }
         for (int32_t f = 0; f < fields.Count(); ++f) {
             const TSQLMemFieldDef& field = fields[f];
             if (!IsFieldNull(row.data(), f) &&
@@ -778,13 +868,13 @@ struct LoadedTable {
     int64_t last_object_id = 0;
 };
 
-void ReadBody(Reader& in, ByteSource& source, int64_t record_count, int64_t stream_size,
+void ReadBody(Reader& in, TSQLMemStream& source, int64_t record_count, int64_t stream_size,
               TSQLMemTableParts& parts, std::vector<PendingConstraint>& constraints) {
     parts.Sequences = ReadSequences(in);
     parts.FieldDefs = ReadFields(in, parts.Sequences);
     constraints = ReadConstraints(in, parts.Name, parts.FieldDefs);
     ReadIndexes(in, source, parts);
-    ReadRecords(in, record_count, stream_size, parts);
+    ReadRecords(in, source, record_count, stream_size, parts);
 }
 
 std::string Printable(const std::byte* bytes, size_t size) {
@@ -879,7 +969,7 @@ LoadedTable ReadTable(TSQLMemDatabaseData& database, TSQLMemStream& stream) {
         }
         compressed.clear();
         compressed.shrink_to_fit();
-        SpanByteSource source(body);
+        TSQLMemMemoryStream source{std::span(body)};
         Reader body_in(source);
         ReadBody(body_in, source, record_count, body_size, parts, constraints);
     }
@@ -967,7 +1057,6 @@ void SaveAllTablesToStream(TSQLMemDatabaseData& database, TSQLMemStream& stream,
     for (const std::string& name : names) {
         const TSQLMemTableData& table = RequireTable(database, name);
         RefuseOpen(table);
-        RefuseBlobFields(table);
     }
     SaveInt32(stream, static_cast<int32_t>(names.size()), SaveCode(Code::TableCount));
     for (const std::string& name : names) {

@@ -20,6 +20,18 @@
 //   51+n    ...   body: sequences, field definitions, constraints, indexes with the page
 //                 store, and when the record count is above 0 the record map and rows
 //
+// A table with BLOB fields writes after each row the values of its non-null BLOB fields
+// in field order, each as a descriptor and the value's kept bytes:
+//   OFFSET  SIZE  DESCRIPTION
+//   0       12    the value's header (BlobValue)
+//   12      8     kept size k (int64, above 0)
+//   20      k     the kept bytes
+// and the row's slot of that field holds the int64 position of the descriptor in the
+// stream the body is written to: the target stream for an uncompressed body (so such a
+// stream loads only at the offset it was saved at), the uncompressed body for a
+// compressed one (which can be moved freely). Loading takes each value at the position
+// its slot names, which must be where the record's values follow one another.
+//
 // Several tables: int32 table count, then one table stream per table.
 //
 // Loading reads everything into new parts first and touches the database only once all
@@ -29,9 +41,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/pages/sqlmem_compression.h"
+#include "engine/pages/sqlmem_stream.h"
 #include "engine/record/record_buffer.h"
-#include "engine/stream/sqlmem_compression.h"
-#include "engine/stream/sqlmem_stream.h"
 #include "engine/table/table_definition.h"
 
 namespace tapir::engine {
@@ -59,8 +71,10 @@ inline constexpr int kUnknownConstraintCode = 30316;
 // A body that cannot be compressed / decompressed to its stored size.
 inline constexpr int kCompressBodyCode = 10890;
 inline constexpr int kDecompressBodyCode = 10891;
-// A table with a BLOB field (this engine has no BLOB storage yet).
-inline constexpr int kBlobFieldCode = 10892;
+// A BLOB value's position in a record that the stream cannot be set to.
+inline constexpr int kBlobPositionCode = 10202;
+// A BLOB value's descriptor: its 12-byte header and its int64 kept size.
+inline constexpr int64_t kBlobDescriptorSize = 20;
 // A loaded stream whose fields contradict each other or the engine's limits.
 inline constexpr int kInvalidTableStreamCode = 10899;
 
@@ -112,13 +126,15 @@ enum class TableStreamCode : int {
     Record,
     CompressedBody,
     TableCount,
+    BlobDescriptor,
+    BlobData,
 };
 inline constexpr int kTableStreamLoadCodeOffset = 50;
 
 // Writes the table `table_name` of `database` at the stream's position. Throws
 // ESQLMemException: 10154 "Table not found, table name = %s", 10153 "Cannot save table
-// '%s'. Table is open by another dataset" while a cursor has it open, kBlobFieldCode for
-// a BLOB field, kCompressBodyCode when the body cannot be compressed, and the write codes.
+// '%s'. Table is open by another dataset" while a cursor has it open, kCompressBodyCode
+// when the body cannot be compressed, and the write codes.
 // The header is rewritten with the final sizes also when the body fails (10155 when the
 // stream cannot go back to it).
 void SaveTableToStream(TSQLMemDatabaseData& database, const std::string& table_name,
@@ -129,8 +145,8 @@ void SaveTableToStream(TSQLMemDatabaseData& database, const std::string& table_n
 // object-identifier sequence to the stored value. Returns the loaded table.
 TSQLMemTableData& LoadTableFromStream(TSQLMemDatabaseData& database, TSQLMemStream& stream);
 
-// Every table of the database, in list order (refused with 10153 or kBlobFieldCode before
-// anything is written when any of them is open or has a BLOB field).
+// Every table of the database, in list order (refused with 10153 before anything is
+// written when any of them is open).
 void SaveAllTablesToStream(TSQLMemDatabaseData& database, TSQLMemStream& stream,
                            TSQLMemCompressionAlgorithm algorithm, uint8_t level, int32_t value);
 // Reads every table first; the database changes only when all of them loaded.

@@ -18,7 +18,7 @@
 
 #include <memory>
 
-#include "engine/stream/sqlmem_stream.h"
+#include "engine/pages/sqlmem_stream.h"
 #include "engine/table/sqlmem_temporary_table_data.h"
 
 namespace tapir::engine {

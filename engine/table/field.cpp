@@ -6,8 +6,8 @@
 #include <limits>
 #include <optional>
 
-#include "engine/table/sqlmem_dataset.h"
 #include "engine/record/utf8_text.h"
+#include "engine/table/sqlmem_dataset.h"
 #include "platform/date_time.h"
 
 namespace tapir::engine {
@@ -126,8 +126,9 @@ std::optional<double> ParseDateTime(const std::string& text) {
             }
         }
     }
-    if (year < 1 || month < 1 || month > 12 || dom < 1 || dom > platform::DaysInMonth(year, month) ||
-        hour > 23 || minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0) {
+    if (year < 1 || month < 1 || month > 12 || dom < 1 ||
+        dom > platform::DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59 ||
+        hour < 0 || minute < 0 || second < 0) {
         return std::nullopt;
     }
     double day = 0;
@@ -478,5 +479,49 @@ bool TBooleanField::AsBoolean() const { return AsInt64(Value()) != 0; }
 void TBooleanField::SetAsBoolean(bool value) { SetValue(value); }
 
 int32_t TBooleanField::AsInteger() const { return AsInt64(Value()) != 0 ? 1 : 0; }
+
+// --- TBlobField -------------------------------------------------------------------------------
+
+std::string TBlobField::AsString() const {
+    const FieldValue value = Value();
+    const auto* text = std::get_if<std::string>(&value);
+    return text != nullptr ? *text : std::string();
+}
+
+void TBlobField::SetAsString(const std::string& value) {
+    if (value.empty()) {
+        SetValue(std::monostate{});
+    } else {
+        SetValue(value);
+    }
+}
+
+std::vector<std::byte> TBlobField::AsBytes() const { return DataSet().GetBlobBytes(*this); }
+
+void TBlobField::SetAsBytes(std::span<const std::byte> bytes) {
+    DataSet().SetBlobBytes(*this, bytes);
+}
+
+int64_t TBlobField::BlobSize() const { return static_cast<int64_t>(AsBytes().size()); }
+
+void TBlobField::LoadFromStream(TSQLMemStream& stream) {
+    const int64_t position = stream.Position();
+    if (stream.Size() < 0 || !stream.SetPosition(0)) {
+        throw ESQLMemException(10146, "Cannot read from stream");
+    }
+    std::vector<std::byte> content(static_cast<size_t>(stream.Size()));
+    try {
+        LoadDataFromStream(stream, content, 10146);
+    } catch (...) {
+        (void)stream.SetPosition(position);
+        throw;
+    }
+    (void)stream.SetPosition(position);
+    SetAsBytes(content);
+}
+
+void TBlobField::SaveToStream(TSQLMemStream& stream) const {
+    SaveDataToStream(stream, AsBytes(), 10147);
+}
 
 }  // namespace tapir::engine

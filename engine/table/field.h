@@ -3,16 +3,20 @@
 // read and write the dataset's active row. Display properties are carried for controls;
 // the table itself ignores them. The subclasses give each field type its conversions.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "engine/record/db_types.h"
 
 namespace tapir::engine {
 
 class TSQLMemDataSet;
+class TSQLMemStream;
 
 // A value as it passes between field objects and row buffers: null, an integer (all
 // integer and autoinc types), a floating value (floats and date-times, in days since
@@ -20,7 +24,7 @@ class TSQLMemDataSet;
 using FieldValue = std::variant<std::monostate, int64_t, double, bool, std::string>;
 
 class TField {
-public:
+  public:
     TField(TSQLMemDataSet& dataset, std::string field_name, TFieldType data_type, int size,
            TFieldKind kind);
     TField(const TField&) = delete;
@@ -75,7 +79,7 @@ public:
     FieldValue Value() const;
     void SetValue(const FieldValue& value);
 
-protected:
+  protected:
     [[noreturn]] void AccessError(const char* type_name) const;
     [[noreturn]] void InvalidInteger(const std::string& text) const;
     // The stored integer in decimal, "" when null (the integer field classes).
@@ -85,7 +89,7 @@ protected:
     std::optional<int64_t> IntegerFromText(const std::string& text) const;
     [[noreturn]] void RangeError(double value, double min, double max) const;
 
-private:
+  private:
     friend class TSQLMemDataSet;
 
     TSQLMemDataSet& dataset_;
@@ -108,7 +112,7 @@ private:
 // ftString (and ftFixedChar, ftWideString): text of at most Size characters; a longer
 // text keeps its first Size characters, never part of one.
 class TStringField : public TField {
-public:
+  public:
     using TField::TField;
     std::string AsString() const override;
     void SetAsString(const std::string& value) override;
@@ -124,7 +128,7 @@ public:
 
 // Integer fields of at most 32 bits; the range depends on the type.
 class TIntegerField : public TField {
-public:
+  public:
     using TField::TField;
     std::string AsString() const override;
     void SetAsString(const std::string& value) override;
@@ -139,22 +143,22 @@ public:
 };
 
 class TSmallintField : public TIntegerField {
-public:
+  public:
     using TIntegerField::TIntegerField;
 };
 
 class TWordField : public TIntegerField {
-public:
+  public:
     using TIntegerField::TIntegerField;
 };
 
 class TAutoIncField : public TIntegerField {
-public:
+  public:
     using TIntegerField::TIntegerField;
 };
 
 class TLargeintField : public TField {
-public:
+  public:
     using TField::TField;
     std::string AsString() const override;
     void SetAsString(const std::string& value) override;
@@ -167,7 +171,7 @@ public:
 };
 
 class TFloatField : public TField {
-public:
+  public:
     using TField::TField;
     std::string AsString() const override;
     void SetAsString(const std::string& value) override;
@@ -184,7 +188,7 @@ public:
 // SetAsString takes "dd-mm-yyyy" with an optional " hh:nn" or " hh:nn:ss", else
 // EDatabaseError "'%s' is not a valid date and time".
 class TDateTimeField : public TField {
-public:
+  public:
     using TField::TField;
     std::string AsString() const override;
     void SetAsString(const std::string& value) override;
@@ -195,13 +199,47 @@ public:
 };
 
 class TBooleanField : public TField {
-public:
+  public:
     using TField::TField;
     std::string AsString() const override;  // "True" / "False"; "" when null
     void SetAsString(const std::string& value) override;
     bool AsBoolean() const override;
     void SetAsBoolean(bool value) override;
     int32_t AsInteger() const override;  // 1 / 0
+};
+
+}  // namespace tapir::engine
+
+namespace tapir::engine {
+
+// ftBlob (and ftGraphic and the other binary BLOB types): content of any length kept
+// outside the row. AsString gives the bytes as they are; empty content is null. Reading
+// and writing follow the dataset's BLOB rules (TSQLMemDataSet::GetBlobBytes,
+// SetBlobBytes, CreateBlobStream): new content stays with the row being edited until
+// Post stores it, and Cancel drops it.
+class TBlobField : public TField {
+  public:
+    using TField::TField;
+    std::string AsString() const override;
+    void SetAsString(const std::string& value) override;
+    std::vector<std::byte> AsBytes() const;
+    void SetAsBytes(std::span<const std::byte> bytes);
+    // Content bytes (for a wide memo: twice its code units).
+    int64_t BlobSize() const;
+    // Replaces the content with the whole of `stream` (read from its start); the
+    // stream's position is kept.
+    void LoadFromStream(TSQLMemStream& stream);
+    // Writes the content at the stream's position. Throws the stream's write error when
+    // it takes fewer bytes.
+    void SaveToStream(TSQLMemStream& stream) const;
+};
+
+// ftMemo, ftFmtMemo and the wide memo: text kept outside the row. AsString gives and
+// takes UTF-8 text; a wide memo keeps it as UTF-16 code units, which its byte access and
+// streams show.
+class TMemoField : public TBlobField {
+  public:
+    using TBlobField::TBlobField;
 };
 
 }  // namespace tapir::engine

@@ -97,6 +97,13 @@ TableDefinition TSQLMemCursor::StoredDefinition() const {
         column_spec.min_value = def.MinValue;
         column_spec.max_value = def.MaxValue;
         column_spec.cycled = def.Cycled;
+        if (AdvancedToFieldType(def.AdvancedType) == ftUnknown ||
+            FieldTypeToAdvancedType(column_spec.data_type) != def.AdvancedType) {
+            column_spec.advanced_type = def.AdvancedType;
+        }
+        column_spec.blob_compression_algorithm = def.BlobCompressionAlgorithm;
+        column_spec.blob_compression_mode = def.BlobCompressionMode;
+        column_spec.blob_block_size = def.BlobBlockSize;
         for (const TSQLMemConstraintDef& constraint : constraint_defs_) {
             if (constraint.FieldNo != field_no) {
                 continue;
@@ -883,7 +890,7 @@ void TSQLMemCursor::SetKeyFieldData(int32_t field_no, const void* source, std::b
 
 // --- Changes ---
 
-TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer) {
+TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer, const BlobChanges* blobs) {
     Lock lock(table_->Mutex());
     std::string failure = table_->CheckConstraints(buffer, nullptr, this);
     if (!failure.empty()) {
@@ -895,7 +902,8 @@ TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer) {
         // Room for the new row first: past the memory limit nothing is stored.
         visible_.Reserve(1);
     }
-    const TSQLMemRecordID id = table_->InsertRow(buffer, this);
+    const TSQLMemRecordID id = table_->InsertRow(buffer, this, blobs);
+    TakeStoredBlobs(id, buffer);
     SetRecordID(buffer, field_defs_.DataSize(), id);
     SetBookmarkFlag(buffer, field_defs_.DataSize(), bfInserted);
     if (!restricted) {
@@ -959,7 +967,8 @@ std::optional<TSQLMemRecordID> TSQLMemCursor::NeighbourInView(TSQLMemRecordID id
 
 TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffer,
                                                       std::byte* new_buffer,
-                                                      std::optional<uint64_t> generation) {
+                                                      std::optional<uint64_t> generation,
+                                                      const BlobChanges* blobs) {
     Lock lock(table_->Mutex());
     if (database_->Temporary()) {
         return {-9, "Cannot update record in temporary mode"};
@@ -980,9 +989,10 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
         was_listed = FindInVisibleList(id) >= 0;
         neighbour = NeighbourInView(id);
     }
-    if (!table_->UpdateRow(id, new_buffer, this)) {
+    if (!table_->UpdateRow(id, new_buffer, this, blobs)) {
         return {-2, "Error updating record"};
     }
+    TakeStoredBlobs(id, new_buffer);
     if (!restricted) {
         position_ = OnRow(id);
         return {};
@@ -1028,6 +1038,30 @@ TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer,
     }
     position_ = neighbour ? OnRow(*neighbour) : Position{TSQLMemRecordID{}, true, false};
     return {};
+}
+
+void TSQLMemCursor::TakeStoredBlobs(TSQLMemRecordID id, std::byte* buffer) const {
+    if (!field_defs_.HasBlobOrVarText()) {
+        return;
+    }
+    const std::byte* stored = table_->Records().RecordPointer(id);
+    for (int32_t field_no = 0; stored != nullptr && field_no < field_defs_.Count(); ++field_no) {
+        if (IsBlobType(field_defs_[field_no].BaseType)) {
+            SetBlobReference(field_defs_, field_no, GetBlobReference(field_defs_, field_no, stored),
+                             buffer);
+        }
+    }
+}
+
+std::vector<std::byte> TSQLMemCursor::ReadBlob(int32_t field_no, const std::byte* buffer) const {
+    if (field_no < 0 || field_no >= field_defs_.Count()) {
+        ThrowInvalidFieldNo(10005, field_no, field_defs_.Count());
+    }
+    const uint64_t reference = GetBlobReference(field_defs_, field_no, buffer);
+    if (!IsBlobType(field_defs_[field_no].BaseType) || reference == 0) {
+        return {};
+    }
+    return table_->ReadBlob(reference);
 }
 
 // --- Sequences ---

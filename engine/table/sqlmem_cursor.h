@@ -17,6 +17,7 @@
 #include "engine/index/key_path.h"
 #include "engine/record/engine_allocator.h"
 #include "engine/record/record_buffer.h"
+#include "engine/table/blob_store.h"
 #include "engine/table/navigation.h"
 #include "engine/table/record_bitmap.h"
 #include "engine/table/table_definition.h"
@@ -248,7 +249,9 @@ class TSQLMemCursor {
     // index. On success the buffer gets the new row identifier and bookmark flag
     // bfInserted, and the cursor is on the new row, or, when the row is outside its view,
     // back where it was. A failed check stores nothing (code -8).
-    PostResult InsertRecord(std::byte* buffer);
+    // `blobs` gives the content of BLOB fields set while the row was built; the buffer
+    // gets the stored row's references afterwards.
+    PostResult InsertRecord(std::byte* buffer, const BlobChanges* blobs = nullptr);
     // Same checks with the old values (a row keeping its own key is no duplicate), then
     // rewrites the row identified by new_buffer's row identifier and re-files it in the
     // indexes. A row leaving the view is dropped from the visible-row list and the cursor
@@ -256,13 +259,21 @@ class TSQLMemCursor {
     // `generation` is that of the row as the caller read it; without it, the generation
     // of the cursor's position when the cursor is on that identifier. A row of another
     // generation is left alone (code -4).
+    // `blobs` replaces the content of the BLOB fields it names (the old values are freed);
+    // the others keep their stored values.
     PostResult UpdateRecord(const std::byte* old_buffer, std::byte* new_buffer,
-                            std::optional<uint64_t> generation = std::nullopt);
+                            std::optional<uint64_t> generation = std::nullopt,
+                            const BlobChanges* blobs = nullptr);
     // Deletes the row identified by buffer's row identifier (generation as for
     // UpdateRecord). The cursor moves to the row that followed it in the cursor's order
     // and view, else the one before it, else to the beginning.
     PostResult DeleteRecord(const std::byte* buffer,
                             std::optional<uint64_t> generation = std::nullopt);
+
+    // The content of a BLOB field of a row buffer read from this table; empty when null.
+    // Throws ESQLMemException kBlobNotFoundCode when the row's value was replaced or
+    // deleted since the buffer was read, 10086 ... 10089 for a damaged value.
+    std::vector<std::byte> ReadBlob(int32_t field_no, const std::byte* buffer) const;
 
     // --- Sequences ---
     // The value this connection drew last for the autoinc column. Throws ESQLMemException
@@ -309,6 +320,8 @@ class TSQLMemCursor {
     // The row at a record number (1 ... RecordCount) of the index in force.
     TSQLMemRecordID RowAtRecNo(int64_t rec_no);
     void CopyOut(TSQLMemRecordID id, std::byte* buffer) const;
+    // Writes the BLOB references of the stored row `id` into `buffer`.
+    void TakeStoredBlobs(TSQLMemRecordID id, std::byte* buffer) const;
     int64_t FindInVisibleList(TSQLMemRecordID id) const;
     void InsertIntoVisibleList(TSQLMemRecordID id, const std::byte* row);
     void RemoveFromVisibleList(TSQLMemRecordID id);

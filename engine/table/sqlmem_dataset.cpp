@@ -73,6 +73,17 @@ std::unique_ptr<TField> MakeField(TSQLMemDataSet& dataset, const std::string& na
             return std::make_unique<TDateTimeField>(dataset, name, type, 0, kind);
         case ftBoolean:
             return std::make_unique<TBooleanField>(dataset, name, type, 0, kind);
+        case ftMemo:
+        case ftFmtMemo:
+        case ftOraClob:
+            return std::make_unique<TMemoField>(dataset, name, type, size, kind);
+        case ftBlob:
+        case ftGraphic:
+        case ftParadoxOle:
+        case ftDBaseOle:
+        case ftTypedBinary:
+        case ftOraBlob:
+            return std::make_unique<TBlobField>(dataset, name, type, size, kind);
         default:
             return std::make_unique<TField>(dataset, name, type, size, kind);
     }
@@ -87,6 +98,7 @@ TSQLMemDataSet::TSQLMemDataSet(std::string component_name)
 
 TSQLMemDataSet::~TSQLMemDataSet() {
     CloseQuietly();  // never throws
+    DetachBlobStreams();
     const std::vector<TDataSource*> sources = data_sources_;
     for (TDataSource* source : sources) {
         source->dataset_ = nullptr;
@@ -163,6 +175,7 @@ void TSQLMemDataSet::SetState(TDataSetState state) {
     state_ = state;
     relayed_state_ = state;
     modified_ = false;
+    ++edit_serial_;
     NotifyDataSources(TDataEvent::UpdateState);
 }
 
@@ -373,6 +386,8 @@ void TSQLMemDataSet::ReleaseCursor() noexcept {
         // CloseCursor that does still leaves no cursor behind.
     }
     cursor_.reset();
+    DetachBlobStreams();
+    ++edit_serial_;
     has_row_ = false;
     eof_ = bof_ = true;
 }
@@ -559,6 +574,9 @@ FieldValue TSQLMemDataSet::ReadFieldValue(const TField& field) const {
     if (row.bytes.empty()) {
         return std::monostate{};
     }
+    if (IsBlobColumn(field.binding_)) {
+        return ReadBlobValue(field.binding_, row);
+    }
     return ReadColumn(field.binding_, row.bytes.data());
 }
 
@@ -589,6 +607,10 @@ void TSQLMemDataSet::WriteFieldValue(TField& field, const FieldValue& value) {
         SetKeyTrailer(row.bytes.data(), cursor_->DataSize(), trailer);
         return;
     }
+    if ((state_ == dsEdit || state_ == dsInsert) && IsBlobColumn(field.binding_)) {
+        WriteBlobValue(field, value);
+        return;
+    }
     WriteColumn(field.binding_, value, row.bytes.data());
     if (state_ == dsEdit || state_ == dsInsert) {
         modified_ = true;
@@ -607,6 +629,7 @@ void TSQLMemDataSet::InitRowBuffer(RowBuffer& row) const {
     SetRecordID(row.bytes.data(), cursor_->DataSize(), TSQLMemRecordID{});
     SetBookmarkFlag(row.bytes.data(), cursor_->DataSize(), bfCurrent);
     row.calc.assign(static_cast<size_t>(calc_field_count_), std::monostate{});
+    row.blobs.clear();
 }
 
 void TSQLMemDataSet::ClearCalcFields(RowBuffer& row) const {
@@ -634,6 +657,7 @@ bool TSQLMemDataSet::GetRecord(RowBuffer& row, int mode) {
     if (result != grrOK) {
         return false;
     }
+    row.blobs.clear();
     row.generation = cursor_->CurrentGeneration();
     CalculateFields(row);
     return true;
@@ -814,7 +838,7 @@ void TSQLMemDataSet::InternalPost() {
     }
     TSQLMemCursor::PostResult result;
     if (state_ == dsInsert) {
-        result = cursor_->InsertRecord(current_.bytes.data());
+        result = cursor_->InsertRecord(current_.bytes.data(), &current_.blobs);
         if (!result.Ok() && result.message.empty()) {
             result.message = "Error adding record";
         }
@@ -823,8 +847,8 @@ void TSQLMemDataSet::InternalPost() {
                 cursor_->RowGeneration(GetRecordID(current_.bytes.data(), cursor_->DataSize()));
         }
     } else {
-        result =
-            cursor_->UpdateRecord(old_.bytes.data(), current_.bytes.data(), current_.generation);
+        result = cursor_->UpdateRecord(old_.bytes.data(), current_.bytes.data(),
+                                       current_.generation, &current_.blobs);
         if (!result.Ok() && result.message.empty()) {
             result.message = "Error updating record";
         }
@@ -832,6 +856,7 @@ void TSQLMemDataSet::InternalPost() {
     if (!result.Ok()) {
         throw EDatabaseError(result.message);
     }
+    current_.blobs.clear();
 }
 
 void TSQLMemDataSet::InternalDelete() {

@@ -4,19 +4,23 @@
 // notification and the row operations (open, append, insert, edit, post, cancel, delete,
 // navigation). Not thread-safe: one dataset is used from one thread.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/record/db_types.h"
 #include "engine/record/record_buffer.h"
+#include "engine/table/blob_store.h"
 #include "engine/table/comparison_expression.h"
 #include "engine/table/data_source.h"
 #include "engine/table/field.h"
+#include "engine/table/sqlmem_blob_stream.h"
 
 namespace tapir::engine {
 
@@ -144,6 +148,23 @@ class TSQLMemDataSet {
                                                   const std::vector<std::string>& values,
                                                   const std::string& result_fields);
 
+    // --- BLOB fields (ftBlob, ftGraphic, ftMemo, ftFmtMemo and the wide memo) ---
+    // A stream over the field's content in the active row, owned by the caller: bmRead
+    // reads it; bmWrite starts empty and bmReadWrite with the content, and either hands
+    // what was written to the row when it is freed (edit or insert state only: otherwise
+    // ESQLMemException 10007 "Dataset not in edit or insert mode"). A wide memo's stream
+    // carries its UTF-16 code units (little-endian). EDatabaseError "Cannot access field
+    // '%s' as type Blob" for a field that is not a BLOB column.
+    std::unique_ptr<TSQLMemBlobStream> CreateBlobStream(TField& field, TBlobStreamMode mode);
+    // The field's content in the active row (pending content of the row being edited
+    // first); empty when null. Throws as CreateBlobStream, and ESQLMemException 10090 when
+    // the row's stored value changed since the row was read, 10086 ... 10089 when it is
+    // damaged.
+    std::vector<std::byte> GetBlobBytes(const TField& field) const;
+    // Gives the field new content in the row being inserted or edited (empty: null); it
+    // is stored by Post and dropped by Cancel. Same state rule as the field setters.
+    void SetBlobBytes(TField& field, std::span<const std::byte> bytes);
+
     bool AutoCalcFields() const { return auto_calc_fields_; }
     void SetAutoCalcFields(bool value) { auto_calc_fields_ = value; }
     bool ReadOnly() const { return read_only_; }
@@ -169,6 +190,8 @@ class TSQLMemDataSet {
         std::vector<std::byte> bytes;
         std::vector<FieldValue> calc;
         uint64_t generation = 0;  // of the stored row read into it; 0 for a new row
+        // Content given to BLOB fields since the insert or edit began, by column.
+        BlobChanges blobs;
     };
 
     // Hooks of the dataset layer over the engine cursor, in the order the layer declares
@@ -297,6 +320,21 @@ class TSQLMemDataSet {
   private:
     friend class TDataSource;
     friend class TField;
+    friend class TSQLMemBlobStream;
+
+    // BLOB columns: the content of `column` in `row`, pending content first.
+    bool IsBlobColumn(int column) const;
+    bool IsWideBlobColumn(int column) const;
+    std::vector<std::byte> BlobContent(int column, const RowBuffer& row) const;
+    FieldValue ReadBlobValue(int column, const RowBuffer& row) const;
+    void WriteBlobValue(TField& field, const FieldValue& value);
+    void SetBlobContent(TField& field, std::vector<std::byte> content);
+    int CheckBlobField(const TField& field) const;
+    // A freed write stream's content, taken only while the edit it was made in lasts.
+    void CommitBlobStream(int column, uint64_t edit_serial,
+                          std::vector<std::byte>&& content) noexcept;
+    // Streams still alive when the dataset closes no longer hand anything back.
+    void DetachBlobStreams() noexcept;
 
     void SetState(TDataSetState state);
     // Releases the fields made at open and the cursor; never raises.
@@ -361,6 +399,10 @@ class TSQLMemDataSet {
     std::vector<TDataSource*> data_sources_;
     std::optional<std::vector<FieldValue>> range_values_;
     bool filtered_ = false;
+    // Changes with every state change: a BLOB stream hands its content back only to the
+    // edit it was made in.
+    uint64_t edit_serial_ = 0;
+    std::vector<TSQLMemBlobStream*> blob_streams_;
 };
 
 }  // namespace tapir::engine

@@ -186,6 +186,10 @@ TableDefinition TSQLMemTable::BuildDefinition() const {
         column_spec.data_type = def.DataType;
         column_spec.size = def.Size;
         column_spec.required = def.Required;
+        column_spec.advanced_type = def.AdvancedType;
+        column_spec.blob_compression_algorithm = static_cast<int32_t>(def.BlobCompressionAlgorithm);
+        column_spec.blob_compression_mode = def.BlobCompressionMode;
+        column_spec.blob_block_size = def.BlobBlockSize;
         definition.fields.push_back(column_spec);
     }
     for (const TField* field : Fields()) {
@@ -255,8 +259,11 @@ void TSQLMemTable::CreateHandle() {
 void TSQLMemTable::InitFieldDefs() {
     field_defs_.clear();
     for (const TableFieldSpec& column_spec : cursor_->StoredDefinition().fields) {
-        field_defs_.push_back(TFieldDef{column_spec.name, column_spec.data_type, column_spec.size,
-                                        column_spec.required});
+        field_defs_.push_back(
+            TFieldDef{column_spec.name, column_spec.data_type, column_spec.size,
+                      column_spec.required, column_spec.advanced_type,
+                      static_cast<TCompressionAlgorithm>(column_spec.blob_compression_algorithm),
+                      column_spec.blob_compression_mode, column_spec.blob_block_size});
     }
 }
 

@@ -22,6 +22,13 @@ struct TFieldDef {
     TFieldType DataType = ftUnknown;
     int Size = 0;
     bool Required = false;
+    // The declared type where DataType does not say it (aftWideMemo is an ftMemo);
+    // aftUnknown: the type table's for DataType.
+    TSQLMemAdvancedFieldType AdvancedType = aftUnknown;
+    // BLOB fields: how their values are kept (algorithm, level 0 ... 9, bytes per block).
+    TCompressionAlgorithm BlobCompressionAlgorithm = caNone;
+    int BlobCompressionMode = 0;
+    int BlobBlockSize = 102400;
 };
 
 enum class TIndexOption : unsigned {

@@ -54,7 +54,7 @@ void CheckNameLength(const std::string& table, const char* what, const std::stri
 
 // The width a column takes in a row, after checking that its declared size is usable.
 int64_t CheckedWidth(const std::string& table, const TableFieldSpec& column) {
-    const TSQLMemBaseFieldType base = AdvancedToBaseType(FieldTypeToAdvancedType(column.data_type));
+    const TSQLMemBaseFieldType base = AdvancedToBaseType(SpecAdvancedType(column));
     const bool sized = base == bftChar || base == bftVarchar || base == bftWideChar ||
                        base == bftWideVarchar || base == bftBytes || base == bftVarBytes;
     if (!sized) {
@@ -90,6 +90,11 @@ ValueRange ColumnRange(TSQLMemBaseFieldType type) {
         default:
             return {INT64_MIN, INT64_MAX};
     }
+}
+
+bool AnyBlobField(const TSQLMemFieldDefs& fields) {
+    return std::any_of(fields.Defs().begin(), fields.Defs().end(),
+                       [](const TSQLMemFieldDef& field) { return IsBlobType(field.BaseType); });
 }
 
 bool InList(const std::vector<std::string>& names, const std::string& name) {
@@ -163,6 +168,17 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
                 CreationError(11435, "Cannot create table '" + table + "'. Field '" + field +
                                          "' of index '" + index.name + "' not found");
             }
+            // BLOB content has no order: keys cannot compare it.
+            for (const TableFieldSpec& column_spec : definition.fields) {
+                if (SameName(column_spec.name, field)) {
+                    const TSQLMemBaseFieldType base =
+                        AdvancedToBaseType(SpecAdvancedType(column_spec));
+                    if (IsBlobType(base)) {
+                        CreationError(
+                            30047, "Unknown DataType: '" + std::string(BaseTypeName(base)) + "'");
+                    }
+                }
+            }
         }
     }
     // 4. Constraint names: primary and unique constraints are named as their index; the
@@ -183,13 +199,16 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
     for (const TableFieldSpec& column_spec : definition.fields) {
         TSQLMemFieldDef def;
         def.Name = column_spec.name;
-        def.SetAdvancedType(FieldTypeToAdvancedType(column_spec.data_type), column_spec.size);
+        def.SetAdvancedType(SpecAdvancedType(column_spec), column_spec.size);
         def.ObjectID = database_.NextObjectID();
         def.Increment = column_spec.increment;
         def.InitialValue = column_spec.initial_value;
         def.MinValue = column_spec.min_value;
         def.MaxValue = column_spec.max_value;
         def.Cycled = column_spec.cycled;
+        def.BlobCompressionAlgorithm = column_spec.blob_compression_algorithm;
+        def.BlobCompressionMode = column_spec.blob_compression_mode;
+        def.BlobBlockSize = column_spec.blob_block_size;
         defs.push_back(std::move(def));
     }
     field_defs_ = TSQLMemFieldDefs(std::move(defs));
@@ -283,6 +302,7 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
     records_ = std::make_unique<TSQLMemMemoryRecordManager>(field_defs_.DataSize(), alloc_by_);
     pages_ = std::make_unique<TSQLMemMemoryPageManager>();
     BuildIndexes(std::vector<int32_t>(index_defs_.size(), -1));
+    has_blob_fields_ = AnyBlobField(field_defs_);
 }
 
 TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, TSQLMemTableParts parts)
@@ -294,8 +314,10 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, TSQLMemTablePa
       constraints_(std::move(parts.Constraints)),
       sequences_(std::move(parts.Sequences)),
       records_(std::move(parts.Records)),
-      pages_(std::move(parts.Pages)) {
+      pages_(std::move(parts.Pages)),
+      blobs_(std::move(parts.Blobs)) {
     BuildIndexes(parts.RootPageNos);
+    has_blob_fields_ = AnyBlobField(field_defs_);
 }
 
 void TSQLMemTableData::BuildIndexes(const std::vector<int32_t>& root_page_nos) {
@@ -578,23 +600,79 @@ void TSQLMemTableData::InsertIntoIndexes(ConnectionID connection, const std::byt
     }
 }
 
-TSQLMemRecordID TSQLMemTableData::InsertRow(const std::byte* row, const TSQLMemCursor* by) {
+std::vector<std::byte> TSQLMemTableData::RowWithBlobs(const std::byte* row, const std::byte* stored,
+                                                      const BlobChanges* blobs,
+                                                      std::vector<uint64_t>& made) {
+    const size_t size = static_cast<size_t>(field_defs_.DataSize());
+    std::vector<std::byte> result(row, row + size);
+    // Every reference made is in `made` before anything else can fail.
+    made.reserve(made.size() + static_cast<size_t>(field_defs_.Count()));
+    for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
+        const TSQLMemFieldDef& field = field_defs_[field_no];
+        if (!IsBlobType(field.BaseType)) {
+            continue;
+        }
+        const bool changed = blobs != nullptr && static_cast<size_t>(field_no) < blobs->size() &&
+                             (*blobs)[field_no].has_value();
+        uint64_t reference = 0;
+        if (changed) {
+            const std::vector<std::byte>& content = *(*blobs)[field_no];
+            if (!content.empty()) {
+                reference = blobs_.Add(MakeBlobValue(field, content));
+                made.push_back(reference);
+            }
+        } else if (stored != nullptr) {
+            reference = GetBlobReference(field_defs_, field_no, stored);
+        } else if (const BlobValue* value =
+                       blobs_.Find(GetBlobReference(field_defs_, field_no, row))) {
+            // A row copied from another stored row gets a value of its own.
+            BlobValue copy = BlobValue::FromStored(
+                value->EncodeHeader(),
+                EngineVector<std::byte>(value->Data().begin(), value->Data().end()));
+            reference = blobs_.Add(std::move(copy));
+            made.push_back(reference);
+        }
+        SetBlobReference(field_defs_, field_no, reference, result.data());
+    }
+    return result;
+}
+
+void TSQLMemTableData::FreeBlobs(const std::vector<uint64_t>& references) noexcept {
+    for (const uint64_t reference : references) {
+        blobs_.Free(reference);
+    }
+}
+
+TSQLMemRecordID TSQLMemTableData::InsertRow(const std::byte* row, const TSQLMemCursor* by,
+                                            const BlobChanges* blobs) {
     std::lock_guard lock(mutex_);
     const ConnectionID connection = ConnectionOf(by);
-    const TSQLMemRecordID id = records_->AddRecord(row);
-    ++change_count_;
+    std::vector<uint64_t> made;
     try {
-        InsertIntoIndexes(connection, row, id);
+        // Rows without BLOB fields are stored as they come, without a copy.
+        std::vector<std::byte> with_blobs;
+        if (has_blob_fields_) {
+            with_blobs = RowWithBlobs(row, nullptr, blobs, made);
+            row = with_blobs.data();
+        }
+        const TSQLMemRecordID id = records_->AddRecord(row);
+        ++change_count_;
+        try {
+            InsertIntoIndexes(connection, row, id);
+        } catch (...) {
+            records_->DeleteRecord(id);
+            throw;
+        }
+        NotifyOtherCursors(by);
+        return id;
     } catch (...) {
-        records_->DeleteRecord(id);
+        FreeBlobs(made);
         throw;
     }
-    NotifyOtherCursors(by);
-    return id;
 }
 
 bool TSQLMemTableData::UpdateRow(TSQLMemRecordID id, const std::byte* new_row,
-                                 const TSQLMemCursor* by) {
+                                 const TSQLMemCursor* by, const BlobChanges* blobs) {
     std::lock_guard lock(mutex_);
     const std::byte* stored = records_->RecordPointer(id);
     if (stored == nullptr) {
@@ -602,13 +680,43 @@ bool TSQLMemTableData::UpdateRow(TSQLMemRecordID id, const std::byte* new_row,
     }
     const ConnectionID connection = ConnectionOf(by);
     const std::vector<std::byte> old_row(stored, stored + records_->RowSize());
+    std::vector<uint64_t> made;
+    std::vector<std::byte> with_blobs;
+    const std::byte* row = new_row;
+    if (has_blob_fields_) {
+        try {
+            with_blobs = RowWithBlobs(new_row, old_row.data(), blobs, made);
+        } catch (...) {
+            FreeBlobs(made);
+            throw;
+        }
+        row = with_blobs.data();
+    }
+    // The values the changed fields held before.
+    std::vector<uint64_t> replaced;
+    if (blobs != nullptr) {
+        for (size_t field_no = 0; field_no < blobs->size(); ++field_no) {
+            const auto field = static_cast<int32_t>(field_no);
+            if (has_blob_fields_ && (*blobs)[field_no] && field < field_defs_.Count() &&
+                IsBlobType(field_defs_[field].BaseType)) {
+                replaced.push_back(GetBlobReference(field_defs_, field, old_row.data()));
+            }
+        }
+    }
     const IndexRecordId entry{id.PageNo, 0};
     ++change_count_;
-    for (auto& index : indexes_) {
-        index->UpdateRecord(connection, old_row.data(), new_row, entry);
+    bool updated = false;
+    try {
+        for (auto& index : indexes_) {
+            index->UpdateRecord(connection, old_row.data(), row, entry);
+        }
+        pages_->ApplyChanges(connection);
+        updated = records_->UpdateRecord(id, row);
+    } catch (...) {
+        FreeBlobs(made);
+        throw;
     }
-    pages_->ApplyChanges(connection);
-    const bool updated = records_->UpdateRecord(id, new_row);
+    FreeBlobs(updated ? replaced : made);
     NotifyOtherCursors(by);
     return updated;
 }
@@ -619,6 +727,14 @@ bool TSQLMemTableData::DeleteRow(TSQLMemRecordID id, const TSQLMemCursor* by) {
     if (stored == nullptr) {
         return false;
     }
+    std::vector<uint64_t> values;
+    if (has_blob_fields_) {
+        for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
+            if (IsBlobType(field_defs_[field_no].BaseType)) {
+                values.push_back(GetBlobReference(field_defs_, field_no, stored));
+            }
+        }
+    }
     const ConnectionID connection = ConnectionOf(by);
     const IndexRecordId entry{id.PageNo, 0};
     ++change_count_;
@@ -627,8 +743,16 @@ bool TSQLMemTableData::DeleteRow(TSQLMemRecordID id, const TSQLMemCursor* by) {
     }
     pages_->ApplyChanges(connection);
     const bool deleted = records_->DeleteRecord(id);
+    if (deleted) {
+        FreeBlobs(values);
+    }
     NotifyOtherCursors(by);
     return deleted;
+}
+
+std::vector<std::byte> TSQLMemTableData::ReadBlob(uint64_t reference) const {
+    std::lock_guard lock(mutex_);
+    return blobs_.Get(reference).Read();
 }
 
 void TSQLMemTableData::Empty() {
@@ -643,6 +767,7 @@ void TSQLMemTableData::Empty() {
     }
     pages_->ApplyChanges(0);
     records_->Empty();
+    blobs_.Clear();
 }
 
 std::vector<std::string> TSQLMemTableData::CheckIntegrity() const {

@@ -16,6 +16,7 @@
 #include "engine/index/sqlmem_btree_index.h"
 #include "engine/pages/sqlmem_memory_page_manager.h"
 #include "engine/record/record_buffer.h"
+#include "engine/table/blob_store.h"
 #include "engine/table/navigation.h"
 #include "engine/table/sqlmem_memory_record_manager.h"
 #include "engine/table/table_definition.h"
@@ -49,6 +50,8 @@ struct TSQLMemTableParts {
     std::vector<TSQLMemSequenceDef> Sequences;
     std::unique_ptr<TSQLMemMemoryPageManager> Pages;
     std::unique_ptr<TSQLMemMemoryRecordManager> Records;
+    // The values the rows' BLOB references name.
+    BlobStore Blobs;
 };
 
 class TSQLMemTableData {
@@ -108,11 +111,25 @@ class TSQLMemTableData {
                                  const TSQLMemCursor* by) const;
     // Adds the row to the slot array and every index, the index pages changed for the
     // connection of `by` (0 without a cursor). Returns the new identifier. When an index
-    // refuses, nothing of the row stays.
-    TSQLMemRecordID InsertRow(const std::byte* row, const TSQLMemCursor* by);
-    // False when the slot array refuses.
-    bool UpdateRow(TSQLMemRecordID id, const std::byte* new_row, const TSQLMemCursor* by);
+    // refuses, nothing of the row stays. BLOB fields get new values of their own: the
+    // content `blobs` gives them, else a copy of the value the row's reference names in
+    // this table (null when it names none). Compression errors of BLOB values (10085)
+    // pass on with nothing stored.
+    TSQLMemRecordID InsertRow(const std::byte* row, const TSQLMemCursor* by,
+                              const BlobChanges* blobs = nullptr);
+    // False when the slot array refuses. BLOB fields that `blobs` changes get new values
+    // and their old ones are freed; the others keep the stored row's values whatever the
+    // buffer holds.
+    bool UpdateRow(TSQLMemRecordID id, const std::byte* new_row, const TSQLMemCursor* by,
+                   const BlobChanges* blobs = nullptr);
+    // Frees the row's BLOB values with it.
     bool DeleteRow(TSQLMemRecordID id, const TSQLMemCursor* by);
+    // The content of the BLOB value a row's reference names. Throws ESQLMemException
+    // kBlobNotFoundCode for a reference the table no longer holds, and the read errors of
+    // a damaged value (10086 ... 10089).
+    std::vector<std::byte> ReadBlob(uint64_t reference) const;
+    // The table's BLOB values. Requires: the table lock is held.
+    const BlobStore& Blobs() const { return blobs_; }
     // Removes every row and empties every index; definitions and sequences stay.
     // Throws ESQLMemException 10072 "Cannot delete table '%s'. Table is open by another
     // dataset" while any cursor has the table open.
@@ -137,6 +154,12 @@ class TSQLMemTableData {
                            TSQLMemRecordID id);
     TSQLMemSequenceDef& SequenceByObjectID(int32_t object_id);
     void NotifyOtherCursors(const TSQLMemCursor* by);
+    // The row as it is to be stored: `row` with the BLOB references it owns in this table
+    // (new values for changed fields; for the others the stored row's when given, else
+    // copies). References made are added to `made`.
+    std::vector<std::byte> RowWithBlobs(const std::byte* row, const std::byte* stored,
+                                        const BlobChanges* blobs, std::vector<uint64_t>& made);
+    void FreeBlobs(const std::vector<uint64_t>& references) noexcept;
 
     // Guards everything below; rank 4.
     mutable std::recursive_mutex mutex_;
@@ -149,6 +172,8 @@ class TSQLMemTableData {
     std::vector<TSQLMemSequenceDef> sequences_;
     std::unique_ptr<TSQLMemMemoryRecordManager> records_;
     std::unique_ptr<TSQLMemMemoryPageManager> pages_;
+    BlobStore blobs_;
+    bool has_blob_fields_ = false;
     std::vector<std::unique_ptr<TSQLMemBTreeIndex>> indexes_;
     std::vector<bool> unique_for_search_;
     uint64_t change_count_ = 0;

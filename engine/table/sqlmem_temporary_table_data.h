@@ -19,7 +19,7 @@
 #include "engine/pages/sqlmem_temporary_page_manager.h"
 #include "engine/pages/sqlmem_temporary_record_manager.h"
 #include "engine/record/record_buffer.h"
-#include "engine/stream/sqlmem_stream.h"
+#include "engine/pages/sqlmem_stream.h"
 #include "engine/table/table_definition.h"
 
 namespace tapir::engine {

@@ -23,5 +23,9 @@ std::vector<std::string> SplitFieldList(const std::string& list) {
     return names;
 }
 
+TSQLMemAdvancedFieldType SpecAdvancedType(const TableFieldSpec& column) {
+    return column.advanced_type != aftUnknown ? column.advanced_type
+                                              : FieldTypeToAdvancedType(column.data_type);
+}
 
 }  // namespace tapir::engine

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/record/db_types.h"
+#include "engine/record/field_types.h"
 
 namespace tapir::engine {
 
@@ -35,7 +36,18 @@ struct TableFieldSpec {
     // Check constraint on a numeric column: a null value passes.
     std::optional<double> check_min;
     std::optional<double> check_max;
+    // The declared type when data_type alone does not say it (a wide memo is an ftMemo);
+    // aftUnknown: the type table's type for data_type.
+    TSQLMemAdvancedFieldType advanced_type = aftUnknown;
+    // How a BLOB column keeps its values: algorithm (TSQLMemCompressionAlgorithm number),
+    // level 0 ... 9, and uncompressed bytes per block (the default: as the level says).
+    int32_t blob_compression_algorithm = 0;
+    int32_t blob_compression_mode = 0;
+    int32_t blob_block_size = 102400;
 };
+
+// The declared type of a column: advanced_type when set, else data_type's.
+TSQLMemAdvancedFieldType SpecAdvancedType(const TableFieldSpec& column);
 
 struct TableIndexSpec {
     std::string name;

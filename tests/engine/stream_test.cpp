@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/pages/sqlmem_compressed_blob_stream.h"
+#include "engine/pages/sqlmem_compression.h"
+#include "engine/pages/sqlmem_stream.h"
 #include "engine/record/db_types.h"
-#include "engine/stream/sqlmem_compressed_blob_stream.h"
-#include "engine/stream/sqlmem_compression.h"
-#include "engine/stream/sqlmem_stream.h"
 
 namespace tapir::engine {
 namespace {

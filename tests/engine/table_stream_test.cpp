@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/pages/blob_value.h"
+#include "engine/pages/sqlmem_compressed_blob_stream.h"
+#include "engine/record/sqlmem_memory_manager.h"
+#include "engine/table/blob_store.h"
 #include "engine/table/sqlmem_table.h"
 #include "engine/table/sqlmem_table_data.h"
 #include "tests/engine/core_test_tables.h"
@@ -536,16 +540,6 @@ TEST_F(TableStream, SaveRefusalsAndFailedCompression) {
     EXPECT_EQ(LoadLE32(stream.Bytes().data() + 36), 0u);
     ASSERT_TRUE(stream.SetPosition(0));
     EXPECT_NE(ErrorCode([&] { LoadTableFromStream(Memory(), stream); }), 0);
-
-    TableDefinition blob;
-    blob.name = "WithBlob";
-    blob.fields = {Field("A", ftInteger), Field("B", ftBlob)};
-    OpenCursor(blob).reset();
-    EXPECT_EQ(ErrorCode([&] { Save("WithBlob", acaNone); }), kBlobFieldCode);
-    TSQLMemMemoryStream all;
-    EXPECT_EQ(ErrorCode([&] { SaveAllTablesToStream(Memory(), all, acaNone, 1, 0); }),
-              kBlobFieldCode);
-    EXPECT_EQ(all.Size(), 0);
 }
 
 TEST_F(TableStream, SeveralTablesInOneStream) {
@@ -660,6 +654,293 @@ TEST_F(TableStream, TableAndDatabaseComponentsSaveAndLoad) {
     EXPECT_EQ(Memory().TableNames(), std::vector<std::string>{"Bq"});
     EXPECT_EQ(Memory().FindTable("Bq")->RecordCount(), 4);
     EXPECT_EQ(ErrorCode([&] { session.Database("OTHER").LoadAllTablesFromStream(all); }), 11245);
+}
+
+}  // namespace
+}  // namespace tapir::engine
+
+namespace tapir::engine {
+namespace {
+
+// --- BLOB values ---
+
+std::vector<std::byte> Pattern(size_t size, int seed) {
+    std::vector<std::byte> bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::byte>((i * 13 + static_cast<size_t>(seed) + i / 777) & 0xFF);
+    }
+    return bytes;
+}
+
+// Id, a plain BLOB, a BLOB compressed by zlib in small blocks, a memo compressed by
+// bzip2, a wide memo; `index` adds a primary index on Id.
+TableDefinition BlobDefinition(const std::string& name, bool index = true) {
+    TableDefinition def;
+    def.name = name;
+    def.fields = {Field("Id", ftInteger), Field("Plain", ftBlob), Field("Packed", ftBlob),
+                  Field("Memo", ftMemo), Field("Wide", ftMemo)};
+    def.fields[2].blob_compression_algorithm = static_cast<int32_t>(acaZLIB);
+    def.fields[2].blob_compression_mode = 6;
+    def.fields[2].blob_block_size = 4096;
+    def.fields[3].blob_compression_algorithm = static_cast<int32_t>(acaBZIP);
+    def.fields[3].blob_compression_mode = 9;
+    def.fields[4].advanced_type = aftWideMemo;
+    if (index) {
+        def.indexes = {Index("Pk", "Id", true)};
+    }
+    return def;
+}
+
+class BlobTableStream : public TableStream {
+  protected:
+    // Rows with BLOB content of several sizes, some fields null, row 2 deleted.
+    TSQLMemTableData& FillBlobs(const TableDefinition& def, int rows) {
+        auto cursor = OpenCursor(def);
+        std::vector<std::byte> row = testing::Buffer(*cursor);
+        for (int r = 0; r < rows; ++r) {
+            cursor->InitNewRecord(row.data());
+            SetInteger(cursor->FieldDefs(), 0, r, row.data());
+            BlobChanges changes(5);
+            for (int f = 1; f < 5; ++f) {
+                if ((r + f) % 3 != 0) {
+                    changes[f] =
+                        Pattern(static_cast<size_t>(1 + (r * 4099 + f * 1000) % 20000), r * 10 + f);
+                }
+            }
+            EXPECT_TRUE(cursor->InsertRecord(row.data(), &changes).Ok());
+        }
+        TSQLMemTableData& table = *Memory().FindTable(def.name);
+        if (rows > 2) {
+            EXPECT_TRUE(table.DeleteRow({2, 0}, nullptr));
+        }
+        return table;
+    }
+
+    // Per stored row, its slot and the content of each field (empty when null).
+    static std::vector<std::pair<int32_t, std::vector<std::vector<std::byte>>>> Contents(
+        const TSQLMemTableData& table) {
+        std::vector<std::pair<int32_t, std::vector<std::vector<std::byte>>>> contents;
+        const TSQLMemMemoryRecordManager& records = table.Records();
+        const TSQLMemFieldDefs& fields = table.FieldDefs();
+        for (int32_t slot = 0; records.RecordCount() > 0 && slot <= records.HighestSlot(); ++slot) {
+            const std::byte* row = records.RecordPointer({slot, 0});
+            if (row == nullptr) {
+                continue;
+            }
+            std::vector<std::vector<std::byte>> values;
+            for (int32_t f = 0; f < fields.Count(); ++f) {
+                if (!IsBlobType(fields[f].BaseType)) {
+                    values.emplace_back(row + fields[f].MemoryOffset,
+                                        row + fields[f].MemoryOffset + fields[f].MemoryDataSize);
+                } else if (const uint64_t reference = GetBlobReference(fields, f, row)) {
+                    values.push_back(table.ReadBlob(reference));
+                } else {
+                    values.emplace_back();
+                }
+            }
+            contents.emplace_back(slot, std::move(values));
+        }
+        return contents;
+    }
+};
+
+TEST_F(BlobTableStream, ValuesRoundTripPlainAndCompressedWithEveryAlgorithm) {
+    TSQLMemTableData& table = FillBlobs(BlobDefinition("Docs"), 12);
+    const auto original = Contents(table);
+    const size_t values = table.Blobs().Count();
+    ASSERT_GT(values, 20u);
+    for (const Method method : kMethods) {
+        SCOPED_TRACE(static_cast<int>(method.algorithm));
+        const std::vector<std::byte> bytes = Save("Docs", method.algorithm, method.level);
+        TSQLMemTableData& loaded = Load(bytes);
+        EXPECT_EQ(Contents(loaded), original);
+        EXPECT_EQ(loaded.Blobs().Count(), values);
+        EXPECT_TRUE(loaded.CheckIntegrity().empty());
+        // The field's settings and each value's header come back as they were.
+        EXPECT_EQ(loaded.FieldDefs()[2].BlobCompressionAlgorithm, 1);
+        EXPECT_EQ(loaded.FieldDefs()[2].BlobCompressionMode, 6);
+        EXPECT_EQ(loaded.FieldDefs()[2].BlobBlockSize, 4096);
+        EXPECT_EQ(loaded.FieldDefs()[4].AdvancedType, aftWideMemo);
+        // Saving the loaded table gives the same bytes again.
+        EXPECT_EQ(Save("Docs", method.algorithm, method.level), bytes);
+    }
+    // A loaded table is an ordinary one: its rows change and free their values.
+    TSQLMemTableData& loaded = *Memory().FindTable("Docs");
+    const auto cursor = OpenCursor(BlobDefinition("Docs"));
+    std::vector<std::byte> row = testing::Buffer(*cursor);
+    cursor->First();
+    ASSERT_EQ(cursor->GetRecord(grmNext, row.data()), grrOK);
+    BlobChanges changes(5);
+    changes[3] = std::vector<std::byte>{std::byte{'x'}};
+    const std::vector<std::byte> old_row = row;
+    ASSERT_TRUE(cursor->UpdateRecord(old_row.data(), row.data(), std::nullopt, &changes).Ok());
+    EXPECT_EQ(cursor->ReadBlob(3, row.data()), changes[3]);
+    ASSERT_TRUE(cursor->DeleteRecord(row.data()).Ok());
+    EXPECT_LT(loaded.Blobs().Count(), values);
+}
+
+TEST_F(BlobTableStream, HeaderOfAStreamWithBlobsAndItsDescriptors) {
+    TableDefinition def = BlobDefinition("One", false);
+    def.fields.resize(2);
+    auto cursor = OpenCursor(def);
+    std::vector<std::byte> row = testing::Buffer(*cursor);
+    cursor->InitNewRecord(row.data());
+    BlobChanges changes(2);
+    changes[1] = std::vector<std::byte>{std::byte{'a'}, std::byte{'b'}, std::byte{'c'}};
+    ASSERT_TRUE(cursor->InsertRecord(row.data(), &changes).Ok());
+    cursor.reset();
+    // Saved after 7 bytes of something else: the slot names the absolute position.
+    TSQLMemMemoryStream stream;
+    SaveDataToStream(stream, std::vector<std::byte>(7, std::byte{0xEE}), 1);
+    SaveTableToStream(Memory(), "One", stream, acaNone, 0, 0);
+    const std::vector<std::byte> bytes = Content(stream);
+    const int32_t row_size = Memory().FindTable("One")->FieldDefs().DataSize();
+    const size_t record = bytes.size() - 23 - static_cast<size_t>(row_size);
+    const size_t descriptor = record + static_cast<size_t>(row_size);
+    const size_t slot = record + 1 + 4;  // bitmap byte, Id
+    EXPECT_EQ(LoadLE32(bytes.data() + slot), descriptor);
+    EXPECT_EQ(LoadLE32(bytes.data() + slot + 4), 0u);
+    // The field definition carries algorithm, level and block size after its size.
+    const std::vector<std::byte> descriptor_bytes(
+        bytes.begin() + static_cast<ptrdiff_t>(descriptor), bytes.end());
+    const std::vector<std::byte> expected = {
+        std::byte{0}, std::byte{0}, std::byte{0},   std::byte{0},   std::byte{0},  std::byte{0},
+        std::byte{0}, std::byte{0}, std::byte{0},   std::byte{0},   std::byte{0},  std::byte{0},
+        std::byte{3}, std::byte{0}, std::byte{0},   std::byte{0},   std::byte{0},  std::byte{0},
+        std::byte{0}, std::byte{0}, std::byte{'a'}, std::byte{'b'}, std::byte{'c'}};
+    EXPECT_EQ(descriptor_bytes, expected);
+    ASSERT_TRUE(stream.SetPosition(7));
+    TSQLMemTableData& loaded = LoadTableFromStream(Memory(), stream);
+    EXPECT_EQ(Contents(loaded).front().second[1], changes[1]);
+}
+
+TEST_F(BlobTableStream, SeveralTablesWithBlobsInOneStream) {
+    FillBlobs(BlobDefinition("First"), 5);
+    FillBlobs(BlobDefinition("Second", false), 7);
+    Fill(testing::BouquetDefinition("Bq"), 3);
+    const auto first = Contents(*Memory().FindTable("First"));
+    const auto second = Contents(*Memory().FindTable("Second"));
+    const Snapshot bouquet = Take(*Memory().FindTable("Bq"));
+    for (const Method method : {kMethods[0], kMethods[1], kMethods[3]}) {
+        TSQLMemMemoryStream stream;
+        SaveAllTablesToStream(Memory(), stream, method.algorithm, method.level, 0);
+        ASSERT_TRUE(stream.SetPosition(0));
+        LoadAllTablesFromStream(Memory(), stream);
+        EXPECT_EQ(Contents(*Memory().FindTable("First")), first);
+        EXPECT_EQ(Contents(*Memory().FindTable("Second")), second);
+        EXPECT_EQ(Take(*Memory().FindTable("Bq")), bouquet);
+    }
+}
+
+TEST_F(BlobTableStream, AnUncompressedStreamLoadsOnlyWhereItWasSaved) {
+    const Snapshot original = Take(FillBlobs(BlobDefinition("Docs"), 4));
+    const auto contents = Contents(*Memory().FindTable("Docs"));
+    for (const Method method : {kMethods[0], kMethods[1]}) {
+        SCOPED_TRACE(static_cast<int>(method.algorithm));
+        const std::vector<std::byte> bytes = Save("Docs", method.algorithm, method.level);
+        for (const size_t shift : {size_t{0}, size_t{100}}) {
+            std::vector<std::byte> moved(shift, std::byte{0});
+            moved.insert(moved.end(), bytes.begin(), bytes.end());
+            TSQLMemMemoryStream stream(moved);
+            ASSERT_TRUE(stream.SetPosition(static_cast<int64_t>(shift)));
+            const Snapshot before = Take(*Memory().FindTable("Docs"));
+            const int code = ErrorCode([&] { LoadTableFromStream(Memory(), stream); });
+            if (shift == 0 || method.algorithm != acaNone) {
+                EXPECT_EQ(code, 0);
+                EXPECT_EQ(Contents(*Memory().FindTable("Docs")), contents);
+            } else {
+                EXPECT_EQ(code, kInvalidTableStreamCode);
+                EXPECT_EQ(Take(*Memory().FindTable("Docs")), before);
+            }
+        }
+    }
+    // Saved behind 100 bytes and read without them: the positions point past the values.
+    TSQLMemMemoryStream padded;
+    SaveDataToStream(padded, std::vector<std::byte>(100, std::byte{0}), 1);
+    SaveTableToStream(Memory(), "Docs", padded, acaNone, 1, 0);
+    std::vector<std::byte> cut(padded.Bytes().begin() + 100, padded.Bytes().end());
+    EXPECT_NE(ErrorCode([&] { Load(cut); }), 0);
+    EXPECT_EQ(Contents(*Memory().FindTable("Docs")), contents);
+    EXPECT_EQ(Take(*Memory().FindTable("Docs")).fields, original.fields);
+}
+
+TEST_F(BlobTableStream, DamagedValuesAreRefusedOrFailWhenRead) {
+    TableDefinition def = BlobDefinition("Docs", false);
+    def.fields.erase(def.fields.begin() + 1);  // Id, Packed, Memo, Wide
+    auto cursor = OpenCursor(def);
+    std::vector<std::byte> row = testing::Buffer(*cursor);
+    cursor->InitNewRecord(row.data());
+    BlobChanges changes(2);
+    changes[1] = Pattern(10000, 1);  // three blocks of 4096 bytes at most
+    ASSERT_TRUE(cursor->InsertRecord(row.data(), &changes).Ok());
+    cursor.reset();
+    TSQLMemTableData& table = *Memory().FindTable("Docs");
+    const int64_t kept = table.Blobs().KeptBytes();
+    const Snapshot original = Take(table);
+    const std::vector<std::byte> bytes = Save("Docs", acaNone);
+    const size_t descriptor = bytes.size() - 20 - static_cast<size_t>(kept);
+    ASSERT_EQ(LoadLE32(bytes.data() + descriptor + 12), static_cast<uint32_t>(kept));
+    ASSERT_EQ(LoadLE32(bytes.data() + descriptor + BlobValue::kBlockCountOffset), 3u);
+
+    {
+        SCOPED_TRACE("a block checksum flipped: the load takes it, reading fails with 10089");
+        std::vector<std::byte> damaged = bytes;
+        damaged[descriptor + 20 + TSQLMemCompressedStreamBlockHeader::kChecksumOffset] ^=
+            std::byte{0x10};
+        TSQLMemTableData& loaded = Load(damaged);
+        const auto id = TSQLMemRecordID{0, 0};
+        const uint64_t reference =
+            GetBlobReference(loaded.FieldDefs(), 1, loaded.Records().RecordPointer(id));
+        EXPECT_EQ(ErrorCode([&] { loaded.ReadBlob(reference); }), 10089);
+        Load(bytes);
+    }
+    const size_t before = TSQLMemMemoryManager::Instance().BytesInUse();
+    auto patched = [&](size_t offset, uint64_t value) {
+        std::vector<std::byte> copy = bytes;
+        StoreLE32(copy.data() + offset, static_cast<uint32_t>(value));
+        StoreLE32(copy.data() + offset + 4, static_cast<uint32_t>(value >> 32));
+        return copy;
+    };
+    const Snapshot current = Take(*Memory().FindTable("Docs"));
+    for (const uint64_t size :
+         {uint64_t{1} << 40, uint64_t{0x7fffffff}, uint64_t(kept + 1), uint64_t{0}, ~uint64_t{0}}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(ErrorCode([&] { Load(patched(descriptor + 12, size)); }),
+                  kInvalidTableStreamCode);
+        EXPECT_LE(TSQLMemMemoryManager::Instance().BytesInUse(), before + 4096);
+    }
+    // A slot naming a position outside the stream.
+    const int32_t row_size = table.FieldDefs().DataSize();
+    const size_t slot = descriptor - static_cast<size_t>(row_size) + 1 + 4;
+    ASSERT_EQ(LoadLE32(bytes.data() + slot), descriptor);
+    EXPECT_EQ(ErrorCode([&] { Load(patched(slot, bytes.size() + 1)); }), kBlobPositionCode);
+    EXPECT_EQ(ErrorCode([&] { Load(patched(slot, ~uint64_t{0} - 5)); }), kBlobPositionCode);
+    // A header that contradicts itself, and one block too many (the third block, no
+    // longer the last, is shorter than the block size).
+    std::vector<std::byte> header = bytes;
+    header[descriptor + BlobValue::kReservedOffset] = std::byte{7};
+    EXPECT_EQ(ErrorCode([&] { Load(header); }), kInvalidBlobCode);
+    std::vector<std::byte> blocks = bytes;
+    StoreLE32(blocks.data() + descriptor + BlobValue::kBlockCountOffset, 4);
+    EXPECT_EQ(ErrorCode([&] { Load(blocks); }), 10088);
+    EXPECT_EQ(Take(*Memory().FindTable("Docs")), current);
+    EXPECT_EQ(current.fields, original.fields);
+}
+
+TEST_F(BlobTableStream, StreamCutAtEveryOffsetFailsAndChangesNothing) {
+    TableDefinition def = BlobDefinition("Docs");
+    TSQLMemTableData& table = FillBlobs(def, 3);
+    const Snapshot original = Take(table);
+    for (const Method method : {kMethods[0], kMethods[1]}) {
+        const std::vector<std::byte> bytes = Save("Docs", method.algorithm, method.level);
+        for (size_t cut = 0; cut < bytes.size();
+             cut += cut < 600 || cut + 600 > bytes.size() ? 1 : 97) {
+            SCOPED_TRACE(cut);
+            ExpectCleanOutcome(Memory(),
+                               {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}, "Docs",
+                               original, true);
+        }
+    }
 }
 
 }  // namespace

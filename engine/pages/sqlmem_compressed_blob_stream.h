@@ -32,8 +32,8 @@
 #include <span>
 #include <vector>
 
-#include "engine/stream/sqlmem_compression.h"
-#include "engine/stream/sqlmem_stream.h"
+#include "engine/pages/sqlmem_compression.h"
+#include "engine/pages/sqlmem_stream.h"
 
 namespace tapir::engine {
 

@@ -1,4 +1,4 @@
-#include "engine/stream/sqlmem_compressed_blob_stream.h"
+#include "engine/pages/sqlmem_compressed_blob_stream.h"
 
 #include <algorithm>
 #include <array>

@@ -15,9 +15,9 @@
 #include <string>
 
 #include "engine/pages/byte_stream.h"
+#include "engine/pages/sqlmem_compression.h"
 #include "engine/pages/temporary_file.h"
 #include "engine/record/engine_allocator.h"
-#include "engine/stream/sqlmem_compression.h"
 
 namespace tapir::engine {
 

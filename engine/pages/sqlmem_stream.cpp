@@ -1,4 +1,4 @@
-#include "engine/stream/sqlmem_stream.h"
+#include "engine/pages/sqlmem_stream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "engine/stream/sqlmem_compression.h"
+#include "engine/pages/sqlmem_compression.h"
 
 #include <bzlib.h>
 #include <zlib.h>
