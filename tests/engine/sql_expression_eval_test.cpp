@@ -743,6 +743,46 @@ TEST_F(SqlExpression, ErrorsLeaveTheTreeUsable) {
     EXPECT_NO_THROW(same.Bind(source_));
 }
 
+TEST_F(SqlExpression, FieldsBindToTheSourceThatKnowsThem) {
+    // Two row sources, as the two sides of a join: each binds the fields it knows.
+    const TSQLMemFieldDefs other_fields({Def("K", aftInteger), Def("N", aftInteger)});
+    TSQLMemRowBufferSource other(other_fields, "U");
+    std::vector<std::byte> other_row(static_cast<size_t>(other_fields.DataSize()));
+    SetAllNull(other_row.data(), other_fields.Count());
+    SetInteger(other_fields, 0, 7, other_row.data());
+    SetInteger(other_fields, 1, 100, other_row.data());
+    other.SetRow(other_row.data());
+    AddRow(7, "x");
+    UseRow(0);
+
+    TSQLMemExpression join(B(doAND,
+                             Cmp(doEQ, Fld("K"), std::make_unique<TSQLMemExprNodeField>("T", "N")),
+                             Cmp(doLT, std::make_unique<TSQLMemExprNodeField>("T", "N"),
+                                 std::make_unique<TSQLMemExprNodeField>("U", "N"))));
+    EXPECT_FALSE(join.Root()->CanBeAssigned(source_));
+    EXPECT_FALSE(join.Root()->CanBeAssigned(other));
+    EXPECT_TRUE(join.Root()->Child(1).Child(0).CanBeAssigned(source_));
+    join.AssignFieldSource(source_);
+    EXPECT_FALSE(join.IsBound());
+    join.AssignFieldSource(other);
+    EXPECT_TRUE(join.IsBound());
+    EXPECT_TRUE(join.GetResult());
+    SetInteger(other_fields, 0, 8, other_row.data());
+    EXPECT_FALSE(join.GetResult());
+
+    // Binding anew to row buffers replaces every earlier binding.
+    TSQLMemExpression expression(Cmp(doEQ, Fld("N"), I(7)));
+    expression.Bind(other);
+    EXPECT_FALSE(expression.GetResult());
+    expression.BindRow(fields_);
+    EXPECT_TRUE(expression.IsRecordMatch(rows_[0].data()));
+    expression.ClearBinding();
+    EXPECT_FALSE(expression.IsBound());
+    std::unique_ptr<TSQLMemExprNode> root = expression.ReleaseRoot();
+    EXPECT_TRUE(expression.IsEmpty());
+    EXPECT_EQ(root->ToString(), "(N = 7)");
+}
+
 // --- The condition search ---
 
 // Nums: Id autoinc (unique), X = i % 50 or null every 7th row (index), Y = i % 37
