@@ -12,44 +12,6 @@ namespace {
 
 using Op = TSQLMemCompareOperator;
 
-// `5 < x` reads as `x > 5`.
-Op Mirrored(Op op) {
-    switch (op) {
-        case Op::Lower:
-            return Op::Greater;
-        case Op::LowerEqual:
-            return Op::GreaterEqual;
-        case Op::Greater:
-            return Op::Lower;
-        case Op::GreaterEqual:
-            return Op::LowerEqual;
-        default:
-            return op;
-    }
-}
-
-TSQLMemSearchCondition InKeyOrder(Op op, bool descending) {
-    switch (op) {
-        case Op::Equal:
-            return scEqual;
-        case Op::Greater:
-            return descending ? scLower : scGreater;
-        case Op::Lower:
-            return descending ? scGreater : scLower;
-        case Op::GreaterEqual:
-            return descending ? scLowerEqual : scGreaterEqual;
-        case Op::LowerEqual:
-            return descending ? scGreaterEqual : scLowerEqual;
-        case Op::NotEqual:
-            break;
-    }
-    return scNone;
-}
-
-bool IsText(TSQLMemBaseFieldType type) {
-    return type == bftChar || type == bftVarchar || type == bftWideChar || type == bftWideVarchar;
-}
-
 bool Is8BitText(TSQLMemBaseFieldType type) { return type == bftChar || type == bftVarchar; }
 
 }  // namespace
@@ -79,26 +41,13 @@ void TSQLMemComparisonExpression::ExtractIndexScanConditions(
         if (term.Text && static_cast<int64_t>(Utf8Length(*term.Text)) > field.Size) {
             continue;  // the field holds it cut: as a bound it would be another value
         }
-        for (size_t i = 0; i < indexes.size(); ++i) {
-            const TSQLMemIndexDef& index = indexes[i];
-            if (index.Columns.empty() || !SameName(index.Columns.front().FieldName, field.Name)) {
-                continue;
-            }
-            const TSQLMemIndexColumn& column = index.Columns.front();
-            if (IsText(field.BaseType) && column.CaseInsensitive != term.CaseInsensitive) {
-                continue;
-            }
-            const Op op = term.ConstantOnLeft ? Mirrored(term.Operator) : term.Operator;
-            TSQLMemSearchBound bound;
-            bound.Condition = InKeyOrder(op, column.Descending);
-            bound.Key.assign(term.Value.begin(), term.Value.end());
-            bound.Key.resize(static_cast<size_t>(fields.KeyBufferSize()), std::byte{0});
-            bound.KeyFieldCount = 1;
-            bound.IndexNo = static_cast<int32_t>(i);
+        const Op op = term.ConstantOnLeft ? Mirrored(term.Operator) : term.Operator;
+        std::vector<TSQLMemSearchBound> made = MakeIndexBounds(
+            indexes, fields, term.FieldNo, op, term.CaseInsensitive, term.Value.data());
+        for (TSQLMemSearchBound& bound : made) {
             bounds.AddCondition(std::move(bound));
-            taken_[t] = true;
-            break;
         }
+        taken_[t] = !made.empty();
     }
 }
 

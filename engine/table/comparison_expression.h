@@ -13,10 +13,9 @@
 
 #include "engine/record/record_buffer.h"
 #include "engine/table/condition_search.h"
+#include "engine/table/index_bound.h"
 
 namespace tapir::engine {
-
-enum class TSQLMemCompareOperator { Equal, NotEqual, Lower, LowerEqual, Greater, GreaterEqual };
 
 struct TSQLMemFieldComparison {
     int32_t FieldNo = 0;

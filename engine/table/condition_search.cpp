@@ -232,6 +232,9 @@ void Search::PrepareConditions() {
     if (view_.FilterExpression != nullptr) {
         conditions_.AddExpression(view_.FilterExpression);
     }
+    if (view_.SQLFilterExpression != nullptr) {
+        conditions_.AddExpression(view_.SQLFilterExpression);
+    }
     if (view_.IndexNo >= 0) {
         if (view_.StartKey != nullptr) {
             conditions_.AddCondition(MakeBound(view_.StartExclusive ? scGreater : scGreaterEqual,

@@ -108,8 +108,9 @@ struct TSQLMemSearchView {
     // Skip rows equal to the previous one on this many leading fields of the current
     // index (0 = off).
     int32_t DistinctCount = 0;
-    // The cursor's filter expression, if any, and its per-row callback.
+    // The cursor's filter expression and SQL filter, if any, and its per-row callback.
     TSQLMemSearchExpression* FilterExpression = nullptr;
+    TSQLMemSearchExpression* SQLFilterExpression = nullptr;
     const std::function<bool(const std::byte*)>* Filter = nullptr;
 };
 

@@ -214,7 +214,8 @@ bool TSQLMemCursor::IsSameRow(TSQLMemRecordID id, std::optional<uint64_t> genera
 // --- Visibility ---
 
 bool TSQLMemCursor::Restricted() const {
-    return HasRange() || static_cast<bool>(filter_) || distinct_count_ > 0;
+    return HasRange() || static_cast<bool>(filter_) || filter_expression_ != nullptr ||
+           sql_filter_ != nullptr || distinct_count_ > 0;
 }
 
 TSQLMemBTreeIndex& TSQLMemCursor::CurrentIndex() const { return table_->Index(index_no_); }
@@ -241,7 +242,10 @@ bool TSQLMemCursor::InRange(const std::byte* row) const {
 }
 
 bool TSQLMemCursor::IsVisible(const std::byte* row) const {
-    return InRange(row) && (!filter_ || filter_(row));
+    return InRange(row) &&
+           (filter_expression_ == nullptr || filter_expression_->IsRecordMatch(row)) &&
+           (sql_filter_ == nullptr || sql_filter_->IsRecordMatch(row)) &&
+           (!filter_ || filter_(row));
 }
 
 void TSQLMemCursor::DeactivateVisibleList() {
@@ -274,6 +278,8 @@ TSQLMemSearchView TSQLMemCursor::View() const {
         view.DistinctCount = distinct_count_;
     }
     view.Filter = filter_ ? &filter_ : nullptr;
+    view.FilterExpression = filter_expression_.get();
+    view.SQLFilterExpression = sql_filter_.get();
     return view;
 }
 
@@ -742,6 +748,20 @@ void TSQLMemCursor::SetRowFilter(RowPredicate filter) {
 }
 
 void TSQLMemCursor::ClearRowFilter() { SetRowFilter(nullptr); }
+
+void TSQLMemCursor::ActivateFilters(std::unique_ptr<TSQLMemSearchExpression> filter_text) {
+    Lock lock(table_->Mutex());
+    filter_expression_ = std::move(filter_text);
+    DeactivateVisibleList();
+}
+
+void TSQLMemCursor::DeactivateFilters() { ActivateFilters(nullptr); }
+
+void TSQLMemCursor::SetSQLFilter(std::unique_ptr<TSQLMemSearchExpression> sql_filter) {
+    Lock lock(table_->Mutex());
+    sql_filter_ = std::move(sql_filter);
+    DeactivateVisibleList();
+}
 
 void TSQLMemCursor::SetDistinct(int32_t field_count) {
     Lock lock(table_->Mutex());

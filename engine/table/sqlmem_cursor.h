@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -189,6 +190,18 @@ class TSQLMemCursor {
     void SetRowFilter(RowPredicate filter);
     void ClearRowFilter();
 
+    // --- Filter expressions ---
+    // The parsed Filter text and the SQL filter (a query's condition on its table): a row
+    // is visible when it is in range, meets the filter text, meets the SQL filter and the
+    // row filter accepts it, tested in that order. The search serves the comparisons an
+    // index covers from that index. The cursor owns the expressions; each was compiled
+    // over FieldDefs(). Setting or clearing deactivates the visible-row list.
+    void ActivateFilters(std::unique_ptr<TSQLMemSearchExpression> filter_text);
+    void DeactivateFilters();
+    void SetSQLFilter(std::unique_ptr<TSQLMemSearchExpression> sql_filter);
+    bool HasFilterExpression() const { return filter_expression_ != nullptr; }
+    bool HasSQLFilter() const { return sql_filter_ != nullptr; }
+
     // --- Distinct ---
     // Hides every row whose first `field_count` fields of the index in force equal those
     // of the row before it (0 = off; no effect in natural order). Deactivates the list.
@@ -351,6 +364,8 @@ class TSQLMemCursor {
     int32_t start_count_ = 0;
     int32_t end_count_ = 0;
     RowPredicate filter_;
+    std::unique_ptr<TSQLMemSearchExpression> filter_expression_;
+    std::unique_ptr<TSQLMemSearchExpression> sql_filter_;
     int32_t distinct_count_ = 0;
     // Visible rows in the cursor's order while the view is restricted.
     TSQLMemRecordBitmap visible_;

@@ -35,6 +35,7 @@
 #include "engine/table/data_source.h"
 #include "engine/table/dataset_guards.h"
 #include "engine/table/field_value_conversion.h"
+#include "engine/table/filter_compiler.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/table_definition.h"
 
@@ -247,7 +248,32 @@ void TSQLMemDataSet::InternalClose() {
     ResetKeys();
 }
 
+std::unique_ptr<TSQLMemSearchExpression> TSQLMemDataSet::CompileFilterText(
+    bool filtered, const std::string& text, TFilterOptions options) const {
+    if (!filtered || text.empty()) {
+        return nullptr;
+    }
+    return RequireFilterCompiler().CompileFilter(cursor_->FieldDefs(), text,
+                                                 options.Contains(foCaseInsensitive),
+                                                 !options.Contains(foNoPartialCompare));
+}
+
+std::unique_ptr<TSQLMemSearchExpression> TSQLMemDataSet::CompileSQLFilter(
+    const std::string& text) const {
+    if (text.empty()) {
+        return nullptr;
+    }
+    return RequireFilterCompiler().CompileCondition(cursor_->FieldDefs(), text);
+}
+
 void TSQLMemDataSet::ApplyFilter() {
+    // Both compile before either is installed: a text that does not compile changes
+    // nothing.
+    std::unique_ptr<TSQLMemSearchExpression> text_filter =
+        CompileFilterText(filtered_, filter_text_, filter_options_);
+    std::unique_ptr<TSQLMemSearchExpression> sql_filter = CompileSQLFilter(sql_filter_text_);
+    cursor_->ActivateFilters(std::move(text_filter));
+    cursor_->SetSQLFilter(std::move(sql_filter));
     if (!filtered_) {
         cursor_->ClearRowFilter();
         return;
@@ -269,6 +295,17 @@ void TSQLMemDataSet::ApplyFilter() {
     });
 }
 
+void TSQLMemDataSet::ChangeFilter(bool filtered, std::string text, TFilterOptions options) {
+    CheckBrowseMode();
+    // Compiled first so that a text in error leaves the filter in force as it was.
+    CompileFilterText(filtered, text, options);
+    filtered_ = filtered;
+    filter_text_ = std::move(text);
+    filter_options_ = options;
+    ApplyFilter();
+    First();
+}
+
 void TSQLMemDataSet::SetFiltered(bool filtered) {
     if (filtered == filtered_) {
         return;
@@ -277,8 +314,42 @@ void TSQLMemDataSet::SetFiltered(bool filtered) {
         filtered_ = filtered;
         return;
     }
+    ChangeFilter(filtered, filter_text_, filter_options_);
+}
+
+void TSQLMemDataSet::SetFilter(std::string text) {
+    if (text == filter_text_) {
+        return;
+    }
+    if (!Active() || !filtered_) {
+        filter_text_ = std::move(text);
+        return;
+    }
+    ChangeFilter(filtered_, std::move(text), filter_options_);
+}
+
+void TSQLMemDataSet::SetFilterOptions(TFilterOptions options) {
+    if (options == filter_options_) {
+        return;
+    }
+    if (!Active() || !filtered_ || filter_text_.empty()) {
+        filter_options_ = options;
+        return;
+    }
+    ChangeFilter(filtered_, filter_text_, options);
+}
+
+void TSQLMemDataSet::SetSQLFilter(std::string text) {
+    if (text == sql_filter_text_) {
+        return;
+    }
+    if (!Active()) {
+        sql_filter_text_ = std::move(text);
+        return;
+    }
     CheckBrowseMode();
-    filtered_ = filtered;
+    CompileSQLFilter(text);
+    sql_filter_text_ = std::move(text);
     ApplyFilter();
     First();
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -26,6 +27,31 @@ namespace tapir::engine {
 
 class TDataSource;
 class TSQLMemCursor;
+class TSQLMemSearchExpression;
+
+// How a Filter text compares: without regard to case; without the partial comparison
+// that a text constant ending in `*` asks for.
+enum class TFilterOption : uint8_t { foCaseInsensitive = 0, foNoPartialCompare = 1 };
+using enum TFilterOption;
+
+// A set of filter options.
+class TFilterOptions {
+  public:
+    constexpr TFilterOptions() = default;
+    constexpr TFilterOptions(std::initializer_list<TFilterOption> options) {
+        for (const TFilterOption option : options) {
+            bits_ |= Bit(option);
+        }
+    }
+    constexpr bool Contains(TFilterOption option) const { return (bits_ & Bit(option)) != 0; }
+    friend constexpr bool operator==(TFilterOptions, TFilterOptions) = default;
+
+  private:
+    static constexpr uint8_t Bit(TFilterOption option) {
+        return static_cast<uint8_t>(1U << static_cast<unsigned>(option));
+    }
+    uint8_t bits_ = 0;
+};
 
 class TSQLMemDataSet {
   public:
@@ -115,12 +141,26 @@ class TSQLMemDataSet {
     // (prefixed) when the row is gone or not visible.
     void GotoBookmark(const TSQLMemBookmark& bookmark);
 
-    // --- Filtering by OnFilterRecord ---
-    // While Filtered is true, rows that OnFilterRecord rejects are hidden (RecordCount,
-    // navigation). Setting it on an open dataset runs the leave-edit step and moves to
-    // the first visible row. A handler assigned while filtered applies from Refresh().
+    // --- Filtering by the Filter text and by OnFilterRecord ---
+    // While Filtered is true, rows that do not meet the Filter text, or that
+    // OnFilterRecord rejects, are hidden (RecordCount, navigation). Changing Filtered,
+    // Filter or FilterOptions on an open filtered dataset runs the leave-edit step,
+    // compiles the text and moves to the first visible row; a text that does not compile
+    // raises ESQLMemException and leaves the filter as it was. A handler assigned while
+    // filtered applies from Refresh(). The Filter text is an expression over the table's
+    // columns (`Name = 'Sm*' AND Begin > 45000`); compiling it needs the SQL layer
+    // (ESQLMemException 11376 without it).
     bool Filtered() const { return filtered_; }
     void SetFiltered(bool filtered);
+    const std::string& Filter() const { return filter_text_; }
+    void SetFilter(std::string text);
+    TFilterOptions FilterOptions() const { return filter_options_; }
+    void SetFilterOptions(TFilterOptions options);
+    // A condition with the rules of SQL statements (case-sensitive, exact, null-aware)
+    // that every visible row meets, whatever Filtered says; empty for none. Applied at
+    // once when open (leave-edit step, first visible row), else at open.
+    const std::string& SQLFilter() const { return sql_filter_text_; }
+    void SetSQLFilter(std::string text);
 
     // Asks the links to take pending control input into the row (UpdateData). Post and
     // the leave-edit step do this themselves. EDatabaseError "Dataset not in edit or
@@ -133,8 +173,11 @@ class TSQLMemDataSet {
         bool partial_key = false;
     };
     // Finds the first visible row whose fields (";"-separated names) equal the texts.
-    // Text values compare as texts (options apply), numbers by value; a null field
-    // matches the empty text. Fires BeforeScroll, and AfterScroll when found.
+    // Each text is read as a value of its field's type (numbers by value: "7", "07" and
+    // "7.0" find 7; a text that is no value of the type finds nothing); the empty text
+    // finds null fields. Text compares with the options. Fires BeforeScroll, and
+    // AfterScroll when found. Throws ESQLMemException 30112 when the counts of names and
+    // values differ, 11376 without the SQL layer.
     bool Locate(const std::string& field_names, const std::vector<std::string>& values,
                 LocateOptions options);
     bool Locate(const std::string& field_names, const std::vector<std::string>& values) {
@@ -358,20 +401,25 @@ class TSQLMemDataSet {
     void AddDataSource(TDataSource* source);
     void RemoveDataSource(TDataSource* source);
     void FreeOpenFields();
-    // Installs or removes the row filter on the cursor according to Filtered.
+    // Installs or removes the filters on the cursor according to Filtered, Filter,
+    // FilterOptions and SQLFilter.
     void ApplyFilter();
-    // The test Locate and Lookup apply to a stored row.
-    // The comparisons of a Locate that an index can serve (exact text and whole-number
-    // equalities); the matcher stays the judge of every row found.
-    std::vector<TSQLMemFieldComparison> LocateComparisons(const std::string& field_names,
-                                                          const std::vector<std::string>& values,
-                                                          LocateOptions options) const;
-    // Locate's search through the cursor with both.
+    // The compiled Filter text as these settings would have it; nullptr when no text
+    // filter applies.
+    std::unique_ptr<TSQLMemSearchExpression> CompileFilterText(bool filtered,
+                                                               const std::string& text,
+                                                               TFilterOptions options) const;
+    std::unique_ptr<TSQLMemSearchExpression> CompileSQLFilter(const std::string& text) const;
+    // Installs a new filter setting on an open dataset: leave-edit step, compile (nothing
+    // changes when that throws), commit, first visible row.
+    void ChangeFilter(bool filtered, std::string text, TFilterOptions options);
+    // The columns Locate and Lookup name (EDatabaseError "Field '%s' not found" for an
+    // unknown or calculated field).
+    std::vector<int> LocateColumns(const std::string& field_names) const;
+    // Locate's search through the cursor with the compiled comparison tree; the row found
+    // is read into `buffer`.
     bool LocateRow(const std::string& field_names, const std::vector<std::string>& values,
                    LocateOptions options, std::byte* buffer);
-    std::function<bool(const std::byte*)> LocateMatcher(const std::string& field_names,
-                                                        const std::vector<std::string>& values,
-                                                        LocateOptions options) const;
     // Leaves set-key state; `keep` false restores the key as it was when the edit began.
     void EndKeyEdit(bool keep);
     void InitKeyBuffer(KeyBuffer& key) const;
@@ -403,6 +451,9 @@ class TSQLMemDataSet {
     // edit it was made in.
     uint64_t edit_serial_ = 0;
     std::vector<TSQLMemBlobStream*> blob_streams_;
+    std::string filter_text_;
+    TFilterOptions filter_options_;
+    std::string sql_filter_text_;
 };
 
 }  // namespace tapir::engine

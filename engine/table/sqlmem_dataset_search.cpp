@@ -7,6 +7,7 @@
 #include "engine/record/record_buffer.h"
 #include "engine/table/dataset_guards.h"
 #include "engine/table/field_value_conversion.h"
+#include "engine/table/filter_compiler.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_dataset.h"
 #include "engine/table/table_definition.h"
@@ -15,121 +16,96 @@ namespace tapir::engine {
 
 using dataset_detail::ReadOverride;
 
-std::function<bool(const std::byte*)> TSQLMemDataSet::LocateMatcher(
-    const std::string& field_names, const std::vector<std::string>& values,
-    LocateOptions options) const {
+namespace {
+
+// Locate's value for a column of `type`, read from the text the caller gave; nullopt when
+// the text is no value of that type, so that no row can match. The empty text is the null
+// key, which finds null fields.
+std::optional<TSQLMemVariant> LocateKey(TSQLMemBaseFieldType type, const std::string& text) {
+    if (text.empty()) {
+        return TSQLMemVariant::Null(type);
+    }
+    if (type == bftChar || type == bftVarchar || type == bftClob) {
+        return TSQLMemVariant::FromText(text, type);
+    }
+    if (type == bftWideChar || type == bftWideVarchar || type == bftWideClob) {
+        return TSQLMemVariant::FromText(text).Cast(type);
+    }
+    if (IsNumericType(type) && type != bftLogical && !IsDateTimeColumn(type)) {
+        // Numbers by value: "7", "07", "+7" and "7.0" all find 7.
+        const std::optional<long double> number = ParseNumber(text);
+        if (!number) {
+            return std::nullopt;
+        }
+        if (IsFloatColumn(type) || type == bftCurrency) {
+            return TSQLMemVariant::FromFloat(static_cast<double>(*number));
+        }
+        if (*number != std::floor(*number) || *number < -9.2e18L || *number > 9.2e18L) {
+            return std::nullopt;
+        }
+        return TSQLMemVariant::FromInteger(static_cast<int64_t>(*number));
+    }
+    try {
+        return TSQLMemVariant::FromText(text).Cast(type);
+    } catch (const ESQLMemException&) {
+        return std::nullopt;  // no value of the column's type
+    }
+}
+
+}  // namespace
+
+std::vector<int> TSQLMemDataSet::LocateColumns(const std::string& field_names) const {
     std::vector<int> columns;
     for (const std::string& name : SplitFieldList(field_names)) {
         const TField& field = FieldByName(name);
-        if (field.Calculated()) {
+        if (field.Calculated() || field.binding_ < 0) {
             ComponentError("Field '" + name + "' not found");
         }
         columns.push_back(field.binding_);
     }
-    if (columns.size() != values.size()) {
-        return [](const std::byte*) { return false; };
-    }
-    return [this, columns, values, options](const std::byte* stored) {
-        for (size_t i = 0; i < columns.size(); ++i) {
-            const FieldValue value = ReadColumn(columns[i], stored);
-            std::string text = ValueToText(value);
-            std::string wanted = values[i];
-            if (std::holds_alternative<std::string>(value) ||
-                std::holds_alternative<std::monostate>(value)) {
-                if (options.case_insensitive) {
-                    const std::u16string folded = FoldCase(text);
-                    const std::u16string folded_wanted = FoldCase(wanted);
-                    if (options.partial_key
-                            ? folded.compare(0, folded_wanted.size(), folded_wanted) != 0
-                            : folded != folded_wanted) {
-                        return false;
-                    }
-                } else if (options.partial_key) {
-                    if (text.compare(0, wanted.size(), wanted) != 0) {
-                        return false;
-                    }
-                } else if (text != wanted) {
-                    return false;
-                }
-            } else if (std::holds_alternative<double>(value) ||
-                       std::holds_alternative<int64_t>(value)) {
-                // Numbers compare by value: "7", "07" and "7.0" all find 7.
-                const std::optional<long double> number = ParseNumber(wanted);
-                const long double stored = std::holds_alternative<double>(value)
-                                               ? static_cast<long double>(std::get<double>(value))
-                                               : static_cast<long double>(std::get<int64_t>(value));
-                if (!number || *number != stored) {
-                    return false;
-                }
-            } else if (text != wanted) {
-                return false;
-            }
-        }
-        return true;
-    };
-}
-
-std::vector<TSQLMemFieldComparison> TSQLMemDataSet::LocateComparisons(
-    const std::string& field_names, const std::vector<std::string>& values,
-    LocateOptions options) const {
-    std::vector<TSQLMemFieldComparison> terms;
-    const std::vector<std::string> names = SplitFieldList(field_names);
-    if (options.case_insensitive || options.partial_key || names.size() != values.size()) {
-        return terms;
-    }
-    const TSQLMemFieldDefs& defs = cursor_->FieldDefs();
-    for (size_t i = 0; i < names.size(); ++i) {
-        const TField* field = FindField(names[i]);
-        if (field == nullptr || field->Calculated() || field->binding_ < 0) {
-            continue;
-        }
-        const int column = field->binding_;
-        const TSQLMemBaseFieldType type = defs[column].BaseType;
-        TSQLMemFieldComparison term;
-        term.FieldNo = column;
-        term.Value.assign(static_cast<size_t>(cursor_->KeyBufferSize()), std::byte{0});
-        cursor_->InitKeyBuffer(term.Value.data());
-        if (IsTextColumn(type) && (type == bftChar || type == bftVarchar)) {
-            // An empty text also finds a null field: no bound for it.
-            if (values[i].empty()) {
-                continue;
-            }
-            SetText(defs, column, values[i], term.Value.data());
-            term.Text = values[i];
-        } else if (IsNumericType(type) && !IsFloatColumn(type) && type != bftLogical &&
-                   !IsDateTimeColumn(type)) {
-            const std::optional<long double> number = ParseNumber(values[i]);
-            if (!number || *number != std::floor(*number) || *number < -9.2e18L ||
-                *number > 9.2e18L) {
-                continue;
-            }
-            SetInteger(defs, column, static_cast<int64_t>(*number), term.Value.data());
-        } else {
-            continue;
-        }
-        terms.push_back(std::move(term));
-    }
-    return terms;
+    return columns;
 }
 
 bool TSQLMemDataSet::LocateRow(const std::string& field_names,
                                const std::vector<std::string>& values, LocateOptions options,
                                std::byte* buffer) {
-    const auto matches = LocateMatcher(field_names, values, options);
-    std::vector<TSQLMemFieldComparison> terms = LocateComparisons(field_names, values, options);
-    TempState temp(*this, dsFilter);
-    if (terms.empty()) {
-        return cursor_->Locate(matches, buffer);
+    const std::vector<int> columns = LocateColumns(field_names);
+    const TSQLMemFieldDefs& defs = cursor_->FieldDefs();
+    std::vector<std::string> names;
+    names.reserve(columns.size());
+    for (const int column : columns) {
+        names.push_back(defs[column].Name);
     }
-    TSQLMemComparisonExpression expression(cursor_->FieldDefs(), std::move(terms));
-    return cursor_->Locate(&expression, matches, buffer);
+    std::vector<TSQLMemVariant> keys;
+    keys.reserve(values.size());
+    bool can_match = true;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i >= columns.size()) {
+            keys.push_back(TSQLMemVariant::FromText(values[i]));
+            continue;
+        }
+        std::optional<TSQLMemVariant> key = LocateKey(defs[columns[i]].BaseType, values[i]);
+        if (!key) {
+            can_match = false;
+            key = TSQLMemVariant::Null(defs[columns[i]].BaseType);
+        }
+        keys.push_back(std::move(*key));
+    }
+    // Compiled before the answer is known, so that a mismatch of the lists is reported.
+    std::unique_ptr<TSQLMemSearchExpression> expression = RequireFilterCompiler().CompileLocate(
+        defs, names, keys, options.case_insensitive, options.partial_key);
+    if (!can_match) {
+        return false;
+    }
+    TempState temp(*this, dsFilter);
+    return cursor_->Locate(expression.get(), TSQLMemCursor::RowPredicate{}, buffer);
 }
 
 bool TSQLMemDataSet::Locate(const std::string& field_names, const std::vector<std::string>& values,
                             LocateOptions options) {
     CheckActive();
     CheckBrowseMode();
-    LocateMatcher(field_names, values, options);  // names checked before any event
+    LocateColumns(field_names);  // names checked before any event
     FireEvent(BeforeScroll);
     RowBuffer row;
     InitRowBuffer(row);
@@ -146,7 +122,7 @@ std::optional<std::vector<FieldValue>> TSQLMemDataSet::Lookup(
     const std::string& result_fields) {
     CheckActive();
     CheckBrowseMode();
-    LocateMatcher(key_fields, values, LocateOptions{});  // names checked first
+    LocateColumns(key_fields);  // names checked first
     std::vector<const TField*> results;
     for (const std::string& name : SplitFieldList(result_fields)) {
         results.push_back(&FieldByName(name));
