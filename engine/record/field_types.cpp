@@ -253,4 +253,23 @@ bool IsConvertibleType(TSQLMemAdvancedFieldType type) {
     return type >= aftChar && type <= aftTimeStamp;
 }
 
+IntegerRange BaseTypeIntegerRange(TSQLMemBaseFieldType type) {
+    switch (type) {
+        case bftSignedInt8:
+            return {INT8_MIN, INT8_MAX};
+        case bftSignedInt16:
+            return {INT16_MIN, INT16_MAX};
+        case bftSignedInt32:
+            return {INT32_MIN, INT32_MAX};
+        case bftUnsignedInt8:
+            return {0, UINT8_MAX};
+        case bftUnsignedInt16:
+            return {0, UINT16_MAX};
+        case bftUnsignedInt32:
+            return {0, UINT32_MAX};
+        default:
+            return {INT64_MIN, INT64_MAX};
+    }
+}
+
 }  // namespace tapir::engine

@@ -115,6 +115,13 @@ int32_t BaseTypeWidth(TSQLMemBaseFieldType type, int32_t size);
 // Bytes in the persistent record: the width, but 6 for BLOB and variable-length text.
 int32_t BaseTypeStoredSize(TSQLMemBaseFieldType type, int32_t size);
 
+// Values an integer base type can hold (the 64-bit range for every other type).
+struct IntegerRange {
+    int64_t min;
+    int64_t max;
+};
+IntegerRange BaseTypeIntegerRange(TSQLMemBaseFieldType type);
+
 // Type classes.
 bool IsBlobType(TSQLMemBaseFieldType type);
 bool IsBlobType(TSQLMemAdvancedFieldType type);

@@ -86,30 +86,6 @@ int IntegerWidth(TSQLMemBaseFieldType type) {
     }
 }
 
-struct IntegerRange {
-    int64_t min;
-    int64_t max;
-};
-
-IntegerRange RangeOf(TSQLMemBaseFieldType type) {
-    switch (type) {
-        case bftSignedInt8:
-            return {INT8_MIN, INT8_MAX};
-        case bftSignedInt16:
-            return {INT16_MIN, INT16_MAX};
-        case bftSignedInt32:
-            return {INT32_MIN, INT32_MAX};
-        case bftUnsignedInt8:
-            return {0, UINT8_MAX};
-        case bftUnsignedInt16:
-            return {0, UINT16_MAX};
-        case bftUnsignedInt32:
-            return {0, UINT32_MAX};
-        default:
-            return {INT64_MIN, INT64_MAX};
-    }
-}
-
 std::string TypeName(TSQLMemBaseFieldType type) { return std::string(BaseTypeName(type)); }
 
 [[noreturn]] void ThrowCannotCast(TSQLMemBaseFieldType target) {
@@ -529,7 +505,7 @@ TSQLMemVariant TSQLMemVariant::FromInteger(int64_t value, TSQLMemBaseFieldType t
     if (KindOf(type) != Kind::Integer) {
         ThrowCannotCast(type);
     }
-    const IntegerRange range = RangeOf(type);
+    const IntegerRange range = BaseTypeIntegerRange(type);
     if (value < range.min || value > range.max) {
         ThrowConvert(std::to_string(value), type);
     }
@@ -1155,7 +1131,7 @@ TSQLMemVariant TSQLMemVariant::LoadFrom(std::string_view in, size_t& pos) {
         }
         case Kind::Integer: {
             const auto value = Read<int64_t>(in, at);
-            const IntegerRange range = RangeOf(type);
+            const IntegerRange range = BaseTypeIntegerRange(type);
             if (value < range.min || value > range.max) {
                 ThrowBadStream("integer outside its type");
             }

@@ -67,31 +67,6 @@ int64_t CheckedWidth(const std::string& table, const TableFieldSpec& column) {
     return BaseTypeWidth(base, column.size);
 }
 
-struct ValueRange {
-    int64_t min;
-    int64_t max;
-};
-
-// Values an integer column of this base type can hold.
-ValueRange ColumnRange(TSQLMemBaseFieldType type) {
-    switch (type) {
-        case bftSignedInt8:
-            return {INT8_MIN, INT8_MAX};
-        case bftSignedInt16:
-            return {INT16_MIN, INT16_MAX};
-        case bftSignedInt32:
-            return {INT32_MIN, INT32_MAX};
-        case bftUnsignedInt8:
-            return {0, UINT8_MAX};
-        case bftUnsignedInt16:
-            return {0, UINT16_MAX};
-        case bftUnsignedInt32:
-            return {0, UINT32_MAX};
-        default:
-            return {INT64_MIN, INT64_MAX};
-    }
-}
-
 bool AnyBlobField(const TSQLMemFieldDefs& fields) {
     return std::any_of(fields.Defs().begin(), fields.Defs().end(),
                        [](const TSQLMemFieldDef& field) { return IsBlobType(field.BaseType); });
@@ -434,7 +409,7 @@ int64_t TSQLMemTableData::NextSequenceValue(int32_t sequence_object_id) {
     TSQLMemSequenceDef& sequence = SequenceByObjectID(sequence_object_id);
     // The column's width bounds the sequence as much as its own limits do: a value that
     // does not fit would be stored as its low bytes, a wrapped number.
-    const ValueRange column = ColumnRange(sequence.BaseType);
+    const IntegerRange column = BaseTypeIntegerRange(sequence.BaseType);
     const int64_t min_value = std::max(sequence.MinValue, column.min);
     const int64_t max_value = std::min(sequence.MaxValue, column.max);
     int64_t next = 0;
