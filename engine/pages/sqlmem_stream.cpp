@@ -119,7 +119,16 @@ bool TSQLMemStream::LoadFromStream(TSQLMemStream& source) {
 
 bool TSQLMemStream::SaveToFile(const std::string& file_name) {
     TSQLMemFileStream file(file_name, FileOpenMode::Create);
-    return SaveToStream(file);
+    const bool complete = SaveToStream(file);
+    if (!file.Flush()) {
+        throw ESQLMemException::Formatted(kCodeStreamCopyWrite,
+                                          "Cannot write to stream. Position = " +
+                                              std::to_string(file.Position()) +
+                                              ", Stream size = " + std::to_string(file.Size()) +
+                                              ", Block size = " + std::to_string(BlockSize()) +
+                                              ", Bytes Write = 0");
+    }
+    return complete;
 }
 
 bool TSQLMemStream::LoadFromFile(const std::string& file_name) {
@@ -204,32 +213,106 @@ TSQLMemFileStream::TSQLMemFileStream(const std::string& file_name, FileOpenMode 
     if (fd_ < 0) {
         throw ESQLMemException::Formatted(kCodeCannotOpenFile, "Cannot open file " + file_name);
     }
+    writable_ = mode != FileOpenMode::OpenRead;
 }
 
 TSQLMemFileStream::~TSQLMemFileStream() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+        (void)Flush();
+        ::close(fd_);
+    }
+}
+
+bool TSQLMemFileStream::Flush() {
+    if (dirty_) {
+        const size_t written = WholeTransfer(buffer_length_, buffer_offset_, [&](size_t done, off_t at) {
+            return ::pwrite(fd_, buffer_.data() + done, buffer_length_ - done, at);
+        });
+        if (written != buffer_length_) write_failed_ = true;
+        dirty_ = false;
+        buffer_length_ = 0;
+    }
+    return !write_failed_;
+}
+
+bool TSQLMemFileStream::Sync() { return Flush() && ::fsync(fd_) == 0; }
+
+void TSQLMemFileStream::DropBuffer() {
+    if (!dirty_) buffer_length_ = 0;
+}
+
+size_t TSQLMemFileStream::ReadThroughBuffer(std::span<std::byte> bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const int64_t at = position_ + static_cast<int64_t>(done);
+        const int64_t buffer_end = buffer_offset_ + static_cast<int64_t>(buffer_length_);
+        if (at >= buffer_offset_ && at < buffer_end) {
+            const auto from = static_cast<size_t>(at - buffer_offset_);
+            const size_t count = std::min(bytes.size() - done, buffer_length_ - from);
+            std::memcpy(bytes.data() + done, buffer_.data() + from, count);
+            done += count;
+            continue;
+        }
+        const size_t rest = bytes.size() - done;
+        if (rest >= kBufferSize) {
+            // A large read goes straight into the caller's bytes.
+            done += WholeTransfer(rest, at, [&](size_t moved, off_t offset) {
+                return ::pread(fd_, bytes.data() + done + moved, rest - moved, offset);
+            });
+            break;
+        }
+        buffer_.resize(kBufferSize);
+        buffer_offset_ = at;
+        buffer_length_ = WholeTransfer(kBufferSize, at, [&](size_t moved, off_t offset) {
+            return ::pread(fd_, buffer_.data() + moved, kBufferSize - moved, offset);
+        });
+        if (buffer_length_ == 0) break;
+    }
+    return done;
 }
 
 size_t TSQLMemFileStream::Read(std::span<std::byte> bytes) {
-    const size_t count = WholeTransfer(bytes.size(), position_, [&](size_t done, off_t at) {
-        return ::pread(fd_, bytes.data() + done, bytes.size() - done, at);
-    });
+    if (dirty_ && !Flush()) return 0;
+    const size_t count = ReadThroughBuffer(bytes);
     position_ += static_cast<int64_t>(count);
     return count;
 }
 
 size_t TSQLMemFileStream::Write(std::span<const std::byte> bytes) {
-    const size_t count = WholeTransfer(bytes.size(), position_, [&](size_t done, off_t at) {
-        return ::pwrite(fd_, bytes.data() + done, bytes.size() - done, at);
-    });
-    position_ += static_cast<int64_t>(count);
-    return count;
+    if (!writable_ || write_failed_) return 0;
+    const bool continues =
+        dirty_ && position_ == buffer_offset_ + static_cast<int64_t>(buffer_length_);
+    if (!continues || buffer_length_ + bytes.size() > kBufferSize) {
+        if (!Flush()) return 0;
+        buffer_length_ = 0;
+    }
+    if (bytes.size() >= kBufferSize) {
+        const size_t count = WholeTransfer(bytes.size(), position_, [&](size_t done, off_t at) {
+            return ::pwrite(fd_, bytes.data() + done, bytes.size() - done, at);
+        });
+        if (count != bytes.size()) write_failed_ = true;
+        position_ += static_cast<int64_t>(count);
+        return count;
+    }
+    if (bytes.empty()) return 0;
+    if (!dirty_) {
+        buffer_.resize(kBufferSize);
+        buffer_offset_ = position_;
+        buffer_length_ = 0;
+        dirty_ = true;
+    }
+    std::memcpy(buffer_.data() + buffer_length_, bytes.data(), bytes.size());
+    buffer_length_ += bytes.size();
+    position_ += static_cast<int64_t>(bytes.size());
+    return bytes.size();
 }
 
 int64_t TSQLMemFileStream::Size() const {
     struct stat info {};
     if (::fstat(fd_, &info) != 0) return 0;
-    return static_cast<int64_t>(info.st_size);
+    int64_t size = static_cast<int64_t>(info.st_size);
+    if (dirty_) size = std::max(size, buffer_offset_ + static_cast<int64_t>(buffer_length_));
+    return size;
 }
 
 bool TSQLMemFileStream::SetPosition(int64_t position) {
@@ -239,7 +322,9 @@ bool TSQLMemFileStream::SetPosition(int64_t position) {
 }
 
 bool TSQLMemFileStream::SetSize(int64_t size) {
-    return size >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+    if (size < 0 || !Flush()) return false;
+    DropBuffer();
+    return ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
 }
 
 // ---- TSQLMemTemporaryStream ----

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/pages/byte_stream.h"
 #include "engine/pages/sqlmem_compression.h"
@@ -119,8 +120,18 @@ class TSQLMemMemoryStream final : public TSQLMemStream {
 enum class FileOpenMode { Create, OpenRead, OpenReadWrite };
 
 // A named file. Create makes it (or empties it); the open modes need it to exist.
+//
+// Small reads and writes go through one buffer of `kBufferSize` bytes, so that a table
+// written field by field costs a system call per buffer, not per field. Writes that
+// continue one another collect in the buffer until it is full, and a read fills it from
+// the file. A failed write of the buffer is remembered: every later write and `Flush`
+// reports it, so a save that lost bytes cannot end as a success. The destructor writes
+// what is left but cannot report a failure; a writer that must know calls `Flush`.
+// Another stream on the same file does not see buffered writes until they are flushed.
 class TSQLMemFileStream final : public TSQLMemStream {
   public:
+    static constexpr size_t kBufferSize = 64 * 1024;
+
     // Throws ESQLMemException 10081 "Cannot open file %s" when the system refuses.
     TSQLMemFileStream(const std::string& file_name, FileOpenMode mode);
     ~TSQLMemFileStream() override;
@@ -132,12 +143,29 @@ class TSQLMemFileStream final : public TSQLMemStream {
     [[nodiscard]] bool SetPosition(int64_t position) override;
     [[nodiscard]] bool SetSize(int64_t size) override;
 
+    // Writes the buffered bytes; false when they (or earlier ones) could not be written.
+    [[nodiscard]] bool Flush();
+    // Flushes and waits until the file's content is on the disk.
+    [[nodiscard]] bool Sync();
+
     const std::string& FileName() const { return file_name_; }
 
   private:
+    // Forgets read-ahead bytes; pending writes must have been flushed.
+    void DropBuffer();
+    size_t ReadThroughBuffer(std::span<std::byte> bytes);
+
     std::string file_name_;
     int fd_ = -1;
     int64_t position_ = 0;
+    // Holds pending writes when `dirty_`, else bytes read ahead; they belong at
+    // `buffer_offset_` in the file.
+    std::vector<std::byte> buffer_;
+    int64_t buffer_offset_ = 0;
+    size_t buffer_length_ = 0;
+    bool dirty_ = false;
+    bool writable_ = false;
+    bool write_failed_ = false;
 };
 
 // Memory until a write would take the content past `limit` bytes; then the content moves

@@ -1020,6 +1020,14 @@ void SaveFileAtomically(const std::string& file_name, Save save) {
         {
             TSQLMemFileStream stream(temporary, FileOpenMode::Create);
             save(stream);
+            // The complete file reaches the disk before it takes the target's name.
+            if (!stream.Sync()) {
+                throw ESQLMemException::Formatted(kFileWriteCode, "Cannot write to stream. Position = " +
+                                                             std::to_string(stream.Position()) +
+                                                             ", Stream size = " +
+                                                             std::to_string(stream.Size()) +
+                                                             ", Block size = 0, Bytes Write = 0");
+            }
         }
         if (std::rename(temporary.c_str(), file_name.c_str()) != 0) {
             throw ESQLMemException::Formatted(10081, "Cannot open file " + file_name);

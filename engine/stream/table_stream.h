@@ -73,6 +73,8 @@ inline constexpr int kCompressBodyCode = 10890;
 inline constexpr int kDecompressBodyCode = 10891;
 // A BLOB value's position in a record that the stream cannot be set to.
 inline constexpr int kBlobPositionCode = 10202;
+// A file save whose last bytes could not be written to the disk.
+inline constexpr int kFileWriteCode = 10147;
 // A BLOB value's descriptor: its 12-byte header and its int64 kept size.
 inline constexpr int64_t kBlobDescriptorSize = 20;
 // A loaded stream whose fields contradict each other or the engine's limits.

@@ -316,6 +316,74 @@ TEST(EngineStreams, FileStreamModes) {
                       "Cannot open file " + name);
 }
 
+// Random reads, writes, seeks and resizes, of sizes around the file stream's buffer, must
+// leave the file stream exactly like a memory stream given the same calls.
+TEST(EngineStreams, BufferedFileStreamMatchesMemoryStream) {
+    const std::string name = GetTempFileName();
+    std::mt19937 random(20261210);
+    const std::array<size_t, 6> sizes = {1, 7, 4096, TSQLMemFileStream::kBufferSize - 3,
+                                         TSQLMemFileStream::kBufferSize,
+                                         TSQLMemFileStream::kBufferSize * 2 + 5};
+    {
+        TSQLMemFileStream file(name, FileOpenMode::Create);
+        TSQLMemMemoryStream memory;
+        for (int step = 0; step < 400; ++step) {
+            const size_t size = sizes[random() % sizes.size()] + random() % 3;
+            switch (random() % 5) {
+                case 0:
+                case 1: {
+                    Bytes bytes(size);
+                    for (std::byte& b : bytes) b = static_cast<std::byte>(random());
+                    ASSERT_EQ(file.Write(bytes), memory.Write(bytes)) << step;
+                    break;
+                }
+                case 2: {
+                    Bytes from_file(size), from_memory(size);
+                    ASSERT_EQ(file.Read(from_file), memory.Read(from_memory)) << step;
+                    ASSERT_EQ(from_file, from_memory) << step;
+                    break;
+                }
+                case 3: {
+                    const int64_t to = static_cast<int64_t>(random() % (memory.Size() + 10));
+                    ASSERT_TRUE(file.SetPosition(to));
+                    ASSERT_TRUE(memory.SetPosition(to));
+                    break;
+                }
+                default:
+                    if (random() % 4 == 0) {
+                        const int64_t to = static_cast<int64_t>(random() % (memory.Size() + 100));
+                        ASSERT_TRUE(file.SetSize(to));
+                        ASSERT_TRUE(memory.SetSize(to));
+                    }
+                    break;
+            }
+            ASSERT_EQ(file.Position(), memory.Position()) << step;
+            ASSERT_EQ(file.Size(), memory.Size()) << step;
+        }
+        ASSERT_TRUE(file.Flush());
+        TSQLMemFileStream reader(name, FileOpenMode::OpenRead);
+        const auto expected = memory.Bytes();
+        EXPECT_EQ(ReadAll(reader), Bytes(expected.begin(), expected.end()));
+    }
+    ::unlink(name.c_str());
+}
+
+// A write the disk refuses is buffered first, so the failure must show at the flush and
+// on every write after it, and a copy into such a file must raise the write error.
+TEST(EngineStreams, FileStreamReportsFailedWrites) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
+    {
+        TSQLMemFileStream full("/dev/full", FileOpenMode::OpenReadWrite);
+        EXPECT_EQ(full.Write(TextBytes("buffered")), 8u);
+        EXPECT_FALSE(full.Flush());
+        EXPECT_EQ(full.Write(TextBytes("more")), 0u);
+        EXPECT_FALSE(full.Sync());
+    }
+    TSQLMemMemoryStream content;
+    WriteAll(content, TextBytes("some bytes that cannot be stored"));
+    EXPECT_EQ(ErrorCode([&] { (void)content.SaveToFile("/dev/full"); }), 10147);
+}
+
 class StreamCopy : public ::testing::Test {
   protected:
     void SetUp() override {
