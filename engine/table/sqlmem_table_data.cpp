@@ -746,6 +746,8 @@ void TSQLMemTableData::Empty() {
 }
 
 std::vector<std::string> TSQLMemTableData::CheckIntegrity() const {
+    // Enough to tell what is wrong; a badly damaged table would list every entry.
+    constexpr size_t kMaxProblems = 100;
     std::lock_guard lock(mutex_);
     std::vector<std::string> problems;
     for (size_t i = 0; i < indexes_.size(); ++i) {
@@ -755,24 +757,28 @@ std::vector<std::string> TSQLMemTableData::CheckIntegrity() const {
             problems.push_back(name + problem);
         }
         // Every entry names a stored row whose key is the entry's, and every row has one.
+        // The index's own check has found the keys in order, so a row whose key is the
+        // entry's is where a search for it would land.
         int64_t entries = 0;
-        TSQLMemKeyPath path;
-        for (bool more = index.GetFirstPosition(0, path); more;
-             more = index.GetNextPosition(0, path)) {
-            const IndexRecordId entry = index.GetRecordID(0, path);
+        const TSQLMemBTreeKeyRef& key_ref = index.KeyRef();
+        std::vector<std::byte> row_key(static_cast<size_t>(key_ref.KeySize()));
+        index.VisitEntries(0, [&](IndexRecordId entry, const std::byte* key) {
+            // More entries than rows is wrong already; a damaged leaf chain must not run on.
+            if (++entries > records_->RecordCount() || problems.size() >= kMaxProblems) {
+                return false;
+            }
             const std::byte* row = records_->RecordPointer({entry.PageNo, 0});
-            ++entries;
             if (row == nullptr) {
                 problems.push_back(name + "entry for missing row " + std::to_string(entry.PageNo));
-                continue;
+                return true;
             }
-            // The index's own check has found the keys in order, so a row whose key is
-            // the entry's is where a search for it would land.
-            if (!index.EntryKeyIsRecordKey(0, path, row)) {
+            key_ref.MakeKey(row, row_key.data());
+            if (std::memcmp(row_key.data(), key, row_key.size()) != 0) {
                 problems.push_back(name + "row " + std::to_string(entry.PageNo) +
                                    " is filed under another key");
             }
-        }
+            return true;
+        });
         if (entries != records_->RecordCount()) {
             problems.push_back(name + std::to_string(entries) + " entries for " +
                                std::to_string(records_->RecordCount()) + " rows");
