@@ -7,6 +7,7 @@
 
 #include "engine/record/db_types.h"
 #include "engine/sql/query/sqlmem_value_conversion.h"
+#include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_table.h"
 
 namespace tapir::engine {
@@ -128,8 +129,16 @@ bool SameRowValues(const TSQLMemRow& a, const TSQLMemRow& b) {
 
 // --- TSQLMemAOTable ---
 
+// The table component with the count of rows its cursor's searches read.
+class TSQLMemAOTable::ScanTable final : public TSQLMemTable {
+  public:
+    int64_t CursorRowsRead() const { return cursor_ ? cursor_->RowsRead() : 0; }
+};
+
+TSQLMemTable& TSQLMemAOTable::Table() { return *table_; }
+
 TSQLMemAOTable::TSQLMemAOTable(const std::string& table_name, const std::string& alias)
-    : table_(std::make_unique<TSQLMemTable>()), qualifier_(alias.empty() ? table_name : alias) {
+    : table_(std::make_unique<ScanTable>()), qualifier_(alias.empty() ? table_name : alias) {
     table_->SetTableName(table_name);
     if (!table_->Exists()) {
         throw ESQLMemException::Formatted(kTableDoesNotExistCode,
@@ -205,14 +214,16 @@ std::string TSQLMemAOTable::TakeSQLFilterText() {
 
 void TSQLMemAOTable::Execute() {
     const std::string sql_filter = TakeSQLFilterText();
+    const int64_t cursor_before = table_->CursorRowsRead();
     table_->SetSQLFilter(sql_filter);
     std::vector<TField*> fields;
     for (const TSQLMemColumn& column : relation_.Columns) {
         fields.push_back(&table_->FieldByName(column.FieldName));
     }
     relation_.Rows.clear();
+    int64_t delivered = 0;
     for (table_->First(); !table_->Eof(); table_->Next()) {
-        ++rows_read_;
+        ++delivered;
         TSQLMemRow row;
         row.reserve(fields.size());
         for (size_t i = 0; i < fields.size(); ++i) {
@@ -222,6 +233,7 @@ void TSQLMemAOTable::Execute() {
             relation_.Rows.push_back(std::move(row));
         }
     }
+    rows_read_ += sql_filter.empty() ? delivered : table_->CursorRowsRead() - cursor_before;
     table_->SetSQLFilter({});
 }
 

@@ -89,7 +89,8 @@ class TSQLMemAO {
     const std::vector<TSQLMemColumn>& Columns() const { return relation_.Columns; }
     TSQLMemRelation& Result() { return relation_; }
     TSQLMemRowSource& Source() { return source_; }
-    // Rows the operator read from its table(s) (scans only; joins add their inputs').
+    // Rows the operator read from its table(s): the rows a scan's table tested for its
+    // filter, or delivered when it has none; joins add their inputs'.
     virtual int64_t RowsRead() const { return 0; }
     // Whether the operator is a scan of one table.
     virtual bool IsTableScan() const { return false; }
@@ -118,15 +119,16 @@ class TSQLMemAOTable final : public TSQLMemAO {
     void Execute() override;
     int64_t RowsRead() const override { return rows_read_; }
     bool IsTableScan() const override { return true; }
-    // The table's index definitions as ";"-joined field lists with their options.
-    TSQLMemTable& Table() { return *table_; }
+    // The table scanned (open).
+    TSQLMemTable& Table();
 
   private:
     // The conjuncts the table's SQL filter can run (a field of this table compared with a
     // number or a text), as filter text; they leave filter_.
     std::string TakeSQLFilterText();
 
-    std::unique_ptr<TSQLMemTable> table_;
+    class ScanTable;
+    std::unique_ptr<ScanTable> table_;
     std::string qualifier_;
     int64_t rows_read_ = 0;
 };

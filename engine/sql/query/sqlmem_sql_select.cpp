@@ -358,10 +358,7 @@ class TSQLMemSQLSelect::Parser {
         if (in_.IsWord(rwGROUP)) {
             in_.Take();
             in_.ExpectWord(rwBY, "BY", kGroupByExpectedCode);
-            do {
-                if (in_.IsSymbol(",")) {
-                    in_.Take();
-                }
+            for (bool more = true; more; more = in_.IsSymbol(",") && (in_.Take(), true)) {
                 std::string table;
                 std::string field = in_.TakeName(kGroupFieldNameCode, "Field name expected");
                 if (in_.IsSymbol(".")) {
@@ -370,7 +367,7 @@ class TSQLMemSQLSelect::Parser {
                     field = in_.TakeName(kGroupFieldNameCode, "Field name expected");
                 }
                 select_.group_by_.emplace_back(std::move(table), std::move(field));
-            } while (in_.IsSymbol(","));
+            }
         }
         if (in_.IsWord(rwHAVING)) {
             in_.Take();
@@ -405,10 +402,7 @@ class TSQLMemSQLSelect::Parser {
             select_.select_all_ = true;
             return;
         }
-        do {
-            if (in_.IsSymbol(",")) {
-                in_.Take();
-            }
+        for (bool more = true; more; more = in_.IsSymbol(",") && (in_.Take(), true)) {
             TSQLMemSelectListItem item;
             if (in_.IsSymbol("*")) {
                 in_.Take();
@@ -447,7 +441,7 @@ class TSQLMemSQLSelect::Parser {
                 item.Pseudonym = in_.Take().Text;
             }
             select_.select_list_.push_back(std::move(item));
-        } while (in_.IsSymbol(","));
+        }
     }
 
     void ParseInto() {
@@ -548,13 +542,10 @@ class TSQLMemSQLSelect::Parser {
                 } else if (in_.IsWord(rwUSING)) {
                     in_.Take();
                     in_.ExpectSymbol("(", kUsingParenthesisCode);
-                    do {
-                        if (in_.IsSymbol(",")) {
-                            in_.Take();
-                        }
+                    for (bool more = true; more; more = in_.IsSymbol(",") && (in_.Take(), true)) {
                         using_list.push_back(
                             in_.TakeName(kUsingFieldNameCode, "Field name expected"));
-                    } while (in_.IsSymbol(","));
+                    }
                     in_.ExpectSymbol(")", kRightParenthesisCode);
                 } else {
                     in_.FailUnexpected(kJoinConditionCode);
@@ -572,10 +563,7 @@ class TSQLMemSQLSelect::Parser {
                 in_.TakeName(kSortIndexNameCode, "Sort specification expected");
             return;
         }
-        do {
-            if (in_.IsSymbol(",")) {
-                in_.Take();
-            }
+        for (bool more = true; more; more = in_.IsSymbol(",") && (in_.Take(), true)) {
             TSQLMemSortSpecification spec;
             const TToken* token = in_.Peek();
             if (token != nullptr && token->TokenType == tktInt) {
@@ -601,7 +589,7 @@ class TSQLMemSQLSelect::Parser {
                 spec.CaseInsensitive = true;
             }
             select_.order_by_.push_back(std::move(spec));
-        } while (in_.IsSymbol(","));
+        }
     }
 
     // A name in ON, WHERE or HAVING that is a pseudonym of the select list stands for
@@ -1034,9 +1022,20 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
 
 // --- TSQLMemSQLUnion ---
 
-TSQLMemSQLUnion::TSQLMemSQLUnion(TSQLMemLexer& lexer) : lexer_(lexer) {}
+TSQLMemSQLUnion::TSQLMemSQLUnion(TSQLMemLexer& lexer, const TSQLMemCommandContext& context)
+    : TSQLMemSQLCommand(lexer, context) {}
 
 TSQLMemSQLUnion::~TSQLMemSQLUnion() = default;
+
+void TSQLMemSQLUnion::ExecSQL(bool /*keep_tree*/, bool& read_only, bool request_live) {
+    TSQLMemSelectContext select_context;
+    select_context.DatabaseName = context_.DatabaseName;
+    select_context.Params = context_.Params;
+    select_context.RequestLive = request_live;
+    result_.reset();
+    result_ = Execute(select_context);
+    read_only = result_->ReadOnly();
+}
 
 void TSQLMemSQLUnion::Parse() {
     root_ = ParseExpression();
@@ -1058,13 +1057,10 @@ void TSQLMemSQLUnion::ParseSetOptions(TSQLMemQueryExprNode& node) {
         if (in.IsWord(rwBY)) {
             in.Take();
             in.ExpectSymbol("(", kCorrespondingParenthesisCode);
-            do {
-                if (in.IsSymbol(",")) {
-                    in.Take();
-                }
+            for (bool more = true; more; more = in.IsSymbol(",") && (in.Take(), true)) {
                 node.CorrespondingBy.push_back(
                     in.TakeName(kSelectFieldNameCode, "Field name expected"));
-            } while (in.IsSymbol(","));
+            }
             in.ExpectSymbol(")", kRightParenthesisCode);
         }
     }
@@ -1230,7 +1226,11 @@ std::unique_ptr<TSQLMemQueryResult> RunSelect(const TSQLMemSelectContext& contex
     if (!lexer.GetNextCommand()) {
         throw ESQLMemException(30146, "Blank SQL command");
     }
-    TSQLMemSQLUnion query(lexer);
+    TSQLMemCommandContext command_context;
+    command_context.DatabaseName = context.DatabaseName;
+    command_context.Params = context.Params;
+    command_context.RequestLive = context.RequestLive;
+    TSQLMemSQLUnion query(lexer, command_context);
     query.Parse();
     return query.Execute(context);
 }
@@ -1277,6 +1277,14 @@ class SelectSubQueryRunner final : public TSQLMemSubQueryRunner {
 };
 
 }  // namespace
+
+void InstallQueryCommand() {
+    SetQueryCommandFactory(
+        [](TSQLMemLexer& lexer,
+           const TSQLMemCommandContext& context) -> std::unique_ptr<TSQLMemSQLCommand> {
+            return std::make_unique<TSQLMemSQLUnion>(lexer, context);
+        });
+}
 
 TSQLMemSubQueryFactory MakeSubQueryFactory(const TSQLMemSelectContext& context) {
     return [context](const std::string& sql_text) -> std::unique_ptr<TSQLMemSubQueryRunner> {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/sql/command/sqlmem_sql_command.h"
 #include "engine/sql/expr/expression_nodes.h"
 #include "engine/sql/lexer/sqlmem_lexer.h"
 #include "engine/sql/query/sqlmem_ao.h"
@@ -134,18 +135,24 @@ class TSQLMemSQLSelect {
     std::unique_ptr<TSQLMemExprContext> expr_context_;
 };
 
-// A query expression: one or more selects joined by set operators.
-class TSQLMemSQLUnion {
+// A query expression: one or more selects joined by set operators. The statement
+// processor runs SELECT commands through it (see InstallQueryCommand).
+class TSQLMemSQLUnion final : public TSQLMemSQLCommand {
   public:
     // Requires: `lexer` outlives the object.
-    explicit TSQLMemSQLUnion(TSQLMemLexer& lexer);
-    ~TSQLMemSQLUnion();
+    TSQLMemSQLUnion(TSQLMemLexer& lexer, const TSQLMemCommandContext& context);
+    ~TSQLMemSQLUnion() override;
 
     // Parses the query expression from the lexer's current token to the end of the
     // command. Throws ESQLMemException (30194 where no SELECT starts, 30186 for tokens
     // after the query, and the select's codes).
-    void Parse();
-    // Runs the query into its result cursor.
+    void Parse() override;
+    // Runs the query; its result cursor is then GetResultDataset(). A result is read-only
+    // unless it is an INTO table.
+    void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+    TSQLMemDataSet* GetResultDataset() override { return result_.get(); }
+
+    // Runs the query into a result cursor the caller owns.
     std::unique_ptr<TSQLMemQueryResult> Execute(const TSQLMemSelectContext& context);
     const TSQLMemQueryExprNode& Root() const { return *root_; }
 
@@ -157,9 +164,12 @@ class TSQLMemSQLUnion {
     TSQLMemRelation Run(TSQLMemQueryExprNode& node, const TSQLMemSelectContext& context,
                         int64_t& rows_read);
 
-    TSQLMemLexer& lexer_;
     std::unique_ptr<TSQLMemQueryExprNode> root_;
+    std::unique_ptr<TSQLMemQueryResult> result_;
 };
+
+// Installs the query layer's command for SELECT with the statement processor.
+void InstallQueryCommand();
 
 // Parses and runs one SELECT command (the first command of `sql_text`) and returns its
 // result cursor, open on its first row. Throws what parsing and execution throw.
