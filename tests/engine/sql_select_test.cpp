@@ -272,6 +272,29 @@ TEST_F(SqlSelect, IntoTableStaysAfterTheCursor) {
     Check({{"SELECT * FROM Copy", {"name", "ann", "cid"}}});
 }
 
+TEST_F(SqlSelect, LiveResultEditsTheTable) {
+    TSQLMemSelectContext live;
+    live.RequestLive = true;
+    {
+        auto result = RunSelect(live, "SELECT * FROM Emp WHERE dept = 10 AND name <> 'it''s'");
+        EXPECT_FALSE(result->ReadOnly());
+        EXPECT_EQ(result->TableName(), "Emp");
+        EXPECT_EQ(result->RecordCount(), 2);
+        result->First();
+        result->Edit();
+        result->FieldByName("name").SetAsString("Ann");
+        result->Post();
+    }
+    Check({{"SELECT name FROM Emp WHERE id = 1", {"name", "Ann"}}});
+    // Without the request, or with a clause the table cannot serve, the result is a copy.
+    auto copy = RunSelect({}, "SELECT * FROM Emp WHERE dept = 10");
+    EXPECT_TRUE(copy->ReadOnly());
+    EXPECT_NE(copy->TableName(), "Emp");
+    auto ordered = RunSelect(live, "SELECT * FROM Emp ORDER BY name");
+    EXPECT_TRUE(ordered->ReadOnly());
+    EXPECT_EQ(ordered->RecordCount(), 5);
+}
+
 TEST_F(SqlSelect, TemporaryResultIsDroppedWithItsCursor) {
     std::string name;
     {

@@ -106,6 +106,55 @@ class TokenReader {
     }
     const TToken& Take() { return lexer_.Tokens()[static_cast<size_t>(pos_++)]; }
 
+    // Tokens [first, end) as SQL text that parses back to the same tokens; nullopt when
+    // a parameter's value has no literal form.
+    std::optional<std::string> SourceText(int32_t first, int32_t end) const {
+        const auto quoted = [](const std::string& text, char open, char close) {
+            std::string out(1, open);
+            for (const char c : text) {
+                out += c;
+                if (c == close) {
+                    out += c;
+                }
+            }
+            return out + close;
+        };
+        std::string text;
+        for (int32_t i = first; i < end; ++i) {
+            const TToken& token = lexer_.Tokens()[static_cast<size_t>(i)];
+            std::string part;
+            switch (token.TokenType) {
+                case tktQuotedString:
+                    part = quoted(token.Text, '\'', '\'');
+                    break;
+                case tktBracketedString:
+                    part = quoted(token.Text, '[', ']');
+                    break;
+                case tktParameter: {
+                    if (!token.ParamValue) {
+                        return std::nullopt;
+                    }
+                    const TSQLMemVariant& value = *token.ParamValue;
+                    if (value.IsNull()) {
+                        part = "NULL";
+                    } else if (IsNumericType(value.BaseType())) {
+                        part = value.AsText();
+                    } else if (IsStringType(value.BaseType()) && !IsBlobType(value.BaseType())) {
+                        part = quoted(value.AsText(), '\'', '\'');
+                    } else {
+                        return std::nullopt;
+                    }
+                    break;
+                }
+                default:
+                    part = token.Text;
+                    break;
+            }
+            text += (text.empty() ? "" : " ") + part;
+        }
+        return text;
+    }
+
     // --- Errors at the position ---
     [[noreturn]] void FailEnd(int code) const {
         const TToken* last = lexer_.TokenCount() > 0 ? &lexer_.Tokens().back() : nullptr;
@@ -353,7 +402,9 @@ class TSQLMemSQLSelect::Parser {
         }
         if (in_.IsWord(rwWHERE)) {
             in_.Take();
+            const int32_t first = in_.Pos();
             select_.where_ = in_.ParseCondition();
+            select_.where_text_ = in_.SourceText(first, in_.Pos());
         }
         if (in_.IsWord(rwGROUP)) {
             in_.Take();
@@ -652,6 +703,12 @@ class TSQLMemSQLSelect::Parser {
 TSQLMemSQLSelect::TSQLMemSQLSelect(TSQLMemLexer& lexer) : lexer_(lexer) {}
 
 TSQLMemSQLSelect::~TSQLMemSQLSelect() = default;
+
+bool TSQLMemSQLSelect::CanBeLive() const {
+    return select_all_ && from_.size() == 1 && from_.front()->TableType == attTable && !distinct_ &&
+           top_count_ < 0 && group_by_.empty() && !having_ && order_by_.empty() &&
+           order_by_index_.empty() && into_table_.empty() && (!where_ || where_text_);
+}
 
 void TSQLMemSQLSelect::Parse() {
     TokenReader reader(lexer_);
@@ -1170,6 +1227,21 @@ std::string NewResultTableName() {
 }  // namespace
 
 std::unique_ptr<TSQLMemQueryResult> TSQLMemSQLUnion::Execute(const TSQLMemSelectContext& context) {
+    // A live result is the table itself, its rows limited by the WHERE condition as the
+    // table's SQL filter: editing the result edits the table.
+    if (context.RequestLive && root_->NodeType == qetSelect && root_->Select->CanBeLive()) {
+        const TSQLMemSQLSelect& select = *root_->Select;
+        const std::string& table_name = select.From().front()->TableName;
+        auto live = std::make_unique<TSQLMemQueryResult>(table_name, false);
+        if (!live->Exists()) {
+            throw ESQLMemException::Formatted(kTableDoesNotExistCode,
+                                              "Table '" + table_name + "' does not exist");
+        }
+        live->SetSQLFilter(select.WhereText().value_or(std::string()));
+        live->Open();
+        live->First();
+        return live;
+    }
     int64_t rows_read = 0;
     TSQLMemRelation relation = Run(*root_, context, rows_read);
 

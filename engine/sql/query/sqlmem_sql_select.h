@@ -110,6 +110,12 @@ class TSQLMemSQLSelect {
     const std::vector<TSQLMemSortSpecification>& OrderBy() const { return order_by_; }
     const std::string& OrderByIndex() const { return order_by_index_; }
     const std::string& IntoTable() const { return into_table_; }
+    // The WHERE condition as SQL text rebuilt from its tokens (parameters as literals);
+    // nullopt without WHERE or when a token has no literal form.
+    const std::optional<std::string>& WhereText() const { return where_text_; }
+    // Whether the query can be answered by the table itself: `SELECT * FROM table
+    // [WHERE ...]` with no other clause.
+    bool CanBeLive() const;
     bool IntoMemory() const { return into_memory_; }
 
   private:
@@ -127,6 +133,7 @@ class TSQLMemSQLSelect {
     bool into_memory_ = false;
     std::vector<std::unique_ptr<TSQLMemTableReference>> from_;
     std::unique_ptr<TSQLMemExprNode> where_;
+    std::optional<std::string> where_text_;
     std::vector<std::pair<std::string, std::string>> group_by_;
     std::unique_ptr<TSQLMemExprNode> having_;
     std::vector<TSQLMemSortSpecification> order_by_;
