@@ -199,6 +199,8 @@ TEST_F(SqlSelect, GroupingAndAggregates) {
         {"SELECT SUM(b) AS s, MAX(a) AS m FROM Nothing", {"s|m", "|"}},
         {"SELECT a FROM Nothing GROUP BY a", {"a"}},
         {"SELECT COUNT(DISTINCT x) AS n FROM Nums", {"n", "3"}},
+        {"SELECT dept, COUNT(*) AS n FROM Emp GROUP BY dept ORDER BY n DESC, dept",
+         {"dept|n", "10|2", "|1", "20|1", "30|1"}},
     });
 }
 
@@ -227,6 +229,14 @@ TEST_F(SqlSelect, Joins) {
         {"SELECT name, title FROM Emp FULL JOIN Dept ON Emp.dept = Dept.dept",
          {"name|title", "ann|Sales", "Bob|Labs", "cid|Sales", "Dan|", "eve|", "|Empty"}},
         {"SELECT COUNT(*) AS n FROM Emp CROSS JOIN Dept", {"n", "15"}},
+        {"SELECT e.name, d.title, n.x FROM Emp e JOIN Dept d ON e.dept = d.dept JOIN Nums2 n ON "
+         "n.x = e.id ORDER BY 1",
+         {"name|title|x", "Bob|Labs|2", "cid|Sales|3"}},
+        {"SELECT COUNT(*) AS n FROM Emp, Dept, Nums2 WHERE Emp.dept = Dept.dept AND Nums2.x = "
+         "Emp.id",
+         {"n", "2"}},
+        {"SELECT a.name, b.name FROM Emp a JOIN Emp b ON a.id = b.id + 1 WHERE a.id < 3",
+         {"name|name_1", "Bob|ann"}},
         {"SELECT name, title FROM Emp LEFT JOIN Dept ON Emp.dept = Dept.dept WHERE title IS NULL "
          "ORDER BY name",
          {"name|title", "Dan|", "eve|"}},
@@ -262,6 +272,7 @@ TEST_F(SqlSelect, Subqueries) {
         {"SELECT name FROM Emp WHERE salary = (SELECT MAX(salary) FROM Emp)", {"name", "Bob"}},
         {"SELECT title FROM Dept WHERE EXISTS (SELECT * FROM Nums WHERE x = 3)",
          {"title", "Sales", "Labs", "Empty"}},
+        {"SELECT name, (SELECT MAX(x) FROM Nums) AS m FROM Emp WHERE id = 1", {"name|m", "ann|3"}},
         {"SELECT title FROM Dept WHERE dept NOT IN (SELECT dept FROM Emp WHERE dept IS NOT NULL)",
          {"title", "Empty"}},
     });
@@ -341,6 +352,15 @@ TEST_F(SqlSelect, ParseAndExecutionErrors) {
         {"SELECT x FROM Nums UNION SELECT id, name FROM Emp", 10338,
          "Error - different lists length. L1 = 1, L2 = 2"},
         {"SELECT * FROM Emp WHERE nope = 1", 30144, "Search condition is not applicable"},
+        {"SELECT name FROM Emp WHERE id = (SELECT x FROM Nums)", 10849,
+         "Subquery returns multiple rows"},
+        {"SELECT * FROM Emp JOIN Dept USING (nope)", 10342,
+         "Invalid field for join operation. Table name = '', FieldName = 'nope', i = 0, "
+         "FieldExists = 0"},
+        {"SELECT * FROM Emp JOIN Dept", 30161,
+         "Unexpected end of SQL command found at line 1, column 24"},
+        {"SELECT * FROM Emp JOIN Dept WHERE id = 1", 30189,
+         "Unexpected token 'WHERE' found at line 1, column 29"},
     });
 }
 

@@ -302,7 +302,6 @@ void TSQLMemAOJoin::ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) {
 }
 
 void TSQLMemAOJoin::Execute() {
-    (void)natural_;
     left_->Execute();
     right_->Execute();
     if (left_keys_.size() != right_keys_.size()) {

@@ -141,6 +141,8 @@ class TSQLMemAOJoin final : public TSQLMemAO {
                   TSQLMemJoinType join_type, bool natural);
 
     TSQLMemJoinType JoinType() const { return join_type_; }
+    // NATURAL: the builder paired the columns the two inputs share by name.
+    bool Natural() const { return natural_; }
     // A comma-separated FROM list joins without keys as a cross join.
     void SetJoinType(TSQLMemJoinType join_type) { join_type_ = join_type; }
     TSQLMemAO& LeftInput() { return *left_; }
