@@ -174,7 +174,8 @@ TEST_F(SqlSelect, OrderDistinctAndTop) {
         {"SELECT name, dept FROM Emp ORDER BY 2 DESC, 1",
          {"name|dept", "Dan|30", "Bob|20", "ann|10", "cid|10", "eve|"}},
         {"SELECT DISTINCT x FROM Nums ORDER BY x DESC", {"x", "3", "2", "1"}},
-        {"SELECT DISTINCT dept FROM Emp", {"dept", "10", "20", "30", ""}},
+        {"SELECT DISTINCT dept FROM Emp", {"dept", "", "10", "20", "30"}},
+        {"SELECT DISTINCT dept FROM Emp ORDER BY dept DESC", {"dept", "30", "20", "10", ""}},
         {"SELECT TOP 2 name FROM Emp ORDER BY salary", {"name", "Dan", "eve"}},
         {"SELECT TOP 2, 3 * FROM Nums2", {"x", "4"}},
         {"SELECT TOP 2, 2 id FROM Emp", {"id", "2", "3"}},
@@ -248,6 +249,7 @@ TEST_F(SqlSelect, Joins) {
 TEST_F(SqlSelect, SetOperations) {
     Check({
         {"SELECT x FROM Nums UNION SELECT x FROM Nums2", {"x", "1", "2", "3", "4"}},
+        {"SELECT x FROM Nums2 UNION SELECT x FROM Nums", {"x", "1", "2", "3", "4"}},
         {"SELECT x FROM Nums UNION ALL SELECT x FROM Nums2",
          {"x", "1", "2", "2", "3", "2", "3", "4"}},
         {"SELECT x FROM Nums EXCEPT SELECT x FROM Nums2", {"x", "1"}},
@@ -375,6 +377,10 @@ TEST_F(SqlSelect, StatementProcessorHookMakesTheSelectCommand) {
     EXPECT_TRUE(read_only);
     ASSERT_NE(command->GetResultDataset(), nullptr);
     EXPECT_EQ(Print(*command->GetResultDataset()), "x\n3\n4\n");
+    // A second run of the same command reads the tables afresh.
+    AddRows("Nums2", {{int64_t{5}}});
+    command->ExecSQL(false, read_only, false);
+    EXPECT_EQ(Print(*command->GetResultDataset()), "x\n3\n4\n5\n");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <set>
 #include <utility>
 
 #include "engine/record/db_types.h"
@@ -647,15 +646,11 @@ void TSQLMemAOUnion::Execute() {
             break;
     }
     if (!all_) {
-        const auto less = [](const TSQLMemRow* a, const TSQLMemRow* b) { return RowLess(*a, *b); };
-        std::set<const TSQLMemRow*, decltype(less)> seen(less);
-        std::vector<TSQLMemRow> distinct;
-        for (const TSQLMemRow& row : relation_.Rows) {
-            if (seen.insert(&row).second) {
-                distinct.push_back(row);
-            }
-        }
-        relation_.Rows = std::move(distinct);
+        // Made distinct over an index of all fields: the rows come out in its order.
+        std::stable_sort(relation_.Rows.begin(), relation_.Rows.end(), RowLess);
+        relation_.Rows.erase(
+            std::unique(relation_.Rows.begin(), relation_.Rows.end(), SameRowValues),
+            relation_.Rows.end());
     }
 }
 

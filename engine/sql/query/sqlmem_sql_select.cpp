@@ -4,6 +4,7 @@
 #include <cctype>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <utility>
 
 #include "engine/record/db_types.h"
@@ -712,7 +713,36 @@ bool TSQLMemSQLSelect::CanBeLive() const {
 
 void TSQLMemSQLSelect::Parse() {
     TokenReader reader(lexer_);
+    first_token_ = reader.Pos();
+    command_no_ = lexer_.CommandNo();
     Parser(*this, reader).Run();
+    consumed_ = false;
+}
+
+void TSQLMemSQLSelect::ParseAgain() {
+    if (lexer_.CommandNo() != command_no_) {
+        throw std::logic_error("a SELECT runs again only while its command is current");
+    }
+    const int32_t resume = lexer_.GetCurrentTokenNo();
+    distinct_ = false;
+    top_count_ = -1;
+    top_first_row_ = -1;
+    select_all_ = false;
+    select_list_.clear();
+    into_database_.clear();
+    into_table_.clear();
+    into_memory_ = false;
+    from_.clear();
+    where_.reset();
+    where_text_.reset();
+    group_by_.clear();
+    having_.reset();
+    order_by_.clear();
+    order_by_index_.clear();
+    TToken token;
+    lexer_.SetCurrentTokenNo(first_token_, token);
+    Parse();
+    lexer_.SetCurrentTokenNo(resume, token);
 }
 
 // --- TSQLMemSQLSelect: execution ---
@@ -821,6 +851,11 @@ struct ResultItem {
 }  // namespace
 
 TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64_t& rows_read) {
+    // Running hands the parsed trees to the operators; a second run parses them again.
+    if (consumed_) {
+        ParseAgain();
+    }
+    consumed_ = true;
     expr_context_ = std::make_unique<TSQLMemExprContext>();
     expr_context_->Session = context.Session;
     expr_context_->SubQueries = MakeSubQueryFactory(context);
@@ -1037,6 +1072,17 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
         result.Columns.push_back(std::move(column));
     }
 
+    // DISTINCT keeps its rows in an index that follows the ORDER BY items with every other
+    // result column, ascending and case-sensitive.
+    static const TSQLMemSortSpecification kAscending;
+    if (distinct_) {
+        for (size_t i = 0; i < visible; ++i) {
+            if (std::none_of(sort_keys.begin(), sort_keys.end(),
+                             [i](const auto& key) { return key.first == i; })) {
+                sort_keys.emplace_back(i, &kAscending);
+            }
+        }
+    }
     // ORDER BY sorts first: TOP then takes the first rows of the sorted result.
     if (!sort_keys.empty()) {
         std::stable_sort(rows.begin(), rows.end(), [&](const TSQLMemRow& a, const TSQLMemRow& b) {

@@ -122,7 +122,14 @@ class TSQLMemSQLSelect {
     class Parser;
     class Builder;
 
+    // Parses the command's tokens again (the trees went to the operators of a run).
+    // Requires: the lexer still holds this select's command.
+    void ParseAgain();
+
     TSQLMemLexer& lexer_;
+    int32_t command_no_ = -1;
+    int32_t first_token_ = 0;
+    bool consumed_ = false;
     bool distinct_ = false;
     int64_t top_count_ = -1;
     int64_t top_first_row_ = -1;
