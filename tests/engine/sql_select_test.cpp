@@ -9,6 +9,7 @@
 
 #include "engine/record/db_types.h"
 #include "engine/sql/command/sqlmem_sql_command.h"
+#include "engine/sql/expr/expression_parser.h"
 #include "engine/sql/query/sqlmem_sql_select.h"
 #include "engine/table/field_value_conversion.h"
 #include "engine/table/sqlmem_database.h"
@@ -364,6 +365,33 @@ TEST_F(SqlSelect, ParseAndExecutionErrors) {
         {"SELECT * FROM Emp JOIN Dept WHERE id = 1", 30189,
          "Unexpected token 'WHERE' found at line 1, column 29"},
     });
+}
+
+TEST_F(SqlSelect, DeepNestingIsRefusedNotOverflowingTheStack) {
+    const std::string parens(5000, '(');
+    const std::string closing(5000, ')');
+    for (const std::string& sql :
+         {"SELECT * FROM " + parens + "Nums" + closing, parens + "SELECT x FROM Nums" + closing}) {
+        try {
+            Query(sql);
+            ADD_FAILURE() << "no error";
+        } catch (const ESQLMemException& e) {
+            EXPECT_EQ(e.Code(), kTooComplexCode) << e.what();
+        }
+    }
+    std::string nested = "SELECT x FROM Nums";
+    for (int i = 0; i < 40; ++i) {
+        nested = "SELECT x FROM Nums WHERE x IN (" + nested + ")";
+    }
+    try {
+        Query(nested);
+        ADD_FAILURE() << "no error";
+    } catch (const ESQLMemException& e) {
+        EXPECT_EQ(e.Code(), kTooComplexCode) << e.what();
+    }
+    EXPECT_EQ(Query("SELECT x FROM Nums WHERE x IN (SELECT x FROM Nums2 WHERE x IN (SELECT x FROM "
+                    "Nums WHERE x > 2))"),
+              "x\n3\n");
 }
 
 TEST_F(SqlSelect, StatementProcessorHookMakesTheSelectCommand) {

@@ -237,6 +237,29 @@ class TokenReader {
     int32_t pos_ = 0;
 };
 
+constexpr int32_t kMaxNesting = 200;
+constexpr int32_t kMaxSubQueryDepth = 32;
+
+// Counts one level of parentheses in a FROM list or a query expression for its lifetime;
+// throws 30075 "Expression too complex" beyond the limit, so that no text can exhaust
+// the stack.
+class NestingGuard {
+  public:
+    NestingGuard(int32_t& depth, const TToken& token) : depth_(depth) {
+        if (depth_ >= kMaxNesting) {
+            throw ESQLMemException::Formatted(kTooComplexCode,
+                                              "Expression too complex at " + Position(token));
+        }
+        ++depth_;
+    }
+    ~NestingGuard() { --depth_; }
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+
+  private:
+    int32_t& depth_;
+};
+
 // The conjuncts of a condition: AND nodes under the root AND are dissolved into it.
 void Flatten(NodePtr node, std::vector<NodePtr>& out) {
     if (!node) {
@@ -512,6 +535,7 @@ class TSQLMemSQLSelect::Parser {
 
     std::unique_ptr<TSQLMemTableReference> ParseTablePrimary(int name_code) {
         if (in_.IsSymbol("(")) {
+            const NestingGuard guard(depth_, *in_.Peek());
             in_.Take();
             auto inner = ParseTableReference(name_code);
             in_.ExpectSymbol(")", kRightParenthesisCode);
@@ -699,6 +723,7 @@ class TSQLMemSQLSelect::Parser {
 
     TSQLMemSQLSelect& select_;
     TokenReader& in_;
+    int32_t depth_ = 0;
 };
 
 TSQLMemSQLSelect::TSQLMemSQLSelect(TSQLMemLexer& lexer) : lexer_(lexer) {}
@@ -1214,6 +1239,7 @@ std::unique_ptr<TSQLMemQueryExprNode> TSQLMemSQLUnion::ParseTerm() {
 std::unique_ptr<TSQLMemQueryExprNode> TSQLMemSQLUnion::ParsePrimary() {
     TokenReader in(lexer_);
     if (in.IsSymbol("(")) {
+        const NestingGuard guard(depth_, *in.Peek());
         in.Take();
         in.SyncLexer();
         auto inner = ParseExpression();
@@ -1362,6 +1388,16 @@ class SelectSubQueryRunner final : public TSQLMemSubQueryRunner {
         : context_(std::move(context)), sql_text_(std::move(sql_text)) {}
 
     void Execute() override {
+        // Each level of subqueries runs a whole query on the stack.
+        static thread_local int32_t depth = 0;
+        if (depth >= kMaxSubQueryDepth) {
+            throw ESQLMemException::Formatted(kTooComplexCode,
+                                              "Expression too complex at line 1, column 1");
+        }
+        ++depth;
+        struct Leave {
+            ~Leave() { --depth; }
+        } leave;
         result_ = RunSelect(context_, sql_text_);
         if (result_->FieldCount() == 0) {
             return;

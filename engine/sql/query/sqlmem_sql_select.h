@@ -180,6 +180,7 @@ class TSQLMemSQLUnion final : public TSQLMemSQLCommand {
 
     std::unique_ptr<TSQLMemQueryExprNode> root_;
     std::unique_ptr<TSQLMemQueryResult> result_;
+    int32_t depth_ = 0;
 };
 
 // Installs the query layer's command for SELECT with the statement processor.
