@@ -237,6 +237,14 @@ TEST_F(SqlSelect, Joins) {
         {"SELECT COUNT(*) AS n FROM Emp, Dept, Nums2 WHERE Emp.dept = Dept.dept AND Nums2.x = "
          "Emp.id",
          {"n", "2"}},
+        // The WHERE equality is no key of the inner join under the outer join's null side:
+        // it filters the joined rows afterwards.
+        {"SELECT d.title, e.name FROM Dept d LEFT JOIN (Emp e JOIN Nums2 n ON e.id = n.x) ON "
+         "d.dept = e.dept WHERE e.id = n.x OR e.id IS NULL ORDER BY 1",
+         {"title|name", "Empty|", "Labs|Bob", "Sales|cid"}},
+        {"SELECT d.title, e.name FROM Dept d LEFT JOIN (Emp e JOIN Nums2 n ON e.dept = n.x) ON "
+         "d.dept = e.dept WHERE e.id = n.x ORDER BY 1",
+         {"title|name"}},
         {"SELECT a.name, b.name FROM Emp a JOIN Emp b ON a.id = b.id + 1 WHERE a.id < 3",
          {"name|name_1", "Bob|ann"}},
         {"SELECT name, title FROM Emp LEFT JOIN Dept ON Emp.dept = Dept.dept WHERE title IS NULL "

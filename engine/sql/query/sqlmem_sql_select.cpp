@@ -780,7 +780,7 @@ class TSQLMemSQLSelect::Builder {
     std::unique_ptr<TSQLMemAO> BuildTree(std::vector<NodePtr>& where) {
         std::unique_ptr<TSQLMemAO> top;
         for (auto& ref : select_.from_) {
-            std::unique_ptr<TSQLMemAO> next = Build(*ref, where);
+            std::unique_ptr<TSQLMemAO> next = Build(*ref, where, true);
             if (!top) {
                 top = std::move(next);
                 continue;
@@ -796,12 +796,19 @@ class TSQLMemSQLSelect::Builder {
     }
 
   private:
-    std::unique_ptr<TSQLMemAO> Build(TSQLMemTableReference& ref, std::vector<NodePtr>& where) {
+    // `where_keys`: WHERE equalities may become this join's keys. Not below the side an
+    // outer join fills with nulls: there WHERE must see the null rows and drop them.
+    std::unique_ptr<TSQLMemAO> Build(TSQLMemTableReference& ref, std::vector<NodePtr>& where,
+                                     bool where_keys) {
         if (ref.TableType == attTable) {
             return std::make_unique<TSQLMemAOTable>(ref.TableName, ref.Alias);
         }
-        std::unique_ptr<TSQLMemAO> left = Build(*ref.Left, where);
-        std::unique_ptr<TSQLMemAO> right = Build(*ref.Right, where);
+        const bool left_keys =
+            where_keys && (ref.JoinType != ajtRightOuter && ref.JoinType != ajtFullOuter);
+        const bool right_keys =
+            where_keys && (ref.JoinType != ajtLeftOuter && ref.JoinType != ajtFullOuter);
+        std::unique_ptr<TSQLMemAO> left = Build(*ref.Left, where, left_keys);
+        std::unique_ptr<TSQLMemAO> right = Build(*ref.Right, where, right_keys);
         auto join = std::make_unique<TSQLMemAOJoin>(std::move(left), std::move(right), ref.JoinType,
                                                     ref.Natural);
         if (ref.JoinType == ajtCross) {
@@ -850,7 +857,9 @@ class TSQLMemSQLSelect::Builder {
                 join->SetMatchCondition(std::move(rest));
             }
         } else {
-            join->ExtractJoinConditions(where);
+            if (where_keys) {
+                join->ExtractJoinConditions(where);
+            }
             join->ApplyFilterParts(on);
             for (NodePtr& part : on) {
                 where.push_back(std::move(part));
