@@ -724,3 +724,28 @@ TEST(SQLParams, DamagedStreamsRaiseAndLeaveTheListAsItWas) {
 
 }  // namespace
 }  // namespace tapir::engine
+
+namespace tapir::engine {
+namespace {
+
+// A caller that runs commands one by one gets each command's own text, knows whether a `;`
+// ended it, and can go on past an empty command to the end of the text.
+TEST(SQLLexerCommandText, EachCommandKeepsItsTextAndTerminator) {
+    TSQLMemLexer lexer("select 'a;b' from t; -- one;\n;; insert into t values (1) /* ; */", nullptr);
+    std::vector<std::string> texts;
+    std::vector<bool> terminated;
+    while (!lexer.AtEndOfText()) {
+        if (lexer.GetNextCommand()) {
+            texts.emplace_back(lexer.CommandText());
+            terminated.push_back(lexer.CommandTerminated());
+        }
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"select 'a;b' from t",
+                                               " insert into t values (1) /* ; */"}));
+    EXPECT_EQ(terminated, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(lexer.GetNextCommand());
+    EXPECT_TRUE(lexer.AtEndOfText());
+}
+
+}  // namespace
+}  // namespace tapir::engine

@@ -876,6 +876,8 @@ TEST_F(BlobTableStream, DamagedValuesAreRefusedOrFailWhenRead) {
     cursor.reset();
     TSQLMemTableData& table = *Memory().FindTable("Docs");
     const int64_t kept = table.Blobs().KeptBytes();
+    // `table` is replaced by the loads below.
+    const int32_t row_size = table.FieldDefs().DataSize();
     const Snapshot original = Take(table);
     const std::vector<std::byte> bytes = Save("Docs", acaNone);
     const size_t descriptor = bytes.size() - 20 - static_cast<size_t>(kept);
@@ -910,7 +912,6 @@ TEST_F(BlobTableStream, DamagedValuesAreRefusedOrFailWhenRead) {
         EXPECT_LE(TSQLMemMemoryManager::Instance().BytesInUse(), before + 4096);
     }
     // A slot naming a position outside the stream.
-    const int32_t row_size = table.FieldDefs().DataSize();
     const size_t slot = descriptor - static_cast<size_t>(row_size) + 1 + 4;
     ASSERT_EQ(LoadLE32(bytes.data() + slot), descriptor);
     EXPECT_EQ(ErrorCode([&] { Load(patched(slot, bytes.size() + 1)); }), kBlobPositionCode);

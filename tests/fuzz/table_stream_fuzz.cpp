@@ -3,8 +3,8 @@
 // a loaded table saves and loads again to the same bytes.
 //
 // Seeds: run the target with TAPIR_WRITE_TABLE_STREAM_SEEDS=<folder> to write streams of
-// small tables (several field types, deleted rows, constraints; plain and compressed)
-// into that folder; the committed corpus was made so.
+// small tables (several field types, deleted rows, constraints, BLOB values; plain and
+// compressed) into that folder; the committed corpus was made so.
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 
 #include "engine/record/record_buffer.h"
 #include "engine/stream/table_stream.h"
+#include "engine/table/blob_store.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_database.h"
 #include "engine/table/sqlmem_table_data.h"
@@ -77,18 +78,62 @@ void MakeTable(const std::string& name, bool indexed, int rows) {
     }
 }
 
+// Small BLOB values, plain, zlib-compressed in small blocks and as a bzip2 memo; some null,
+// row 2 deleted. `indexed` adds a primary index (its pages make an uncompressed stream large).
+void MakeBlobTable(const std::string& name, bool indexed) {
+    te::TableDefinition def;
+    def.name = name;
+    def.fields = {Field("Id", te::ftInteger), Field("Plain", te::ftBlob),
+                  Field("Packed", te::ftBlob), Field("Memo", te::ftMemo)};
+    def.fields[2].blob_compression_algorithm = static_cast<int32_t>(te::acaZLIB);
+    def.fields[2].blob_compression_mode = 6;
+    def.fields[2].blob_block_size = 64;
+    def.fields[3].blob_compression_algorithm = static_cast<int32_t>(te::acaBZIP);
+    def.fields[3].blob_compression_mode = 1;
+    te::TableIndexSpec primary;
+    primary.name = "Pk";
+    primary.fields = "Id";
+    primary.primary = true;
+    if (indexed) {
+        def.indexes = {primary};
+    }
+    te::TSQLMemCursor::OpenParams params;
+    params.definition = def;
+    te::TSQLMemCursor cursor(params);
+    std::vector<std::byte> row(static_cast<size_t>(cursor.RecordSize()));
+    for (int r = 0; r < 5; ++r) {
+        cursor.InitNewRecord(row.data());
+        te::SetInteger(cursor.FieldDefs(), 0, r, row.data());
+        te::BlobChanges changes(4);
+        for (int f = 1; f < 4; ++f) {
+            if ((r + f) % 3 != 0) {
+                std::vector<std::byte> value(static_cast<size_t>(10 + r * 40 + f * 7));
+                for (size_t i = 0; i < value.size(); ++i) {
+                    value[i] = static_cast<std::byte>('a' + (i * 5 + static_cast<size_t>(r)) % 26);
+                }
+                changes[static_cast<size_t>(f)] = std::move(value);
+            }
+        }
+        cursor.InsertRecord(row.data(), &changes);
+    }
+    Memory().FindTable(name)->DeleteRow({2, 0}, nullptr);
+}
+
 void WriteSeeds(const std::string& folder) {
     te::TSQLMemEngine::Instance().Reset();
     MakeTable("Plain", false, 6);
     MakeTable("Empty", false, 0);
     MakeTable("Indexed", true, 12);
+    MakeBlobTable("Blobs", false);
+    MakeBlobTable("IndexedBlobs", true);
     const struct {
         const char* table;
         te::TSQLMemCompressionAlgorithm algorithm;
         uint8_t level;
     } seeds[] = {{"Plain", te::acaNone, 1},   {"Empty", te::acaNone, 1},
                  {"Plain", te::acaZLIB, 6},   {"Indexed", te::acaZLIB, 1},
-                 {"Indexed", te::acaBZIP, 9}, {"Empty", te::acaBZIP, 1}};
+                 {"Indexed", te::acaBZIP, 9}, {"Empty", te::acaBZIP, 1},
+                 {"Blobs", te::acaNone, 1},   {"IndexedBlobs", te::acaZLIB, 1}};
     int n = 0;
     for (const auto& seed : seeds) {
         const std::vector<std::byte> bytes = SaveBytes(seed.table, seed.algorithm, seed.level);

@@ -56,13 +56,16 @@ class CommandScanner {
     CommandScanner(std::string_view text, size_t start, const TSQLMemSQLParams* params)
         : text_(text), position_(start), params_(params) {}
 
-    // The tokens of the command; `end` receives the position after it.
-    std::vector<TToken> Run(size_t& end) {
+    // The tokens of the command; `end` receives the position after it, `terminated` whether
+    // a `;` ended it.
+    std::vector<TToken> Run(size_t& end, bool& terminated) {
+        terminated = false;
         while (position_ < text_.size()) {
             const char c = text_[position_];
             if (c == ';') {
                 CloseOpenToken();
                 Advance();
+                terminated = true;
                 break;
             }
             if (c == '-' && Next() == '-') {
@@ -387,10 +390,21 @@ bool TSQLMemLexer::GetNextCommand() {
     current_token_ = -1;
     ++command_no_;
     size_t end = read_position_;
-    std::vector<TToken> tokens = CommandScanner(text_, read_position_, params_).Run(end);
+    command_start_ = read_position_;
+    command_terminated_ = false;
+    std::vector<TToken> tokens =
+        CommandScanner(text_, read_position_, params_).Run(end, command_terminated_);
     read_position_ = end;
     tokens_ = std::move(tokens);
     return !tokens_.empty();
+}
+
+std::string_view TSQLMemLexer::CommandText() const {
+    size_t end = read_position_;
+    if (command_terminated_) {
+        --end;
+    }
+    return std::string_view(text_).substr(command_start_, end - command_start_);
 }
 
 bool TSQLMemLexer::GetNextToken(TToken& token) {

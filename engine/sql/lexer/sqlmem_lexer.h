@@ -110,11 +110,19 @@ class TSQLMemLexer {
     void InsertToken(int32_t token_no, TToken token);
 
     const std::string& Text() const { return text_; }
+    // The text of the command last cut, without the `;` that ended it (comments and blanks
+    // included); whether a `;` ended it; whether the whole text has been cut. A caller that
+    // runs commands one by one cuts with these and goes on past an empty command.
+    std::string_view CommandText() const;
+    bool CommandTerminated() const { return command_terminated_; }
+    bool AtEndOfText() const { return read_position_ >= text_.size(); }
 
   private:
     std::string text_;
     const TSQLMemSQLParams* params_;
     size_t read_position_ = 0;
+    size_t command_start_ = 0;
+    bool command_terminated_ = false;
     int32_t command_no_ = -1;
     std::vector<TToken> tokens_;
     int32_t current_token_ = -1;
