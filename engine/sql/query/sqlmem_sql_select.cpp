@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -643,7 +644,10 @@ class TSQLMemSQLSelect::Parser {
             TSQLMemSortSpecification spec;
             const TToken* token = in_.Peek();
             if (token != nullptr && token->TokenType == tktInt) {
-                spec.ColumnNo = static_cast<int32_t>(std::stol(in_.Take().Text));
+                // A number past any select list stays out of range without wrapping.
+                const std::string& digits = in_.Take().Text;
+                spec.ColumnNo = digits.size() > 9 ? std::numeric_limits<int32_t>::max()
+                                                  : static_cast<int32_t>(std::stol(digits));
             } else {
                 spec.FieldName =
                     in_.TakeName(kSortSpecificationCode, "Sort specification expected");
