@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -405,6 +406,77 @@ TEST_F(SqlSelect, DeepNestingIsRefusedNotOverflowingTheStack) {
     EXPECT_EQ(Query("SELECT x FROM Nums WHERE x IN (SELECT x FROM Nums2 WHERE x IN (SELECT x FROM "
                     "Nums WHERE x > 2))"),
               "x\n3\n");
+}
+
+// Token soup from the select grammar: every text either runs or raises an engine error;
+// nothing else escapes (no standard-library exception, no crash under the sanitizers).
+TEST_F(SqlSelect, RandomTokenSequencesRaiseOnlyEngineErrors) {
+    const std::vector<std::string> words = {"SELECT",
+                                            "DISTINCT",
+                                            "TOP",
+                                            "1",
+                                            "2",
+                                            ",",
+                                            "*",
+                                            "x",
+                                            "id",
+                                            "name",
+                                            "Emp",
+                                            "Nums",
+                                            "Dept",
+                                            "e",
+                                            ".",
+                                            "FROM",
+                                            "WHERE",
+                                            "GROUP",
+                                            "BY",
+                                            "HAVING",
+                                            "ORDER",
+                                            "DESC",
+                                            "NOCASE",
+                                            "JOIN",
+                                            "LEFT",
+                                            "FULL",
+                                            "ON",
+                                            "USING",
+                                            "(",
+                                            ")",
+                                            "=",
+                                            "<",
+                                            "AND",
+                                            "OR",
+                                            "NOT",
+                                            "IN",
+                                            "UNION",
+                                            "ALL",
+                                            "EXCEPT",
+                                            "INTERSECT",
+                                            "CORRESPONDING",
+                                            "COUNT",
+                                            "SUM",
+                                            "AS",
+                                            "INTO",
+                                            "'t'",
+                                            "NULL",
+                                            "IS",
+                                            "INDEX",
+                                            "NATURAL",
+                                            "CROSS",
+                                            "EXISTS"};
+    std::mt19937 random(12345);
+    for (int round = 0; round < 3000; ++round) {
+        std::string sql = "SELECT";
+        const int length = static_cast<int>(random() % 14);
+        for (int i = 0; i < length; ++i) {
+            sql += " " + words[random() % words.size()];
+        }
+        try {
+            Query(sql);
+        } catch (const tapir::Exception&) {
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << sql << ": " << e.what();
+        }
+    }
 }
 
 TEST_F(SqlSelect, StatementProcessorHookMakesTheSelectCommand) {
