@@ -293,6 +293,18 @@ TEST_F(SqlSelect, Subqueries) {
 TEST_F(SqlSelect, IntoTableStaysAfterTheCursor) {
     Check({{"SELECT name INTO Copy FROM Emp WHERE dept = 10", {"name", "ann", "cid"}}});
     Check({{"SELECT * FROM Copy", {"name", "ann", "cid"}}});
+    try {
+        Query("SELECT x INTO Copy FROM Nums");
+        ADD_FAILURE() << "no error";
+    } catch (const ESQLMemException& e) {
+        EXPECT_EQ(e.Code(), kIntoCopyFailedCode);
+        EXPECT_EQ(
+            e.BareMessage().rfind("Error importing table. Cannot copy data due to error: ", 0), 0U)
+            << e.BareMessage();
+        EXPECT_EQ(e.BareMessage().back(), '\n');
+    }
+    // The table that was there is untouched.
+    Check({{"SELECT * FROM Copy", {"name", "ann", "cid"}}});
 }
 
 TEST_F(SqlSelect, LiveResultEditsTheTable) {

@@ -1356,18 +1356,38 @@ std::unique_ptr<TSQLMemQueryResult> TSQLMemSQLUnion::Execute(const TSQLMemSelect
                        : (IsBytesType(column.DataType) ? std::max(column.Size, 1) : 0);
         result->FieldDefs().push_back(std::move(def));
     }
-    result->CreateTable();
-    result->Open();
-    std::vector<TField*> fields;
-    for (const std::string& name : names) {
-        fields.push_back(&result->FieldByName(name));
-    }
-    for (const TSQLMemRow& row : relation.Rows) {
-        result->Append();
-        for (size_t i = 0; i < fields.size(); ++i) {
-            fields[i]->SetValue(FieldValueFromVariant(row[i], relation.Columns[i].DataType));
+    bool created = false;
+    try {
+        result->CreateTable();
+        created = true;
+        result->Open();
+        std::vector<TField*> fields;
+        for (const std::string& name : names) {
+            fields.push_back(&result->FieldByName(name));
         }
-        result->Post();
+        for (const TSQLMemRow& row : relation.Rows) {
+            result->Append();
+            for (size_t i = 0; i < fields.size(); ++i) {
+                fields[i]->SetValue(FieldValueFromVariant(row[i], relation.Columns[i].DataType));
+            }
+            result->Post();
+        }
+    } catch (const tapir::Exception& e) {
+        if (!into) {
+            throw;
+        }
+        // An INTO table that could not be filled is not left behind half-filled.
+        if (created) {
+            try {
+                result->Close();
+                result->DeleteTable();
+            } catch (const tapir::Exception&) {
+                // The copy's own error is the one to report.
+            }
+        }
+        throw ESQLMemException::Formatted(kIntoCopyFailedCode,
+                                          "Error importing table. Cannot copy data due to error: " +
+                                              std::string(e.what()) + "\n");
     }
     result->First();
     result->SetReadOnly(!into);

@@ -52,7 +52,9 @@ constexpr int kOrderByColumnNotFoundCode = 30195;     // "Column '%s' from ORDER
 constexpr int kOrderByColumnNumberCode = 30196;       // "Invalid column number in ORDER BY ..."
 constexpr int kCorrespondingParenthesisCode = 30206;  // "Token '(' expected, but ..."
 constexpr int kSearchConditionCode = 30070;           // "Boolean expression expected, but ..."
-constexpr int kIntoAfterFromCode = 11337;             // "INTO clause should be before FROM ..."
+constexpr int kIntoAfterFromCode = 11337;
+// "Error importing table. Cannot copy data due to error: %s" and a line break.
+constexpr int kIntoCopyFailedCode = 10403;  // "INTO clause should be before FROM ..."
 
 // What a query runs with: the connection's session (LASTAUTOINC), the parameters, and
 // whether a live result was asked for.
