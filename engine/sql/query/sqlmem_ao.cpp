@@ -1,0 +1,657 @@
+#include "engine/sql/query/sqlmem_ao.h"
+
+#include <algorithm>
+#include <numeric>
+#include <utility>
+
+#include "engine/record/db_types.h"
+#include "engine/sql/query/sqlmem_value_conversion.h"
+#include "engine/table/sqlmem_cursor.h"
+#include "engine/table/sqlmem_table.h"
+
+namespace tapir::engine {
+
+namespace {
+
+bool IsTrue(const TSQLMemVariant& value) { return !value.IsNull() && value.AsBoolean(); }
+
+// Orders values for sorting and grouping: nulls first and equal to each other.
+int CompareValues(const TSQLMemVariant& a, const TSQLMemVariant& b) {
+    switch (a.Compare(b, false, false, false)) {
+        case cmprLower:
+            return -1;
+        case cmprGreater:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+const TSQLMemExprNodeField* AsField(const TSQLMemExprNode& node) {
+    return node.NodeType() == entField ? static_cast<const TSQLMemExprNodeField*>(&node) : nullptr;
+}
+
+const TSQLMemExprNodeConst* AsConst(const TSQLMemExprNode& node) {
+    return node.NodeType() == entConst ? static_cast<const TSQLMemExprNodeConst*>(&node) : nullptr;
+}
+
+bool IsComparison(TSQLMemDataOperator op) {
+    return op == doEQ || op == doNE || op == doGT || op == doLT || op == doGE || op == doLE;
+}
+
+// A name the SQL filter reads back unchanged inside brackets.
+bool CanBracket(const std::string& name) {
+    return !name.empty() && name.find(']') == std::string::npos;
+}
+
+std::string InvalidFieldMessage(const std::string& table, const std::string& field, int i,
+                                int exists) {
+    return "Invalid field for join operation. Table name = '" + table + "', FieldName = '" + field +
+           "', i = " + std::to_string(i) + ", FieldExists = " + std::to_string(exists);
+}
+
+}  // namespace
+
+// --- TSQLMemRowSource ---
+
+int32_t TSQLMemRowSource::FindField(std::string_view table_name,
+                                    std::string_view field_name) const {
+    const std::string table(table_name);
+    const std::string field(field_name);
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        if (SameName(columns_[i].FieldName, field) &&
+            (table.empty() || SameName(columns_[i].TableName, table))) {
+            return static_cast<int32_t>(i);
+        }
+    }
+    return -1;
+}
+
+TSQLMemAdvancedFieldType TSQLMemRowSource::FieldType(int32_t field_no) const {
+    return columns_[static_cast<size_t>(field_no)].DataType;
+}
+
+int32_t TSQLMemRowSource::FieldSize(int32_t field_no) const {
+    return columns_[static_cast<size_t>(field_no)].Size;
+}
+
+TSQLMemVariant TSQLMemRowSource::FieldValue(int32_t field_no) const {
+    if (row_ == nullptr) {
+        return TSQLMemVariant::Null(AdvancedToBaseType(FieldType(field_no)));
+    }
+    return (*row_)[static_cast<size_t>(field_no)];
+}
+
+// --- TSQLMemAO ---
+
+TSQLMemAO::TSQLMemAO() : source_(relation_.Columns) {}
+
+TSQLMemAO::~TSQLMemAO() = default;
+
+void TSQLMemAO::ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) {
+    for (auto it = conjuncts.begin(); it != conjuncts.end();) {
+        if (CanBeAssigned(**it)) {
+            TakeFilter(std::move(*it));
+            it = conjuncts.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void TSQLMemAO::TakeFilter(TSQLMemNodePtr conjunct) {
+    conjunct->AssignFieldSource(source_);
+    filter_.push_back(std::move(conjunct));
+}
+
+bool TSQLMemAO::FilterAccepts(const TSQLMemRow& row) {
+    source_.SetRow(&row);
+    for (const TSQLMemNodePtr& conjunct : filter_) {
+        if (!IsTrue(conjunct->GetDataValue())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SameRowValues(const TSQLMemRow& a, const TSQLMemRow& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (CompareValues(a[i], b[i]) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// --- TSQLMemAOTable ---
+
+// The table component with the count of rows its cursor's searches read.
+class TSQLMemAOTable::ScanTable final : public TSQLMemTable {
+  public:
+    int64_t CursorRowsRead() const { return cursor_ ? cursor_->RowsRead() : 0; }
+};
+
+TSQLMemTable& TSQLMemAOTable::Table() { return *table_; }
+
+TSQLMemAOTable::TSQLMemAOTable(const std::string& table_name, const std::string& alias)
+    : table_(std::make_unique<ScanTable>()), qualifier_(alias.empty() ? table_name : alias) {
+    table_->SetTableName(table_name);
+    if (!table_->Exists()) {
+        throw ESQLMemException::Formatted(kTableDoesNotExistCode,
+                                          "Table '" + table_name + "' does not exist");
+    }
+    try {
+        table_->Open();
+    } catch (const tapir::Exception&) {
+        throw ESQLMemException::Formatted(kCannotOpenTableCode,
+                                          "Cannot open table " + table_name + ", InMemory = 1");
+    }
+    for (const TFieldDef& def : table_->FieldDefs()) {
+        TSQLMemColumn column;
+        column.TableName = qualifier_;
+        column.FieldName = def.Name;
+        column.DataType = def.AdvancedType != aftUnknown ? def.AdvancedType
+                                                         : FieldTypeToAdvancedType(def.DataType);
+        column.Size = def.Size;
+        relation_.Columns.push_back(std::move(column));
+    }
+}
+
+TSQLMemAOTable::~TSQLMemAOTable() = default;
+
+std::string TSQLMemAOTable::TakeSQLFilterText() {
+    std::string text;
+    for (auto it = filter_.begin(); it != filter_.end();) {
+        const TSQLMemExprNode& node = **it;
+        bool pushable = false;
+        std::string part;
+        if (node.NodeType() == entOperator && IsComparison(node.Operator()) &&
+            node.ChildCount() == 2) {
+            const auto& comparison = static_cast<const TSQLMemExprNodeComparison&>(node);
+            if (!comparison.IgnoreCase() && !comparison.Partial() && comparison.NullAware()) {
+                std::string sides[2];
+                int fields = 0;
+                int constants = 0;
+                for (size_t i = 0; i < 2; ++i) {
+                    const TSQLMemExprNode& child = node.Child(i);
+                    if (const TSQLMemExprNodeField* field = AsField(child)) {
+                        const int32_t no =
+                            source_.FindField(field->TableName(), field->FieldName());
+                        if (no >= 0 && CanBracket(relation_.Columns[no].FieldName)) {
+                            sides[i] = "[" + relation_.Columns[no].FieldName + "]";
+                            ++fields;
+                        }
+                    } else if (const TSQLMemExprNodeConst* constant = AsConst(child)) {
+                        const TSQLMemVariant& value = constant->Value();
+                        const TSQLMemBaseFieldType type = value.BaseType();
+                        if (!value.IsNull() &&
+                            (IsNumericType(type) || type == bftVarchar || type == bftChar)) {
+                            sides[i] = constant->ToString();
+                            ++constants;
+                        }
+                    }
+                }
+                if (fields == 1 && constants == 1) {
+                    pushable = true;
+                    part = sides[0] + " " + std::string(OperatorMessageName(node.Operator())) +
+                           " " + sides[1];
+                }
+            }
+        }
+        if (pushable) {
+            text += text.empty() ? part : " AND " + part;
+            it = filter_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return text;
+}
+
+void TSQLMemAOTable::Execute() {
+    const std::string sql_filter = TakeSQLFilterText();
+    const int64_t cursor_before = table_->CursorRowsRead();
+    table_->SetSQLFilter(sql_filter);
+    std::vector<TField*> fields;
+    for (const TSQLMemColumn& column : relation_.Columns) {
+        fields.push_back(&table_->FieldByName(column.FieldName));
+    }
+    relation_.Rows.clear();
+    int64_t delivered = 0;
+    for (table_->First(); !table_->Eof(); table_->Next()) {
+        ++delivered;
+        TSQLMemRow row;
+        row.reserve(fields.size());
+        for (size_t i = 0; i < fields.size(); ++i) {
+            row.push_back(VariantFromFieldValue(fields[i]->Value(), relation_.Columns[i].DataType));
+        }
+        if (FilterAccepts(row)) {
+            relation_.Rows.push_back(std::move(row));
+        }
+    }
+    rows_read_ += sql_filter.empty() ? delivered : table_->CursorRowsRead() - cursor_before;
+    table_->SetSQLFilter({});
+}
+
+// --- TSQLMemAOJoin ---
+
+TSQLMemAOJoin::TSQLMemAOJoin(std::unique_ptr<TSQLMemAO> left, std::unique_ptr<TSQLMemAO> right,
+                             TSQLMemJoinType join_type, bool natural)
+    : left_(std::move(left)), right_(std::move(right)), join_type_(join_type), natural_(natural) {
+    relation_.Columns = left_->Columns();
+    relation_.Columns.insert(relation_.Columns.end(), right_->Columns().begin(),
+                             right_->Columns().end());
+}
+
+void TSQLMemAOJoin::AddKeyPair(int32_t left_column, int32_t right_column) {
+    left_keys_.push_back(left_column);
+    right_keys_.push_back(right_column);
+}
+
+void TSQLMemAOJoin::SetMatchCondition(TSQLMemNodePtr condition) {
+    if (condition) {
+        condition->AssignFieldSource(source_);
+    }
+    match_condition_ = std::move(condition);
+}
+
+int32_t TSQLMemAOJoin::ExtractJoinConditions(std::vector<TSQLMemNodePtr>& conjuncts) {
+    int32_t found = 0;
+    for (auto it = conjuncts.begin(); it != conjuncts.end();) {
+        const TSQLMemExprNode& node = **it;
+        bool taken = false;
+        if (node.NodeType() == entOperator && node.Operator() == doEQ && node.ChildCount() == 2) {
+            const TSQLMemExprNodeField* a = AsField(node.Child(0));
+            const TSQLMemExprNodeField* b = AsField(node.Child(1));
+            if (a != nullptr && b != nullptr) {
+                const int32_t a_left = left_->Source().FindField(a->TableName(), a->FieldName());
+                const int32_t b_right = right_->Source().FindField(b->TableName(), b->FieldName());
+                const int32_t a_right = right_->Source().FindField(a->TableName(), a->FieldName());
+                const int32_t b_left = left_->Source().FindField(b->TableName(), b->FieldName());
+                if (a_left >= 0 && b_right >= 0 && !(a_right >= 0 && b_left < 0)) {
+                    AddKeyPair(a_left, b_right);
+                    taken = true;
+                } else if (a_right >= 0 && b_left >= 0) {
+                    AddKeyPair(b_left, a_right);
+                    taken = true;
+                }
+            }
+        }
+        if (taken) {
+            ++found;
+            it = conjuncts.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return found;
+}
+
+void TSQLMemAOJoin::ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) {
+    if (join_type_ == ajtInner || join_type_ == ajtCross || join_type_ == ajtLeftOuter) {
+        left_->ApplyFilterParts(conjuncts);
+    }
+    if (join_type_ == ajtInner || join_type_ == ajtCross || join_type_ == ajtRightOuter) {
+        right_->ApplyFilterParts(conjuncts);
+    }
+    TSQLMemAO::ApplyFilterParts(conjuncts);
+}
+
+void TSQLMemAOJoin::Execute() {
+    left_->Execute();
+    right_->Execute();
+    if (left_keys_.size() != right_keys_.size()) {
+        throw ESQLMemException::Formatted(
+            kJoinListsLengthCode,
+            "Error - different lists length. L1 = " + std::to_string(left_keys_.size()) +
+                ", L2 = " + std::to_string(right_keys_.size()));
+    }
+    const std::vector<TSQLMemRow>& left_rows = left_->Result().Rows;
+    const std::vector<TSQLMemRow>& right_rows = right_->Result().Rows;
+    const size_t left_width = left_->Columns().size();
+    const size_t right_width = right_->Columns().size();
+
+    // The preserved side of an outer join is scanned; otherwise the smaller side.
+    bool scan_left = true;
+    if (join_type_ == ajtRightOuter) {
+        scan_left = false;
+    } else if (join_type_ == ajtInner || join_type_ == ajtCross) {
+        scan_left = left_rows.size() <= right_rows.size() || left_keys_.empty();
+    }
+    const std::vector<TSQLMemRow>& scan_rows = scan_left ? left_rows : right_rows;
+    const std::vector<TSQLMemRow>& probe_rows = scan_left ? right_rows : left_rows;
+    const std::vector<int32_t>& scan_keys = scan_left ? left_keys_ : right_keys_;
+    const std::vector<int32_t>& probe_keys = scan_left ? right_keys_ : left_keys_;
+    const bool outer_scan =
+        join_type_ == ajtLeftOuter || join_type_ == ajtRightOuter || join_type_ == ajtFullOuter;
+
+    // The probe side sorted by its key values: each scanned row finds its matches by a
+    // binary search, in the probe side's own order among equal keys.
+    std::vector<size_t> probe_order(probe_rows.size());
+    std::iota(probe_order.begin(), probe_order.end(), size_t{0});
+    const auto compare_probe = [&](size_t a, size_t b) {
+        for (const int32_t key : probe_keys) {
+            const int c = CompareValues(probe_rows[a][key], probe_rows[b][key]);
+            if (c != 0) {
+                return c < 0;
+            }
+        }
+        return false;
+    };
+    if (!probe_keys.empty()) {
+        std::stable_sort(probe_order.begin(), probe_order.end(), compare_probe);
+    }
+
+    std::vector<bool> probe_matched(probe_rows.size(), false);
+    TSQLMemRow joined(left_width + right_width);
+    const auto fill = [&](const TSQLMemRow* scan_row, const TSQLMemRow* probe_row) {
+        const TSQLMemRow* left_row = scan_left ? scan_row : probe_row;
+        const TSQLMemRow* right_row = scan_left ? probe_row : scan_row;
+        for (size_t i = 0; i < left_width; ++i) {
+            joined[i] =
+                left_row != nullptr
+                    ? (*left_row)[i]
+                    : TSQLMemVariant::Null(AdvancedToBaseType(left_->Columns()[i].DataType));
+        }
+        for (size_t i = 0; i < right_width; ++i) {
+            joined[left_width + i] =
+                right_row != nullptr
+                    ? (*right_row)[i]
+                    : TSQLMemVariant::Null(AdvancedToBaseType(right_->Columns()[i].DataType));
+        }
+    };
+    const auto emit = [&]() {
+        if (FilterAccepts(joined)) {
+            relation_.Rows.push_back(joined);
+        }
+    };
+    const auto matches = [&]() {
+        if (!match_condition_) {
+            return true;
+        }
+        source_.SetRow(&joined);
+        return IsTrue(match_condition_->GetDataValue());
+    };
+
+    relation_.Rows.clear();
+    if (join_type_ == ajtInner && probe_rows.empty()) {
+        return;
+    }
+    for (const TSQLMemRow& scan_row : scan_rows) {
+        auto first = probe_order.begin();
+        auto last = probe_order.end();
+        if (!scan_keys.empty()) {
+            bool has_null = false;
+            for (const int32_t key : scan_keys) {
+                has_null = has_null || scan_row[key].IsNull();
+            }
+            if (has_null) {
+                first = last;
+            } else {
+                const auto key_less_probe = [&](size_t probe, bool probe_left) {
+                    for (size_t k = 0; k < scan_keys.size(); ++k) {
+                        const int c =
+                            CompareValues(probe_rows[probe][probe_keys[k]], scan_row[scan_keys[k]]);
+                        if (c != 0) {
+                            return probe_left ? c < 0 : c > 0;
+                        }
+                    }
+                    return false;
+                };
+                first =
+                    std::partition_point(probe_order.begin(), probe_order.end(),
+                                         [&](size_t probe) { return key_less_probe(probe, true); });
+                last = std::partition_point(first, probe_order.end(), [&](size_t probe) {
+                    return !key_less_probe(probe, false);
+                });
+            }
+        }
+        bool matched = false;
+        for (auto it = first; it != last; ++it) {
+            fill(&scan_row, &probe_rows[*it]);
+            if (!matches()) {
+                continue;
+            }
+            matched = true;
+            probe_matched[*it] = true;
+            emit();
+        }
+        if (!matched && outer_scan) {
+            fill(&scan_row, nullptr);
+            emit();
+        }
+    }
+    if (join_type_ == ajtFullOuter) {
+        for (size_t i = 0; i < probe_rows.size(); ++i) {
+            if (!probe_matched[i]) {
+                fill(nullptr, &probe_rows[i]);
+                emit();
+            }
+        }
+    }
+}
+
+// --- TSQLMemAOGroupBy ---
+
+TSQLMemAOGroupBy::TSQLMemAOGroupBy(
+    std::unique_ptr<TSQLMemAO> input,
+    const std::vector<std::pair<std::string, std::string>>& group_fields)
+    : input_(std::move(input)) {
+    for (size_t i = 0; i < group_fields.size(); ++i) {
+        const auto& [table, field] = group_fields[i];
+        const int32_t no = input_->Source().FindField(table, field);
+        if (no < 0) {
+            throw ESQLMemException::Formatted(
+                kGroupFieldInvalidCode, InvalidFieldMessage(table, field, static_cast<int>(i), 0));
+        }
+        group_columns_.push_back(no);
+    }
+}
+
+void TSQLMemAOGroupBy::SetResult(std::vector<TSQLMemExprNode*> expressions, TSQLMemExprNode* having,
+                                 std::vector<TSQLMemColumn> columns) {
+    expressions_ = std::move(expressions);
+    having_ = having;
+    relation_.Columns = std::move(columns);
+}
+
+void TSQLMemAOGroupBy::ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) {
+    input_->ApplyFilterParts(conjuncts);
+}
+
+void TSQLMemAOGroupBy::Execute() {
+    input_->Execute();
+    const std::vector<TSQLMemRow>& rows = input_->Result().Rows;
+    TSQLMemRowSource& source = input_->Source();
+    std::vector<size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    const auto group_compare = [&](size_t a, size_t b) {
+        for (const int32_t column : group_columns_) {
+            const int c = CompareValues(rows[a][column], rows[b][column]);
+            if (c != 0) {
+                return c;
+            }
+        }
+        return 0;
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return group_compare(a, b) < 0; });
+
+    const auto finish_group = [&](const TSQLMemRow* last_row) {
+        source.SetRow(last_row);
+        if (having_ != nullptr && !IsTrue(having_->GetDataValue())) {
+            return;
+        }
+        TSQLMemRow out;
+        out.reserve(expressions_.size());
+        for (TSQLMemExprNode* expression : expressions_) {
+            out.push_back(expression->GetDataValue());
+        }
+        relation_.Rows.push_back(std::move(out));
+    };
+    const auto init = [&]() {
+        for (TSQLMemExprNode* expression : expressions_) {
+            expression->Init();
+        }
+        if (having_ != nullptr) {
+            having_->Init();
+        }
+    };
+
+    relation_.Rows.clear();
+    if (rows.empty()) {
+        const bool aggregated = std::any_of(expressions_.begin(), expressions_.end(),
+                                            [](TSQLMemExprNode* e) { return e->IsAggregated(); });
+        if (aggregated) {
+            init();
+            finish_group(nullptr);
+        }
+        return;
+    }
+    size_t start = 0;
+    while (start < order.size()) {
+        size_t end = start + 1;
+        while (end < order.size() && group_compare(order[start], order[end]) == 0) {
+            ++end;
+        }
+        init();
+        for (size_t i = start; i < end; ++i) {
+            source.SetRow(&rows[order[i]]);
+            for (TSQLMemExprNode* expression : expressions_) {
+                expression->Accumulate();
+            }
+            if (having_ != nullptr) {
+                having_->Accumulate();
+            }
+        }
+        finish_group(&rows[order[end - 1]]);
+        start = end;
+    }
+}
+
+// --- TSQLMemAOUnion ---
+
+namespace {
+
+// The rows of `relation` reduced to the columns `names` (in that order).
+TSQLMemRelation Project(const TSQLMemRelation& relation, const std::vector<std::string>& names,
+                        int empty_code) {
+    std::vector<size_t> picks;
+    for (const std::string& name : names) {
+        for (size_t i = 0; i < relation.Columns.size(); ++i) {
+            if (SameName(relation.Columns[i].FieldName, name)) {
+                picks.push_back(i);
+                break;
+            }
+        }
+    }
+    if (picks.empty()) {
+        throw ESQLMemException::Formatted(empty_code, "Empty field list, item count = 0");
+    }
+    TSQLMemRelation out;
+    for (const size_t pick : picks) {
+        out.Columns.push_back(relation.Columns[pick]);
+    }
+    out.Rows.reserve(relation.Rows.size());
+    for (const TSQLMemRow& row : relation.Rows) {
+        TSQLMemRow projected;
+        for (const size_t pick : picks) {
+            projected.push_back(row[pick]);
+        }
+        out.Rows.push_back(std::move(projected));
+    }
+    return out;
+}
+
+bool RowLess(const TSQLMemRow& a, const TSQLMemRow& b) {
+    for (size_t i = 0; i < a.size(); ++i) {
+        const int c = CompareValues(a[i], b[i]);
+        if (c != 0) {
+            return c < 0;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TSQLMemAOUnion::TSQLMemAOUnion(TSQLMemRelation left, TSQLMemRelation right,
+                               TSQLMemUnionType union_type, bool all, bool corresponding,
+                               const std::vector<std::string>& by)
+    : union_type_(union_type), all_(all) {
+    if (corresponding) {
+        std::vector<std::string> names = by;
+        if (names.empty()) {
+            for (const TSQLMemColumn& column : left.Columns) {
+                const bool in_right = std::any_of(
+                    right.Columns.begin(), right.Columns.end(), [&](const TSQLMemColumn& c) {
+                        return SameName(c.FieldName, column.FieldName);
+                    });
+                if (in_right) {
+                    names.push_back(column.FieldName);
+                }
+            }
+        }
+        left_ = Project(left, names, kSetEmptyListCode);
+        right_ = Project(right, names, kSetEmptyListRightCode);
+    } else {
+        left_ = std::move(left);
+        right_ = std::move(right);
+    }
+    if (left_.Columns.size() != right_.Columns.size()) {
+        throw ESQLMemException::Formatted(
+            kSetListsLengthCode,
+            "Error - different lists length. L1 = " + std::to_string(left_.Columns.size()) +
+                ", L2 = " + std::to_string(right_.Columns.size()));
+    }
+    relation_.Columns = left_.Columns;
+}
+
+void TSQLMemAOUnion::Execute() {
+    relation_.Rows.clear();
+    // The right input sorted, for the look-ups of EXCEPT and INTERSECT.
+    std::vector<const TSQLMemRow*> sorted_right;
+    for (const TSQLMemRow& row : right_.Rows) {
+        sorted_right.push_back(&row);
+    }
+    std::stable_sort(sorted_right.begin(), sorted_right.end(),
+                     [](const TSQLMemRow* a, const TSQLMemRow* b) { return RowLess(*a, *b); });
+    const auto in_right = [&](const TSQLMemRow& row) {
+        const auto it = std::lower_bound(
+            sorted_right.begin(), sorted_right.end(), &row,
+            [](const TSQLMemRow* a, const TSQLMemRow* b) { return RowLess(*a, *b); });
+        return it != sorted_right.end() && SameRowValues(**it, row);
+    };
+    switch (union_type_) {
+        case autUnion:
+            relation_.Rows = left_.Rows;
+            relation_.Rows.insert(relation_.Rows.end(), right_.Rows.begin(), right_.Rows.end());
+            break;
+        case autExcept:
+            for (const TSQLMemRow& row : left_.Rows) {
+                if (!in_right(row)) {
+                    relation_.Rows.push_back(row);
+                }
+            }
+            break;
+        case autIntersect:
+            for (const TSQLMemRow& row : left_.Rows) {
+                if (in_right(row)) {
+                    relation_.Rows.push_back(row);
+                }
+            }
+            break;
+    }
+    if (!all_) {
+        // Made distinct over an index of all fields: the rows come out in its order.
+        std::stable_sort(relation_.Rows.begin(), relation_.Rows.end(), RowLess);
+        relation_.Rows.erase(
+            std::unique(relation_.Rows.begin(), relation_.Rows.end(), SameRowValues),
+            relation_.Rows.end());
+    }
+}
+
+}  // namespace tapir::engine
