@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev
     zlib1g-dev libbz2-dev libicu-dev
-    libsqlite3-dev
+    libsqlite3-dev sqlite3 libedit-dev
     vsftpd python3-pyftpdlib busybox-static
     xvfb xauth imagemagick desktop-file-utils xdotool
     tzdata locales
