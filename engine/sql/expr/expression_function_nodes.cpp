@@ -118,13 +118,14 @@ const TSQLMemVariant& TSQLMemExprNodeStringFunction::GetDataValue() {
     }
     RequireChildren(op == doPOS || op == doSUBSTRING ? 2 : 1);
     if (op == doCONCAT) {
-        // Appending follows the adding rule: `n || 'a'` is 'a', `'a' || n` is null.
+        // Appending follows the adding rule: a null on either side gives null.
         TSQLMemVariant running = AsTextValue(ChildValue(0));
         for (size_t i = 1; i < ChildCount(); ++i) {
             const TSQLMemVariant operand = AsTextValue(ChildValue(i));
             if (running.IsNull()) {
-                running = operand;
-            } else if (operand.IsNull()) {
+                continue;
+            }
+            if (operand.IsNull()) {
                 running.SetNull();
             } else {
                 running = running.Add(operand);

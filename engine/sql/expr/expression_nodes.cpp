@@ -385,6 +385,12 @@ const TSQLMemVariant& TSQLMemExprNodeComparison::GetDataValue() {
     const TSQLMemVariant left = ChildValue(0);
     const TSQLMemVariant& right = ChildValue(1);
     const TSQLMemCompareResult outcome = left.Compare(right, ignore_case_, partial_, null_aware_);
+    if (outcome == cmprLeftNull || outcome == cmprRightNull || outcome == cmprBothNull) {
+        // Unknown, for every operator: `n <> 1` must not hold for a null `n` any more than
+        // `n = 1` does, and NOT of either stays unknown.
+        result_ = TSQLMemVariant::Null(bftLogical);
+        return result_;
+    }
     bool holds = false;
     switch (Operator()) {
         case doEQ:
@@ -607,14 +613,14 @@ const TSQLMemVariant& TSQLMemExprNodeArithmetic::GetDataValue() {
     switch (Operator()) {
         case doADD: {
             RequireChildren(1);
-            // A null operand makes the running result null, and a null running result
-            // takes the next operand's value: `n + 1` is 1 while `1 + n` is null.
+            // A null operand on either side makes the sum null (`n + 1` and `1 + n` alike).
             TSQLMemVariant running = ChildValue(0);
             for (size_t i = 1; i < ChildCount(); ++i) {
                 const TSQLMemVariant& operand = ChildValue(i);
                 if (running.IsNull()) {
-                    running = operand;
-                } else if (operand.IsNull()) {
+                    continue;
+                }
+                if (operand.IsNull()) {
                     running.SetNull();
                 } else {
                     running = running.Add(operand);
