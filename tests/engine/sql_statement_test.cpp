@@ -513,6 +513,16 @@ TEST_F(SQLStatementTest, InsertValueThatCannotBeComputedNamesTheField) {
     EXPECT_EQ(Rows("t"), std::vector<std::string>{"1|y"});
 }
 
+TEST_F(SQLStatementTest, InsertedValuesTakeTheColumnsTypes) {
+    Run("CREATE TABLE t (i INTEGER, f FLOAT, s VARCHAR(4), b BOOLEAN, l LARGEINT)");
+    Run("INSERT INTO t VALUES ('12', 3, 42, TRUE, 9000000000)");
+    Run("INSERT INTO t VALUES (NULL, 2.5, 'abcdef', FALSE, -1)");
+    EXPECT_EQ(Rows("t"),
+              (std::vector<std::string>{"12|3|42|True|9000000000", "NULL|2.5|abcd|False|-1"}));
+    EXPECT_NE(Error("INSERT INTO t (i) VALUES ('x')"), "");
+    EXPECT_EQ(Rows("t").size(), 2U);
+}
+
 TEST_F(SQLStatementTest, InsertIntoAMissingTableFails) {
     EXPECT_NE(Error("INSERT INTO nowhere VALUES (1)"), "");
     EXPECT_FALSE(TableExists("MEMORY", "nowhere"));
