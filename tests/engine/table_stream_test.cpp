@@ -910,7 +910,8 @@ TEST_F(BlobTableStream, DamagedValuesAreRefusedOrFailWhenRead) {
         EXPECT_LE(TSQLMemMemoryManager::Instance().BytesInUse(), before + 4096);
     }
     // A slot naming a position outside the stream.
-    const int32_t row_size = table.FieldDefs().DataSize();
+    // The loads above replaced the stored table: read the layout from the current one.
+    const int32_t row_size = Memory().FindTable("Docs")->FieldDefs().DataSize();
     const size_t slot = descriptor - static_cast<size_t>(row_size) + 1 + 4;
     ASSERT_EQ(LoadLE32(bytes.data() + slot), descriptor);
     EXPECT_EQ(ErrorCode([&] { Load(patched(slot, bytes.size() + 1)); }), kBlobPositionCode);
