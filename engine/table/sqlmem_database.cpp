@@ -446,6 +446,11 @@ void DropIndex(const std::string& database_name, const std::string& table_name,
     RequireTable(database_name, table_name).DropIndex(index_name);
 }
 
+void DropConstraint(const std::string& database_name, const std::string& table_name,
+                    const std::string& constraint_name) {
+    RequireTable(database_name, table_name).DropConstraint(constraint_name);
+}
+
 bool IndexExists(const std::string& database_name, const std::string& table_name,
                  const std::string& index_name) {
     return RequireTable(database_name, table_name).IndexNoByName(index_name) >= 0;

@@ -241,6 +241,8 @@ void AddIndex(const std::string& database_name, const std::string& table_name,
               const TableIndexSpec& spec);
 void DropIndex(const std::string& database_name, const std::string& table_name,
                const std::string& index_name);
+void DropConstraint(const std::string& database_name, const std::string& table_name,
+                    const std::string& constraint_name);
 bool IndexExists(const std::string& database_name, const std::string& table_name,
                  const std::string& index_name);
 

@@ -478,6 +478,23 @@ void TSQLMemTableData::AddIndex(const TableIndexSpec& spec) {
     ++change_count_;
 }
 
+void TSQLMemTableData::DropConstraint(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    CheckNoCursors();
+    const auto found = std::find_if(
+        constraints_.begin(), constraints_.end(),
+        [&](const TSQLMemConstraintDef& constraint) { return SameName(constraint.Name, name); });
+    if (found == constraints_.end()) {
+        throw ESQLMemException::Formatted(10078, "Constraint '" + name + "' not found");
+    }
+    if (found->Kind == ConstraintKind::PrimaryKey || found->Kind == ConstraintKind::Unique) {
+        DropIndex(index_defs_[found->IndexNo].Name);
+        return;
+    }
+    constraints_.erase(found);
+    ++change_count_;
+}
+
 void TSQLMemTableData::DropIndex(const std::string& name) {
     std::lock_guard lock(mutex_);
     CheckNoCursors();

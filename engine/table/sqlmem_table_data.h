@@ -144,6 +144,10 @@ class TSQLMemTableData {
     // Removes an index and its constraint. 20018 while a cursor has the table open, 10077
     // "Index '%s' not found" for an unknown name.
     void DropIndex(const std::string& name);
+    // Removes a constraint by name (case ignored); a primary-key or unique constraint goes
+    // with its index. 20018 while a cursor has the table open, 10078 "Constraint '%s' not
+    // found" for an unknown name.
+    void DropConstraint(const std::string& name);
     // Number of the index of that name (case ignored); -1 when none.
     int32_t IndexNoByName(const std::string& name) const;
 

@@ -340,6 +340,61 @@ TEST_F(SQLStatementTest, RenameTable) {
     EXPECT_EQ(Error("RENAME TABLE"), "30354: Blank SQL command");
 }
 
+// --- ALTER TABLE --------------------------------------------------------------------------------
+
+TEST_F(SQLStatementTest, AlterTableParsesEveryForm) {
+    Run("CREATE TABLE t (a INTEGER, b VARCHAR(5))");
+    // The forms that change columns are read in full and then refused by the stored table.
+    const char* restructures[] = {
+        "ALTER TABLE t ADD (c INTEGER NOT NULL DEFAULT 1, d VARCHAR(3) UNIQUE)",
+        "ALTER TABLE t ADD COLUMN (c INTEGER)",
+        "ALTER TABLE t DROP b",
+        "ALTER TABLE t DROP COLUMN (a, b)",
+        "ALTER TABLE t ALTER COLUMN (b VARCHAR(10))",
+        "ALTER TABLE t MODIFY (b VARCHAR(10))",
+        "ALTER TABLE t RENAME a TO x, b TO y",
+        "ALTER TABLE t RENAME COLUMN a TO x",
+    };
+    for (const char* sql : restructures) {
+        const std::string error = Error(sql);
+        EXPECT_EQ(error.substr(0, 48), "30265: Error altering teble: 'Restructure table ") << sql;
+        EXPECT_NE(error.find("30347"), std::string::npos) << sql;
+    }
+    const ErrorCase cases[] = {
+        {"ALTER TABLE t CHANGE b",
+         "30253: ADD, DROP or ALTER keyword expected, but 'CHANGE' found at line 1, column 15"},
+        {"ALTER TABLE t SELECT b",
+         "30252: ADD, DROP or ALTER keyword expected, but 'SELECT' found at line 1, column 15"},
+        {"ALTER TABLE t", "30290: Unexpected end of SQL command found at line 1, column 13"},
+        {"ALTER TABLE", "30251: Blank SQL command"},
+        {"ALTER TABLE t ADD c INTEGER",
+         "11468: '(' symbol expected, but 'c' found at line 1, column 19"},
+        {"ALTER TABLE t DROP CONSTRAINT 5",
+         "11495: Constraint name expected, but '5' found at line 1, column 31"},
+        {"ALTER TABLE t RENAME a x",
+         "30280: Token 'TO' expected, but 'x' found at line 1, column 24"},
+        {"ALTER TABLE t DROP a b", "30174: Unexpected token 'b' found at line 1, column 22"},
+    };
+    for (const ErrorCase& c : cases) {
+        EXPECT_EQ(Error(c.sql), c.error) << c.sql;
+    }
+}
+
+TEST_F(SQLStatementTest, AlterTableRenamesAndChangesConstraints) {
+    Run("CREATE TABLE t (a INTEGER, b VARCHAR(5) UNIQUE); INSERT INTO t VALUES (1, 'x')");
+    Run("ALTER TABLE t ADD PRIMARY KEY (a)");
+    EXPECT_EQ(IndexNames("t"), (std::vector<std::string>{"UQ_b(b)", "PK_t(a)"}));
+    EXPECT_NE(Error("INSERT INTO t VALUES (1, 'y')"), "");
+    Run("ALTER TABLE t DROP CONSTRAINT UQ_b CASCADE");
+    EXPECT_EQ(IndexNames("t"), std::vector<std::string>{"PK_t(a)"});
+    Run("INSERT INTO t VALUES (2, 'x')");
+    Run("ALTER TABLE t ADD FOREIGN KEY (a) REFERENCES other");
+    Run("ALTER TABLE t RENAME TO u");
+    EXPECT_EQ(Rows("u"), (std::vector<std::string>{"1|x", "2|x"}));
+    const std::string missing = Error("ALTER TABLE u DROP CONSTRAINT nope");
+    EXPECT_NE(missing.find("Constraint 'nope' not found"), std::string::npos) << missing;
+}
+
 // --- CREATE INDEX, DROP INDEX
 // ----------------------------------------------------------------------
 
@@ -456,6 +511,16 @@ TEST_F(SQLStatementTest, InsertValueThatCannotBeComputedNamesTheField) {
     // The table is usable afterwards: the failed row was cancelled.
     Run("INSERT INTO t VALUES (1, 'y')");
     EXPECT_EQ(Rows("t"), std::vector<std::string>{"1|y"});
+}
+
+TEST_F(SQLStatementTest, InsertedValuesTakeTheColumnsTypes) {
+    Run("CREATE TABLE t (i INTEGER, f FLOAT, s VARCHAR(4), b BOOLEAN, l LARGEINT)");
+    Run("INSERT INTO t VALUES ('12', 3, 42, TRUE, 9000000000)");
+    Run("INSERT INTO t VALUES (NULL, 2.5, 'abcdef', FALSE, -1)");
+    EXPECT_EQ(Rows("t"),
+              (std::vector<std::string>{"12|3|42|True|9000000000", "NULL|2.5|abcd|False|-1"}));
+    EXPECT_NE(Error("INSERT INTO t (i) VALUES ('x')"), "");
+    EXPECT_EQ(Rows("t").size(), 2U);
 }
 
 TEST_F(SQLStatementTest, InsertIntoAMissingTableFails) {

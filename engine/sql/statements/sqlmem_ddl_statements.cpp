@@ -550,14 +550,9 @@ void TSQLMemDDLDropTable::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*re
     }
 }
 
-// --- RENAME TABLE -----------------------------------------------------------------------------
+// --- ALTER TABLE, RENAME ------------------------------------------------------------------------
 
-void TSQLMemDDLRenameTable::Parse() {
-    lexer_.SetCurrentTokenNo(1, token_);
-    if (IsKeyword(token_, "TABLE")) {
-        NextToken();
-    }
-    ParseTableName(kRenameTableNameCode, kRenameNameBlankCode);
+void TSQLMemDDLAlterTable::ParseNewTableName() {
     if (AtEnd()) {
         RaiseUnexpectedEnd(kRenameEndCode);
     }
@@ -569,18 +564,186 @@ void TSQLMemDDLRenameTable::Parse() {
         RaiseTableNameExpected(kRenameTableNameCode, token_);
     }
     new_table_name_ = token_.Text;
-    if (NextToken()) {
-        RaiseUnexpectedToken(kRenameTrailingCode, token_);
+    NextToken();
+}
+
+void TSQLMemDDLAlterTable::ParseColumnDefinitions() {
+    if (token_.TokenType != tktLeftParenthesis) {
+        RaiseLeftParenthesisExpected(kAlterParenthesisCode, token_);
+    }
+    for (;;) {
+        GetNextToken({}, kCreateFieldNameCode, kFieldNameExpectedFormat, kAlterEndCode);
+        ParseColumnDefinition();
+        if (token_.TokenType == tktRightParenthesis) {
+            return;
+        }
+        if (token_.TokenType != tktComma) {
+            RaiseRightParenthesisOrCommaExpected(kAlterCloseCode, token_);
+        }
     }
 }
 
-void TSQLMemDDLRenameTable::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*request_live*/) {
+void TSQLMemDDLAlterTable::Parse() {
+    // ALTER TABLE, checked by the processor.
+    lexer_.SetCurrentTokenNo(2, token_);
+    ParseTableName(kCreateTableNameCode, kAlterBlankCode);
+    if (AtEnd()) {
+        RaiseUnexpectedEnd(kAlterEndCode);
+    }
+    if (token_.TokenType != tktReservedWord && token_.TokenType != tktString) {
+        RaiseFormat(kAlterNotKeywordCode,
+                    "ADD, DROP or ALTER keyword expected, but '%s' found at line %d, column %d",
+                    token_);
+    }
+    if (IsKeyword(token_, "ADD")) {
+        GetNextToken({}, kAlterParenthesisCode, kLeftParenthesisExpectedFormat, kAlterEndCode);
+        if (IsKeyword(token_, "PRIMARY")) {
+            alter_type_ = atAddConstraintPrimaryKey;
+            ParsePrimaryKeyClause();
+            NextToken();
+        } else if (IsKeyword(token_, "FOREIGN")) {
+            alter_type_ = atAddConstraintForeignKey;
+            ParseForeignKeyClause();
+        } else {
+            alter_type_ = atAdd;
+            if (IsKeyword(token_, "COLUMN")) {
+                GetNextToken({}, kAlterParenthesisCode, kLeftParenthesisExpectedFormat,
+                             kAlterEndCode);
+            }
+            ParseColumnDefinitions();
+            NextToken();
+        }
+    } else if (IsKeyword(token_, "DROP")) {
+        GetNextToken({}, kAlterFieldNameCode, kFieldNameExpectedFormat, kAlterEndCode);
+        if (IsKeyword(token_, "CONSTRAINT")) {
+            alter_type_ = atDropConstraint;
+            GetNextToken({}, kAlterConstraintNameCode, kConstraintNameExpectedFormat,
+                         kAlterEndCode);
+            if (!IsNameToken(token_)) {
+                RaiseConstraintNameExpected(kAlterConstraintNameCode, token_);
+            }
+            constraint_name_ = token_.Text;
+            if (NextToken() && (IsKeyword(token_, "RESTRICT") || IsKeyword(token_, "CASCADE"))) {
+                cascade_ = IsKeyword(token_, "CASCADE");
+                NextToken();
+            }
+        } else {
+            alter_type_ = atDrop;
+            if (IsKeyword(token_, "COLUMN")) {
+                GetNextToken({}, kAlterFieldNameCode, kFieldNameExpectedFormat, kAlterEndCode);
+            }
+            const bool parenthesised = token_.TokenType == tktLeftParenthesis;
+            if (parenthesised) {
+                GetNextToken({}, kAlterFieldNameCode, kFieldNameExpectedFormat, kAlterEndCode);
+            }
+            ParseColumnList(column_names_, kAlterFieldNameCode, kAlterEndCode);
+            if (parenthesised) {
+                if (AtEnd()) {
+                    RaiseUnexpectedEnd(kAlterEndCode);
+                }
+                if (token_.TokenType != tktRightParenthesis) {
+                    RaiseRightParenthesisOrCommaExpected(kAlterCloseCode, token_);
+                }
+                NextToken();
+            }
+        }
+    } else if (IsKeyword(token_, "ALTER") || IsKeyword(token_, "MODIFY")) {
+        alter_type_ = atModify;
+        const bool alter = IsKeyword(token_, "ALTER");
+        GetNextToken({}, kAlterParenthesisCode, kLeftParenthesisExpectedFormat, kAlterEndCode);
+        if (alter && IsKeyword(token_, "COLUMN")) {
+            GetNextToken({}, kAlterParenthesisCode, kLeftParenthesisExpectedFormat, kAlterEndCode);
+        }
+        ParseColumnDefinitions();
+        NextToken();
+    } else if (IsKeyword(token_, "RENAME")) {
+        GetNextToken({}, kAlterFieldNameCode, kFieldNameExpectedFormat, kAlterEndCode);
+        if (IsKeyword(token_, "TO")) {
+            alter_type_ = atRenameTable;
+            ParseNewTableName();
+        } else {
+            alter_type_ = atRenameColumn;
+            if (IsKeyword(token_, "COLUMN")) {
+                GetNextToken({}, kAlterFieldNameCode, kFieldNameExpectedFormat, kAlterEndCode);
+            }
+            for (;;) {
+                if (!IsNameToken(token_)) {
+                    RaiseFieldNameExpected(kAlterFieldNameCode, token_);
+                }
+                column_names_.push_back(token_.Text);
+                GetNextToken({}, kAlterToCode,
+                             "Token 'TO' expected, but '%s' found at line %d, column %d",
+                             kAlterEndCode);
+                if (!IsKeyword(token_, "TO")) {
+                    RaiseTokenExpected(kAlterToCode, "TO", token_);
+                }
+                GetNextToken({}, kAlterFieldNameCode, kFieldNameExpectedFormat, kAlterEndCode);
+                if (!IsNameToken(token_)) {
+                    RaiseFieldNameExpected(kAlterFieldNameCode, token_);
+                }
+                column_names_.push_back(token_.Text);
+                if (!NextToken() || token_.TokenType != tktComma) {
+                    break;
+                }
+                GetNextToken({}, kAlterFieldNameCode, kFieldNameExpectedFormat, kAlterEndCode);
+            }
+        }
+    } else {
+        RaiseFormat(token_.TokenType == tktReservedWord ? kAlterKeywordCode : kAlterNotKeywordCode,
+                    "ADD, DROP or ALTER keyword expected, but '%s' found at line %d, column %d",
+                    token_);
+    }
+    if (!AtEnd()) {
+        RaiseUnexpectedToken(kAlterTrailingCode, token_);
+    }
+}
+
+void TSQLMemDDLAlterTable::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*request_live*/) {
     read_only = true;
     try {
-        RenameTable(kMemoryDatabaseName, table_name_, new_table_name_);
+        switch (alter_type_) {
+            case atRenameTable:
+                RenameTable(kMemoryDatabaseName, table_name_, new_table_name_);
+                break;
+            case atAddConstraintPrimaryKey:
+                AddIndex(kMemoryDatabaseName, table_name_,
+                         KeyIndexSpec(PrimaryIndexName(table_name_), primary_key_, true, true));
+                break;
+            case atDropConstraint:
+                DropConstraint(kMemoryDatabaseName, table_name_, constraint_name_);
+                break;
+            case atAddConstraintForeignKey:
+                // Foreign keys are kept with the statement only; the stored table has no
+                // place for them, so there is nothing to change.
+                if (!TableExists(kMemoryDatabaseName, table_name_)) {
+                    EmptyTable(kMemoryDatabaseName, table_name_);  // raises "not found"
+                }
+                break;
+            case atAdd:
+            case atDrop:
+            case atModify:
+            case atRenameColumn:
+                throw ESQLMemException::Formatted(
+                    kRestructureErrorCode,
+                    "Restructure table error: 'changing the columns of stored table '" +
+                        table_name_ + "' is not supported'");
+        }
     } catch (const tapir::Exception& error) {
         throw ESQLMemException::Formatted(kAlterTableErrorCode,
                                           "Error altering teble: '" + error.Message() + "'");
+    }
+}
+
+void TSQLMemDDLRenameTable::Parse() {
+    lexer_.SetCurrentTokenNo(1, token_);
+    if (IsKeyword(token_, "TABLE")) {
+        NextToken();
+    }
+    ParseTableName(kRenameTableNameCode, kRenameNameBlankCode);
+    alter_type_ = atRenameTable;
+    ParseNewTableName();
+    if (!AtEnd()) {
+        RaiseUnexpectedToken(kRenameTrailingCode, token_);
     }
 }
 

@@ -104,10 +104,7 @@ std::unique_ptr<TSQLMemSQLCommand> TSQLMemLocalSQLProcessor::CreateCommand(
         if (!IsKeyword(second, "TABLE")) {
             raise(kAlterObjectTypeCode, kObjectTypeExpectedFormat, second);
         }
-        throw ESQLMemException::Formatted(kAlterObjectTypeCode,
-                                          "ALTER TABLE is not supported yet (at line " +
-                                              std::to_string(first.Line) + ", column " +
-                                              std::to_string(first.Column) + ")");
+        return std::make_unique<TSQLMemDDLAlterTable>(lexer, context_);
     }
     if (IsKeyword(first, "RENAME")) {
         if (!has_second) {

@@ -73,6 +73,17 @@ inline constexpr int kRenameEndCode = 30161;
 inline constexpr int kRenameToCode = 30352;
 inline constexpr int kRenameTrailingCode = 30171;
 inline constexpr int kAlterTableErrorCode = 30265;
+inline constexpr int kAlterBlankCode = 30251;
+inline constexpr int kAlterEndCode = 30290;
+inline constexpr int kAlterKeywordCode = 30252;
+inline constexpr int kAlterNotKeywordCode = 30253;
+inline constexpr int kAlterParenthesisCode = 11468;
+inline constexpr int kAlterCloseCode = 11470;
+inline constexpr int kAlterFieldNameCode = 10407;
+inline constexpr int kAlterToCode = 30280;
+inline constexpr int kAlterConstraintNameCode = 11495;
+inline constexpr int kAlterTrailingCode = 30174;
+inline constexpr int kRestructureErrorCode = 30347;
 
 // --- CREATE INDEX, DROP INDEX ---
 inline constexpr int kIndexEndCode = 30203;

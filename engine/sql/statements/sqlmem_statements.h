@@ -115,16 +115,54 @@ class TSQLMemDDLDropTable : public TSQLMemDDLTableManipulation {
     bool cascade_ = false;
 };
 
-// RENAME [TABLE] [MEMORY] old TO new.
-class TSQLMemDDLRenameTable : public TSQLMemDDLTableManipulation {
+// The forms of ALTER TABLE, in their fixed order.
+enum class TAlterType {
+    atAdd,
+    atDrop,
+    atModify,
+    atRenameColumn,
+    atRenameTable,
+    atDropConstraint,
+    atAddConstraintPrimaryKey,
+    atAddConstraintForeignKey,
+};
+using enum TAlterType;
+
+// ALTER TABLE [MEMORY] name, then ADD / DROP / ALTER / MODIFY / RENAME. Renaming the table,
+// adding a primary key and dropping a constraint act on the stored table; the forms that
+// change its columns raise 30347 inside 30265 (the stored table cannot be restructured yet).
+class TSQLMemDDLAlterTable : public TSQLMemDDLTableManipulation {
   public:
     using TSQLMemDDLTableManipulation::TSQLMemDDLTableManipulation;
     void Parse() override;
     void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+
+    TAlterType AlterType() const { return alter_type_; }
     const std::string& NewTableName() const { return new_table_name_; }
+    // atDrop: the columns; atRenameColumn: old and new names in turn.
+    const std::vector<std::string>& ColumnNames() const { return column_names_; }
+    const std::string& ConstraintName() const { return constraint_name_; }
+
+  protected:
+    // old TO new at the current token (old), for RENAME and ALTER TABLE .. RENAME TO.
+    void ParseNewTableName();
+
+    TAlterType alter_type_ = atAdd;
+    std::string new_table_name_;
+    std::vector<std::string> column_names_;
+    std::string constraint_name_;
+    bool cascade_ = false;
 
   private:
-    std::string new_table_name_;
+    // ( column definitions ) at `(`; leaves the `)` current.
+    void ParseColumnDefinitions();
+};
+
+// RENAME [TABLE] [MEMORY] old TO new: ALTER TABLE old RENAME TO new.
+class TSQLMemDDLRenameTable : public TSQLMemDDLAlterTable {
+  public:
+    using TSQLMemDDLAlterTable::TSQLMemDDLAlterTable;
+    void Parse() override;
 };
 
 // CREATE [UNIQUE] INDEX [IF NOT EXISTS] name ON [MEMORY] table ( columns ) [PASSWORD '..'].
