@@ -1,0 +1,1 @@
+SELECT s, COUNT(*), SUM(a), MIN(d), MAX(f) FROM t1 GROUP BY s HAVING COUNT(*) > 0

@@ -1,0 +1,1 @@
+SELECT t1.id, t2.c FROM t1 LEFT OUTER JOIN t2 ON t1.a = t2.c WHERE t1.id > 1 ORDER BY 1
