@@ -141,6 +141,7 @@ TEST_F(SqlSelect, ProjectionAndWhere) {
         {"SELECT name FROM Emp WHERE name LIKE '%a%' AND salary < 150", {"name", "ann", "Dan"}},
         {"SELECT x + 1 AS y FROM Nums WHERE y > 3", {"y", "4"}},
         {"SELECT name FROM Emp WHERE 1 = 0", {"name"}},
+        {"SELECT *, x * 10 AS t FROM Nums2 WHERE t > 20", {"x|t", "3|30", "4|40"}},
     });
 }
 

@@ -473,7 +473,8 @@ class TSQLMemSQLSelect::Parser {
     }
 
     void ParseSelectList() {
-        if (in_.IsSymbol("*")) {
+        // `*` alone is the whole row; with other items it is one of them.
+        if (in_.IsSymbol("*") && !in_.IsSymbol(",", 1)) {
             in_.Take();
             select_.select_all_ = true;
             return;
