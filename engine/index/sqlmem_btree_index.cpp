@@ -441,19 +441,25 @@ bool TSQLMemBTreeIndex::GetPriorPosition(ConnectionID connection, TSQLMemKeyPath
     return true;
 }
 
-bool TSQLMemBTreeIndex::EntryKeyIsRecordKey(ConnectionID connection, const TSQLMemKeyPath& path,
-                                            const std::byte* record) {
-    if (path.ItemCount() == 0) {
-        throw ESQLMemException(20068, "Index error: invalid position");
+void TSQLMemBTreeIndex::VisitEntries(
+    ConnectionID connection,
+    const std::function<bool(IndexRecordId id, const std::byte* key)>& visit) {
+    TSQLMemKeyPath path;
+    if (!GetFirstPosition(connection, path)) {
+        return;
     }
-    const KeyPathItem& item = path.Last();
-    TSQLMemBTreePage page = Fetch(connection, item.PageNo);
-    if (!page.IsLeaf() || item.EntryNo < 0 || item.EntryNo >= page.EntryCount()) {
-        throw ESQLMemException(20068, "Index error: invalid position");
+    for (int32_t page_no = path.Last().PageNo; page_no != -1;) {
+        const TSQLMemBTreePage leaf = Fetch(connection, page_no);
+        if (!leaf.IsLeaf()) {
+            throw ESQLMemException(20070, "Index error: invalid page number");
+        }
+        for (int32_t i = 0; i < leaf.EntryCount(); ++i) {
+            if (!visit(DecodeId(leaf.GetPReference(i)), leaf.GetPKey(i))) {
+                return;
+            }
+        }
+        page_no = leaf.RightPageNo();
     }
-    std::vector<std::byte> key(static_cast<size_t>(key_ref_.KeySize()));
-    key_ref_.MakeKey(record, key.data());
-    return std::memcmp(key.data(), page.GetPKey(item.EntryNo), key.size()) == 0;
 }
 
 IndexRecordId TSQLMemBTreeIndex::GetRecordID(ConnectionID connection, const TSQLMemKeyPath& path) {
@@ -699,6 +705,11 @@ bool TSQLMemBTreeIndex::TryMerge(ConnectionID connection, TSQLMemKeyPath& path, 
             }
             right.InsertFrom(page);
             right.SetLeftPageNo(left_no);
+            if (left_no == -1 && !right.IsLeaf() && right.EntryCount() > 0) {
+                // The right neighbour becomes the leftmost node of its level (an emptied
+                // leftmost node brought no all-zero first key along).
+                std::memset(right.GetPKey(0), 0, static_cast<size_t>(right.KeyPrefixSize()));
+            }
             right.MarkDirty();
             DeleteNodeEntry(connection, path, level - 1, Repair::Right);
             store_.RemovePage(connection, page_no);

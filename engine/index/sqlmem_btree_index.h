@@ -8,6 +8,7 @@
 // applies the connection's changes in the store.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -137,10 +138,12 @@ class TSQLMemBTreeIndex {
     bool GetPriorPosition(ConnectionID connection, TSQLMemKeyPath& path);
     // Throws 20068 "Index error: invalid position" on an empty path.
     IndexRecordId GetRecordID(ConnectionID connection, const TSQLMemKeyPath& path);
-    // Whether the entry at `path` holds, byte for byte, the key that `record` makes (so the
-    // record is filed under its own key). Throws 20068 like GetRecordID.
-    bool EntryKeyIsRecordKey(ConnectionID connection, const TSQLMemKeyPath& path,
-                             const std::byte* record);
+    // Calls `visit` with the record identifier and the key bytes (KeySize) of every entry,
+    // in key order, walking the leaves along their right links so that each page is
+    // fetched once; stops when `visit` returns false. The key bytes are valid during the
+    // call only. Throws 20070 when a leaf link leads to no page.
+    void VisitEntries(ConnectionID connection,
+                      const std::function<bool(IndexRecordId id, const std::byte* key)>& visit);
     // Throws 10384 / 10385 "Nil pointer occured" for a missing first / second path.
     static int CompareRecordPositionsInIndex(const TSQLMemKeyPath* first,
                                              const TSQLMemKeyPath* second);

@@ -271,6 +271,23 @@ void TSQLMemDatabaseData::DeleteTable(const std::string& name) {
     std::erase_if(tables_, [&](const auto& owned) { return owned.get() == table; });
 }
 
+void TSQLMemDatabaseData::RenameTable(const std::string& name, const std::string& new_name) {
+    std::lock_guard lock(mutex_);
+    TSQLMemTableData* table = FindTable(name);
+    if (table == nullptr) {
+        ThrowTableNotFound(name);
+    }
+    TSQLMemTableData* other = FindTable(new_name);
+    if (other != nullptr && other != table) {
+        throw ESQLMemException::Formatted(10027, "Table '" + new_name + "' already exists");
+    }
+    if (table->OpenCursorCount() > 0) {
+        throw ESQLMemException::Formatted(
+            20018, "Cannot alter table '" + table->Name() + "'. Table is open by another dataset");
+    }
+    table->SetName(new_name);
+}
+
 int32_t TSQLMemDatabaseData::NextObjectID() {
     std::lock_guard lock(mutex_);
     // Cycles within 0..4294967295; the identifier is stored in a 32-bit field.
@@ -398,6 +415,40 @@ void EmptyTable(const std::string& database_name, const std::string& table_name)
 
 void DeleteTable(const std::string& database_name, const std::string& table_name) {
     RequireDatabase(database_name).DeleteTable(table_name);
+}
+
+void RenameTable(const std::string& database_name, const std::string& table_name,
+                 const std::string& new_name) {
+    RequireDatabase(database_name).RenameTable(table_name, new_name);
+}
+
+namespace {
+
+TSQLMemTableData& RequireTable(const std::string& database_name, const std::string& table_name) {
+    TSQLMemDatabaseData& database = RequireDatabase(database_name);
+    TSQLMemTableData* table = database.FindTable(table_name);
+    if (table == nullptr) {
+        // Raises the database's own not-found error.
+        database.EmptyTable(table_name);
+    }
+    return *database.FindTable(table_name);
+}
+
+}  // namespace
+
+void AddIndex(const std::string& database_name, const std::string& table_name,
+              const TableIndexSpec& spec) {
+    RequireTable(database_name, table_name).AddIndex(spec);
+}
+
+void DropIndex(const std::string& database_name, const std::string& table_name,
+               const std::string& index_name) {
+    RequireTable(database_name, table_name).DropIndex(index_name);
+}
+
+bool IndexExists(const std::string& database_name, const std::string& table_name,
+                 const std::string& index_name) {
+    return RequireTable(database_name, table_name).IndexNoByName(index_name) >= 0;
 }
 
 }  // namespace tapir::engine

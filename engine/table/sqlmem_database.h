@@ -173,6 +173,9 @@ class TSQLMemDatabaseData {
     // Deletes a table (20017 "Cannot delete table '%s'. Table is open by another dataset"
     // while any cursor has it open; 10028 when absent).
     void DeleteTable(const std::string& name);
+    // Gives a table another name. 10028 for an unknown table (as EmptyTable), 10027 when
+    // the new name is taken by another table, 20018 while a cursor has the table open.
+    void RenameTable(const std::string& name, const std::string& new_name);
     // Next object identifier: 1, 2, ... up to 4294967295, then 0 again.
     int32_t NextObjectID();
     // The last object identifier handed out (0 … 4294967295).
@@ -230,5 +233,15 @@ bool TableExists(const std::string& database_name, const std::string& table_name
 void CreateTable(const std::string& database_name, const TableDefinition& definition);
 void EmptyTable(const std::string& database_name, const std::string& table_name);
 void DeleteTable(const std::string& database_name, const std::string& table_name);
+void RenameTable(const std::string& database_name, const std::string& table_name,
+                 const std::string& new_name);
+// Index operations on a stored table (TSQLMemTableData::AddIndex / DropIndex); an unknown
+// table raises as EmptyTable does.
+void AddIndex(const std::string& database_name, const std::string& table_name,
+              const TableIndexSpec& spec);
+void DropIndex(const std::string& database_name, const std::string& table_name,
+               const std::string& index_name);
+bool IndexExists(const std::string& database_name, const std::string& table_name,
+                 const std::string& index_name);
 
 }  // namespace tapir::engine

@@ -187,6 +187,24 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
         defs.push_back(std::move(def));
     }
     field_defs_ = TSQLMemFieldDefs(std::move(defs));
+    // Default values, kept as the bytes the field holds in a row.
+    bool has_defaults = false;
+    std::vector<std::byte> scratch(static_cast<size_t>(field_defs_.DataSize()));
+    for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
+        const std::optional<TSQLMemVariant>& value = definition.fields[field_no].default_value;
+        TSQLMemFieldDef& def = field_defs_[field_no];
+        if (!value || value->IsNull() || IsBlobType(def.BaseType)) {
+            continue;
+        }
+        value->Cast(def.BaseType).ToField(field_defs_, field_no, scratch.data());
+        def.DefaultValue =
+            std::string(reinterpret_cast<const char*>(scratch.data()) + def.MemoryOffset,
+                        static_cast<size_t>(def.MemoryDataSize));
+        has_defaults = true;
+    }
+    if (has_defaults) {
+        field_defs_.Recalculate();
+    }
 
     for (const TableIndexSpec& column_spec : definition.indexes) {
         TSQLMemIndexDef def;
@@ -297,33 +315,191 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, TSQLMemTablePa
 
 void TSQLMemTableData::BuildIndexes(const std::vector<int32_t>& root_page_nos) {
     for (size_t index_no = 0; index_no < index_defs_.size(); ++index_no) {
-        const TSQLMemIndexDef& def = index_defs_[index_no];
-        BTreeIndexDef tree;
-        tree.RootPageNo = root_page_nos[index_no];
-        tree.Name = def.Name;
-        tree.ObjectID = def.ObjectID;
-        tree.Unique = def.Unique;
-        tree.Primary = def.Primary;
-        for (const TSQLMemIndexColumn& column : def.Columns) {
-            const int32_t field_no = field_defs_.IndexOf(column.FieldName);
-            const TSQLMemFieldDef& field = field_defs_[field_no];
-            KeyColumn key;
-            key.type = static_cast<KeyFieldType>(field.BaseType);
-            key.size = field.Size;
-            key.record_offset = field.MemoryOffset;
-            key.field_no = field_no;
-            key.descending = column.Descending;
-            key.case_insensitive = column.CaseInsensitive;
-            tree.Columns.push_back(key);
-        }
-        bool unique = def.Unique || def.Primary;
-        if (!unique && !def.Columns.empty()) {
-            const int32_t field_no = field_defs_.IndexOf(def.Columns.front().FieldName);
-            unique = IsAutoIncType(field_defs_[field_no].AdvancedType);
-        }
-        unique_for_search_.push_back(unique);
-        indexes_.push_back(std::make_unique<TSQLMemBTreeIndex>(*pages_, std::move(tree)));
+        AppendIndexObject(index_defs_[index_no], root_page_nos[index_no]);
     }
+}
+
+void TSQLMemTableData::AppendIndexObject(const TSQLMemIndexDef& def, int32_t root_page_no) {
+    BTreeIndexDef tree;
+    tree.RootPageNo = root_page_no;
+    tree.Name = def.Name;
+    tree.ObjectID = def.ObjectID;
+    tree.Unique = def.Unique;
+    tree.Primary = def.Primary;
+    for (const TSQLMemIndexColumn& column : def.Columns) {
+        const int32_t field_no = field_defs_.IndexOf(column.FieldName);
+        const TSQLMemFieldDef& field = field_defs_[field_no];
+        KeyColumn key;
+        key.type = static_cast<KeyFieldType>(field.BaseType);
+        key.size = field.Size;
+        key.record_offset = field.MemoryOffset;
+        key.field_no = field_no;
+        key.descending = column.Descending;
+        key.case_insensitive = column.CaseInsensitive;
+        tree.Columns.push_back(key);
+    }
+    bool unique = def.Unique || def.Primary;
+    if (!unique && !def.Columns.empty()) {
+        const int32_t field_no = field_defs_.IndexOf(def.Columns.front().FieldName);
+        unique = IsAutoIncType(field_defs_[field_no].AdvancedType);
+    }
+    indexes_.push_back(std::make_unique<TSQLMemBTreeIndex>(*pages_, std::move(tree)));
+    unique_for_search_.push_back(unique);
+}
+
+int32_t TSQLMemTableData::IndexNoByName(const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    for (int32_t i = 0; i < static_cast<int32_t>(index_defs_.size()); ++i) {
+        if (SameName(index_defs_[i].Name, name)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void TSQLMemTableData::CheckNoCursors() const {
+    if (!cursors_.empty()) {
+        throw ESQLMemException::Formatted(
+            20018, "Cannot alter table '" + name_ + "'. Table is open by another dataset");
+    }
+}
+
+void TSQLMemTableData::AddIndex(const TableIndexSpec& spec) {
+    std::lock_guard lock(mutex_);
+    CheckNoCursors();
+    const std::string& table = name_;
+    // The checks a table's creation makes of its indexes.
+    if (spec.name.empty()) {
+        CreationError(11433,
+                      "Cannot create table '" + table + "'. Unnamed indexes are not allowed");
+    }
+    CheckNameLength(table, "index", spec.name);
+    const std::vector<std::string> fields = SplitFieldList(spec.fields);
+    if (fields.empty()) {
+        CreationError(11434, "Cannot create table '" + table + "'. No fields defined in index '" +
+                                 spec.name + "'");
+    }
+    if (IndexNoByName(spec.name) >= 0) {
+        CreationError(
+            11428, "Cannot create table '" + table + "'. Duplicate index name '" + spec.name + "'");
+    }
+    for (const TSQLMemConstraintDef& constraint : constraints_) {
+        if ((spec.primary || spec.unique) && SameName(constraint.Name, spec.name)) {
+            CreationError(11431, "Cannot create table '" + table +
+                                     "'. Duplicate constraint name '" + spec.name + "'");
+        }
+    }
+    if (spec.primary) {
+        for (const TSQLMemIndexDef& def : index_defs_) {
+            if (def.Primary) {
+                CreationError(11427, "Cannot create table '" + table +
+                                         "'. Error in indexes definition - multiple primary "
+                                         "indexes are not allowed");
+            }
+        }
+    }
+    TSQLMemIndexDef def;
+    def.Name = spec.name;
+    def.Primary = spec.primary;
+    def.Unique = spec.unique || spec.primary;
+    const std::vector<std::string> desc = SplitFieldList(spec.desc_fields);
+    const std::vector<std::string> case_ins = SplitFieldList(spec.case_ins_fields);
+    for (const std::string& field : fields) {
+        const int32_t field_no = field_defs_.IndexOf(field);
+        if (field_no < 0) {
+            CreationError(11435, "Cannot create table '" + table + "'. Field '" + field +
+                                     "' of index '" + spec.name + "' not found");
+        }
+        if (IsBlobType(field_defs_[field_no].BaseType)) {
+            CreationError(30047, "Unknown DataType: '" +
+                                     std::string(BaseTypeName(field_defs_[field_no].BaseType)) +
+                                     "'");
+        }
+        TSQLMemIndexColumn column;
+        column.FieldName = field_defs_[field_no].Name;
+        column.Descending = InList(desc, field) || (spec.descending && desc.empty());
+        column.CaseInsensitive =
+            InList(case_ins, field) || (spec.case_insensitive && case_ins.empty());
+        def.Columns.push_back(std::move(column));
+    }
+    def.ObjectID = database_.NextObjectID();
+
+    index_defs_.push_back(def);
+    AppendIndexObject(def, -1);
+    TSQLMemBTreeIndex& index = *indexes_.back();
+    try {
+        // File every stored row; a unique index refuses a key it already holds.
+        for (int32_t slot = records_->LowestSlot(); slot <= records_->HighestSlot(); ++slot) {
+            const std::byte* row = records_->RecordPointer({slot, 0});
+            if (row == nullptr) {
+                continue;
+            }
+            if (def.Primary) {
+                for (const TSQLMemIndexColumn& column : def.Columns) {
+                    const int32_t field_no = field_defs_.IndexOf(column.FieldName);
+                    if (IsFieldNull(row, field_no)) {
+                        throw ESQLMemException::Formatted(
+                            30330, "Constraint '" + def.Name + "' violated. Value in field '" +
+                                       field_defs_[field_no].Name + "' cannot be null");
+                    }
+                }
+            }
+            if (def.Unique && !index.CanInsertRecord(0, row)) {
+                throw def.Primary
+                    ? ESQLMemException::Formatted(30319, "Primary Key constraint '" + def.Name +
+                                                             "' violated. Duplicate found.")
+                    : ESQLMemException::Formatted(
+                          30320, "Constraint unique '" + def.Name + "' violated. Duplicate found.");
+            }
+            index.InsertRecord(0, row, IndexRecordId{slot, 0});
+        }
+        pages_->ApplyChanges(0);
+    } catch (...) {
+        try {
+            index.DropIndex(0);
+            pages_->ApplyChanges(0);
+        } catch (...) {
+            pages_->CancelChanges(0);
+        }
+        indexes_.pop_back();
+        unique_for_search_.pop_back();
+        index_defs_.pop_back();
+        throw;
+    }
+    if (def.Unique) {
+        TSQLMemConstraintDef constraint;
+        constraint.Kind = def.Primary ? ConstraintKind::PrimaryKey : ConstraintKind::Unique;
+        constraint.Name = def.Name;
+        constraint.ObjectID = database_.NextObjectID();
+        constraint.TableName = name_;
+        constraint.IndexNo = static_cast<int32_t>(index_defs_.size()) - 1;
+        constraints_.push_back(std::move(constraint));
+    }
+    ++change_count_;
+}
+
+void TSQLMemTableData::DropIndex(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    CheckNoCursors();
+    const int32_t index_no = IndexNoByName(name);
+    if (index_no < 0) {
+        throw ESQLMemException::Formatted(10077, "Index '" + name + "' not found");
+    }
+    indexes_[index_no]->DropIndex(0);
+    pages_->ApplyChanges(0);
+    indexes_.erase(indexes_.begin() + index_no);
+    unique_for_search_.erase(unique_for_search_.begin() + index_no);
+    index_defs_.erase(index_defs_.begin() + index_no);
+    std::erase_if(constraints_, [&](const TSQLMemConstraintDef& constraint) {
+        return constraint.IndexNo == index_no && (constraint.Kind == ConstraintKind::PrimaryKey ||
+                                                  constraint.Kind == ConstraintKind::Unique);
+    });
+    for (TSQLMemConstraintDef& constraint : constraints_) {
+        if (constraint.IndexNo > index_no) {
+            --constraint.IndexNo;
+        }
+    }
+    ++change_count_;
 }
 
 TSQLMemTableData::~TSQLMemTableData() {
@@ -746,6 +922,8 @@ void TSQLMemTableData::Empty() {
 }
 
 std::vector<std::string> TSQLMemTableData::CheckIntegrity() const {
+    // Enough to tell what is wrong; a badly damaged table would list every entry.
+    constexpr size_t kMaxProblems = 100;
     std::lock_guard lock(mutex_);
     std::vector<std::string> problems;
     for (size_t i = 0; i < indexes_.size(); ++i) {
@@ -755,24 +933,28 @@ std::vector<std::string> TSQLMemTableData::CheckIntegrity() const {
             problems.push_back(name + problem);
         }
         // Every entry names a stored row whose key is the entry's, and every row has one.
+        // The index's own check has found the keys in order, so a row whose key is the
+        // entry's is where a search for it would land.
         int64_t entries = 0;
-        TSQLMemKeyPath path;
-        for (bool more = index.GetFirstPosition(0, path); more;
-             more = index.GetNextPosition(0, path)) {
-            const IndexRecordId entry = index.GetRecordID(0, path);
+        const TSQLMemBTreeKeyRef& key_ref = index.KeyRef();
+        std::vector<std::byte> row_key(static_cast<size_t>(key_ref.KeySize()));
+        index.VisitEntries(0, [&](IndexRecordId entry, const std::byte* key) {
+            // More entries than rows is wrong already; a damaged leaf chain must not run on.
+            if (++entries > records_->RecordCount() || problems.size() >= kMaxProblems) {
+                return false;
+            }
             const std::byte* row = records_->RecordPointer({entry.PageNo, 0});
-            ++entries;
             if (row == nullptr) {
                 problems.push_back(name + "entry for missing row " + std::to_string(entry.PageNo));
-                continue;
+                return true;
             }
-            // The index's own check has found the keys in order, so a row whose key is
-            // the entry's is where a search for it would land.
-            if (!index.EntryKeyIsRecordKey(0, path, row)) {
+            key_ref.MakeKey(row, row_key.data());
+            if (std::memcmp(row_key.data(), key, row_key.size()) != 0) {
                 problems.push_back(name + "row " + std::to_string(entry.PageNo) +
                                    " is filed under another key");
             }
-        }
+            return true;
+        });
         if (entries != records_->RecordCount()) {
             problems.push_back(name + std::to_string(entries) + " entries for " +
                                std::to_string(records_->RecordCount()) + " rows");

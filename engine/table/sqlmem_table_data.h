@@ -134,6 +134,18 @@ class TSQLMemTableData {
     // Throws ESQLMemException 10072 "Cannot delete table '%s'. Table is open by another
     // dataset" while any cursor has the table open.
     void Empty();
+    // Adds an index (and its primary-key or unique constraint) to the table, filing every
+    // stored row. ESQLMemException: 20018 while a cursor has the table open; 11428 for a
+    // name already used by an index; 11434 without fields; 11435 for an unknown field;
+    // 30047 for a BLOB field; 11427 for a second primary index; 30319 / 30320 when the
+    // rows already hold a key twice, and 30330 when a row has a null primary key column.
+    // Nothing changes on an error.
+    void AddIndex(const TableIndexSpec& spec);
+    // Removes an index and its constraint. 20018 while a cursor has the table open, 10077
+    // "Index '%s' not found" for an unknown name.
+    void DropIndex(const std::string& name);
+    // Number of the index of that name (case ignored); -1 when none.
+    int32_t IndexNoByName(const std::string& name) const;
 
     // Diagnostic: every fault found in the indexes (order, entry count), empty when sound.
     std::vector<std::string> CheckIntegrity() const;
@@ -148,6 +160,10 @@ class TSQLMemTableData {
   private:
     // The index objects over pages_, one per index definition, with these roots.
     void BuildIndexes(const std::vector<int32_t>& root_page_nos);
+    // The index object for `def` (and its search flag), appended to the lists.
+    void AppendIndexObject(const TSQLMemIndexDef& def, int32_t root_page_no);
+    // 20018 while a cursor has the table open.
+    void CheckNoCursors() const;
     static tapir::engine::ConnectionID ConnectionOf(const TSQLMemCursor* by);
     // Every index of the table, then the connection's page changes applied.
     void InsertIntoIndexes(tapir::engine::ConnectionID connection, const std::byte* row,

@@ -10,6 +10,7 @@
 
 #include "engine/record/db_types.h"
 #include "engine/record/field_types.h"
+#include "engine/record/sqlmem_variant.h"
 
 namespace tapir::engine {
 
@@ -44,6 +45,9 @@ struct TableFieldSpec {
     int32_t blob_compression_algorithm = 0;
     int32_t blob_compression_mode = 0;
     int32_t blob_block_size = 102400;
+    // The value a new row starts with (BLOB columns take none); converted to the
+    // column's type when the table is created.
+    std::optional<TSQLMemVariant> default_value;
 };
 
 // The declared type of a column: advanced_type when set, else data_type's.

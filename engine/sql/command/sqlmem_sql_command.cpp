@@ -59,14 +59,51 @@ bool TSQLMemSQLCommand::IsSymbol(std::string_view text) const {
     return !AtEnd() && token_.TokenType == tktString && SameName(token_.Text, std::string(text));
 }
 
-namespace {
+bool IsKeyword(const TToken& token, std::string_view word) {
+    return (token.TokenType == tktString || token.TokenType == tktReservedWord) &&
+           token.Text.size() == word.size() && SameName(token.Text, std::string(word));
+}
 
 bool IsNameToken(const TToken& token) {
     return token.TokenType == tktString || token.TokenType == tktQuotedString ||
            token.TokenType == tktBracketedString;
 }
 
-}  // namespace
+std::vector<TSQLKeyColumn> TSQLMemSQLCommand::ParseKeyColumns(int name_code, int end_code,
+                                                              int close_code) {
+    std::vector<TSQLKeyColumn> columns;
+    for (;;) {
+        GetNextToken({}, name_code, kFieldNameExpectedFormat, end_code);
+        if (!IsNameToken(token_)) {
+            RaiseFieldNameExpected(name_code, token_);
+        }
+        TSQLKeyColumn column{token_.Text};
+        GetNextToken({}, close_code, kRightParenthesisOrCommaExpectedFormat, end_code);
+        if (IsKeyword(token_, "ASC") || IsKeyword(token_, "DESC")) {
+            column.Descending = IsKeyword(token_, "DESC");
+            GetNextToken({}, close_code, kRightParenthesisOrCommaExpectedFormat, end_code);
+        }
+        if (IsKeyword(token_, "CASE") || IsKeyword(token_, "NOCASE")) {
+            column.CaseInsensitive = IsKeyword(token_, "NOCASE");
+            GetNextToken({}, close_code, kRightParenthesisOrCommaExpectedFormat, end_code);
+        }
+        columns.push_back(std::move(column));
+        if (token_.TokenType == tktRightParenthesis) {
+            return columns;
+        }
+        if (token_.TokenType != tktComma) {
+            RaiseRightParenthesisOrCommaExpected(close_code, token_);
+        }
+    }
+}
+
+std::string TSQLMemSQLCommand::ParsePassword(int code, int end_code) {
+    if (!IsKeyword(token_, "PASSWORD")) {
+        RaiseUnexpectedToken(code, token_);
+    }
+    GetNextToken({tktQuotedString}, code, kQuotedPasswordExpectedFormat, end_code);
+    return token_.Text;
+}
 
 void TSQLMemSQLCommand::ParseColumnList(std::vector<std::string>& list, int name_code,
                                         int end_code) {

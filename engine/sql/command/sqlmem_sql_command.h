@@ -78,6 +78,20 @@ inline constexpr std::string_view kConstraintNameExpectedFormat =
 std::string FormatTokenMessage(std::string_view format, std::string_view text, int32_t line,
                                int32_t column);
 
+// True when `token` is a word (keyword or not, not quoted) equal to `word` without regard
+// to case.
+bool IsKeyword(const TToken& token, std::string_view word);
+// True for a token that can name a table, column or index: a word, a quoted or a
+// bracketed string.
+bool IsNameToken(const TToken& token);
+
+// A column of a key: PRIMARY KEY (...) or CREATE INDEX ... (...).
+struct TSQLKeyColumn {
+    std::string Name;
+    bool Descending = false;
+    bool CaseInsensitive = false;
+};
+
 class TSQLMemSQLCommand {
   public:
     TSQLMemSQLCommand(TSQLMemLexer& lexer, const TSQLMemCommandContext& context);
@@ -127,6 +141,18 @@ class TSQLMemSQLCommand {
     // joined by a dot).
     void ParseFieldList(std::vector<std::string>& fields, int name_code, int end_code);
 
+    // `(` column [ASC | DESC] [CASE | NOCASE] {, ...} `)` with the current token on `(`;
+    // leaves the `)` current. `name_code` for a token that is not a column name,
+    // `close_code` ("')' or ','") after a column, `end_code` for the end of the command.
+    std::vector<TSQLKeyColumn> ParseKeyColumns(int name_code, int end_code, int close_code);
+    // PASSWORD 'text' with the current token on PASSWORD (anything else there raises
+    // "Unexpected token" with `code`); leaves the password current and returns its text.
+    std::string ParsePassword(int code, int end_code);
+    // A decimal integer token as a 64-bit value, negated when `negative`; a value out of
+    // range calls `fail`, which must not return.
+    template <typename Fail>
+    static int64_t ParseInt64(const TToken& token, bool negative, Fail fail);
+
     // One raising function per message family; each throws ESQLMemException with `code`,
     // filled with `token`'s text and position.
     [[noreturn]] void RaiseFormat(int code, std::string_view format, const TToken& token) const;
@@ -171,6 +197,26 @@ class TSQLMemSQLCommand {
     int64_t rows_affected_ = 0;
     bool in_memory_ = false;
 };
+
+template <typename Fail>
+int64_t TSQLMemSQLCommand::ParseInt64(const TToken& token, bool negative, Fail fail) {
+    // Digits only; the magnitude may reach 2^63 when negative.
+    uint64_t magnitude = 0;
+    if (token.Text.empty()) {
+        fail();
+    }
+    for (const char c : token.Text) {
+        if (c < '0' || c > '9' || magnitude > (UINT64_MAX - 9) / 10) {
+            fail();
+        }
+        magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
+    }
+    const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+    if (magnitude > limit) {
+        fail();
+    }
+    return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+}
 
 // SELECT and query expressions are built by the query layer, which installs its factory
 // here; the statement processor asks for a command through MakeQueryCommand.

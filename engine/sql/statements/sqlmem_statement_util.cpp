@@ -1,0 +1,30 @@
+#include "engine/sql/statements/sqlmem_statement_util.h"
+
+namespace tapir::engine {
+
+std::string PrimaryIndexName(const std::string& table_name) { return "PK_" + table_name; }
+
+std::string UniqueIndexName(const std::string& column_name) { return "UQ_" + column_name; }
+
+TableIndexSpec KeyIndexSpec(const std::string& name, const std::vector<TSQLKeyColumn>& columns,
+                            bool primary, bool unique) {
+    TableIndexSpec spec;
+    spec.name = name;
+    spec.primary = primary;
+    spec.unique = unique;
+    auto append = [](std::string& list, const std::string& item) {
+        list += (list.empty() ? "" : ";") + item;
+    };
+    for (const TSQLKeyColumn& column : columns) {
+        append(spec.fields, column.Name);
+        if (column.Descending) {
+            append(spec.desc_fields, column.Name);
+        }
+        if (column.CaseInsensitive) {
+            append(spec.case_ins_fields, column.Name);
+        }
+    }
+    return spec;
+}
+
+}  // namespace tapir::engine

@@ -1,0 +1,202 @@
+#pragma once
+// The data-definition, INSERT and transaction statements. Each reads its command in Parse
+// and acts on the in-memory database in ExecSQL; errors are ESQLMemException with the
+// codes named beside each statement.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/record/field_types.h"
+#include "engine/record/sqlmem_variant.h"
+#include "engine/sql/command/sqlmem_sql_command.h"
+#include "engine/table/table_definition.h"
+
+namespace tapir::engine {
+
+class TSQLMemExpression;
+
+// One column of CREATE TABLE; each optional part has a flag telling whether it was written.
+struct TSQLFieldDef {
+    std::string Name;
+    TSQLMemAdvancedFieldType AdvancedType = aftUnknown;
+    bool HasSize = false;
+    int32_t Size = 0;
+    bool HasNullability = false;
+    bool NotNull = false;
+    bool HasDefault = false;
+    TSQLMemVariant DefaultValue;
+    bool HasMinValue = false;
+    int64_t MinValue = 0;
+    bool HasMaxValue = false;
+    int64_t MaxValue = 0;
+    bool HasIncrement = false;
+    int64_t Increment = 1;
+    bool HasInitialValue = false;
+    int64_t InitialValue = 0;
+    bool HasCycled = false;
+    bool Cycled = false;
+    bool HasBlobBlockSize = false;
+    int32_t BlobBlockSize = 0;
+    bool HasBlobCompressionMode = false;
+    int32_t BlobCompressionMode = 0;
+    bool HasBlobCompressionAlgorithm = false;
+    int32_t BlobCompressionAlgorithm = 0;  // the stored algorithm number
+    bool PrimaryKey = false;
+    bool Unique = false;
+};
+using TSQLFieldDefs = std::vector<TSQLFieldDef>;
+
+enum class TSQLMatchRule { Simple, Full, Partial };
+enum class TSQLReferentialAction { None, Cascade, SetNull, SetDefault, NoAction };
+
+struct TSQLForeignKeyDef {
+    std::string Columns;  // ";"-joined
+    std::string ReferencedTable;
+    TSQLMatchRule Match = TSQLMatchRule::Simple;
+    TSQLReferentialAction OnUpdate = TSQLReferentialAction::None;
+    TSQLReferentialAction OnDelete = TSQLReferentialAction::None;
+};
+
+// Shared parsing of table names, column definitions and key clauses.
+class TSQLMemDDLTableManipulation : public TSQLMemSQLCommand {
+  public:
+    using TSQLMemSQLCommand::TSQLMemSQLCommand;
+
+    const std::string& TableName() const { return table_name_; }
+    const TSQLFieldDefs& FieldDefs() const { return field_defs_; }
+    const std::vector<TSQLKeyColumn>& PrimaryKey() const { return primary_key_; }
+    const std::vector<TSQLForeignKeyDef>& ForeignKeys() const { return foreign_keys_; }
+
+  protected:
+    // [MEMORY] name at the current token; leaves the token after the name current.
+    void ParseTableName(int name_code, int end_code);
+    // name type [options] at the current token; stops on `,` or `)` (left current).
+    void ParseColumnDefinition();
+    // PRIMARY [KEY] ( column [ASC|DESC] [CASE|NOCASE] {, ...} ) at PRIMARY.
+    void ParsePrimaryKeyClause();
+    // FOREIGN KEY ( columns ) REFERENCES table [MATCH ..] [ON UPDATE|DELETE action]* at
+    // FOREIGN.
+    void ParseForeignKeyClause();
+    // A 64-bit integer (optionally signed) at the next token.
+    int64_t ParseInteger(int code);
+    // The definition the table is created from (name given by the caller).
+    TableDefinition BuildDefinition(const std::string& table_name) const;
+
+    std::string table_name_;
+    TSQLFieldDefs field_defs_;
+    std::vector<TSQLKeyColumn> primary_key_;
+    std::vector<TSQLForeignKeyDef> foreign_keys_;
+
+  private:
+    void ParseAutoincOptions(TSQLFieldDef& field);
+    void ParseColumnOptions(TSQLFieldDef& field);
+    void AddPrimaryKeyColumn(TSQLKeyColumn column);
+};
+
+// CREATE TABLE [MEMORY] name ( element {, element} ).
+class TSQLMemDDLCreateTable : public TSQLMemDDLTableManipulation {
+  public:
+    using TSQLMemDDLTableManipulation::TSQLMemDDLTableManipulation;
+    void Parse() override;
+    void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+};
+
+// DROP TABLE [MEMORY] name [CASCADE | RESTRICT].
+class TSQLMemDDLDropTable : public TSQLMemDDLTableManipulation {
+  public:
+    using TSQLMemDDLTableManipulation::TSQLMemDDLTableManipulation;
+    void Parse() override;
+    void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+    bool Cascade() const { return cascade_; }
+
+  private:
+    bool cascade_ = false;
+};
+
+// RENAME [TABLE] [MEMORY] old TO new.
+class TSQLMemDDLRenameTable : public TSQLMemDDLTableManipulation {
+  public:
+    using TSQLMemDDLTableManipulation::TSQLMemDDLTableManipulation;
+    void Parse() override;
+    void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+    const std::string& NewTableName() const { return new_table_name_; }
+
+  private:
+    std::string new_table_name_;
+};
+
+// CREATE [UNIQUE] INDEX [IF NOT EXISTS] name ON [MEMORY] table ( columns ) [PASSWORD '..'].
+class TSQLMemDDLCreateIndex : public TSQLMemSQLCommand {
+  public:
+    using TSQLMemSQLCommand::TSQLMemSQLCommand;
+    void Parse() override;
+    void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+
+  private:
+    std::string index_name_;
+    std::string table_name_;
+    std::vector<TSQLKeyColumn> columns_;
+    bool unique_ = false;
+    bool if_not_exists_ = false;
+    std::string password_;
+};
+
+// DROP INDEX [IF EXISTS] [MEMORY] table . index [PASSWORD '..'].
+class TSQLMemDDLDropIndex : public TSQLMemSQLCommand {
+  public:
+    using TSQLMemSQLCommand::TSQLMemSQLCommand;
+    void Parse() override;
+    void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+
+  private:
+    std::string index_name_;
+    std::string table_name_;
+    bool if_exists_ = false;
+    std::string password_;
+};
+
+// INSERT INTO [MEMORY] table [PASSWORD '..'] [( columns )] VALUES ( values ).
+class TSQLMemSQLInsert : public TSQLMemSQLCommand {
+  public:
+    TSQLMemSQLInsert(TSQLMemLexer& lexer, const TSQLMemCommandContext& context);
+    ~TSQLMemSQLInsert() override;
+    void Parse() override;
+    void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+
+  private:
+    std::string table_name_;
+    std::string password_;
+    std::vector<std::string> columns_;
+    std::vector<std::unique_ptr<TSQLMemExpression>> values_;
+};
+
+// START TRANSACTION, COMMIT [NOFLUSH], ROLLBACK: parsed; every statement takes effect at
+// once, so they do nothing.
+class TSQLMemStartTransaction : public TSQLMemSQLCommand {
+  public:
+    using TSQLMemSQLCommand::TSQLMemSQLCommand;
+    void Parse() override;
+    void ExecSQL(bool, bool&, bool) override {}
+};
+
+class TSQLMemCommit : public TSQLMemSQLCommand {
+  public:
+    using TSQLMemSQLCommand::TSQLMemSQLCommand;
+    void Parse() override;
+    void ExecSQL(bool, bool&, bool) override {}
+    bool NoFlush() const { return no_flush_; }
+
+  private:
+    bool no_flush_ = false;
+};
+
+class TSQLMemRollback : public TSQLMemSQLCommand {
+  public:
+    using TSQLMemSQLCommand::TSQLMemSQLCommand;
+    void Parse() override;
+    void ExecSQL(bool, bool&, bool) override {}
+};
+
+}  // namespace tapir::engine
