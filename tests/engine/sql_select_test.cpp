@@ -13,6 +13,7 @@
 #include "engine/sql/expr/expression_parser.h"
 #include "engine/sql/lexer/sqlmem_sql_params.h"
 #include "engine/sql/query/sqlmem_sql_select.h"
+#include "engine/sql/statements/sqlmem_query.h"
 #include "engine/table/field_value_conversion.h"
 #include "engine/table/sqlmem_database.h"
 #include "engine/table/sqlmem_table.h"
@@ -551,6 +552,25 @@ TEST_F(SqlSelect, RandomTokenSequencesRaiseOnlyEngineErrors) {
             ADD_FAILURE() << sql << ": " << e.what();
         }
     }
+}
+
+TEST_F(SqlSelect, QueryComponentOpensTheSelectOfItsScript) {
+    TSQLMemQuery query;
+    query.SetSQL(
+        "CREATE TABLE Pets (id INTEGER, kind VARCHAR(10));"
+        "INSERT INTO Pets VALUES (1, 'cat'); INSERT INTO Pets VALUES (2, 'dog');"
+        "INSERT INTO Pets VALUES (3, 'cat');"
+        "SELECT kind, COUNT(*) AS n FROM Pets GROUP BY kind ORDER BY n DESC");
+    query.Open();
+    ASSERT_NE(query.Result(), nullptr);
+    EXPECT_EQ(Print(*query.Result()), "kind|n\ncat|2\ndog|1\n");
+    EXPECT_TRUE(query.ResultReadOnly());
+    query.Close();
+    query.SetSQL("SELECT * FROM Pets WHERE kind = 'dog'");
+    query.SetRequestLive(true);
+    query.Open();
+    EXPECT_FALSE(query.ResultReadOnly());
+    EXPECT_EQ(Print(*query.Result()), "id|kind\n2|dog\n");
 }
 
 TEST_F(SqlSelect, StatementProcessorHookMakesTheSelectCommand) {
