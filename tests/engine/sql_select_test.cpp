@@ -425,7 +425,9 @@ TEST_F(SqlSelect, ParseAndExecutionErrors) {
          "Sort specification expected, but ',' found at line 1, column 28"},
         {"SELECT * FROM Emp x y", 30186, "Unexpected token 'y' found at line 1, column 21"},
         {"UPDATE Emp", 30194, "Token 'SELECT' expected, but 'UPDATE' found at line 1, column 1"},
-        {"SELECT * FROM Missing", 11505, "Table 'Missing' does not exist"},
+        {"SELECT * FROM Missing", 10303,
+         "Cannot open table Missing, InMemory = 1: Table 'Missing' does not exist - Native "
+         "error: 11505"},
         {"SELECT * FROM Emp ORDER BY 9", 30196, "Invalid column number in ORDER BY clause = 9"},
         {"SELECT * FROM Emp ORDER BY 0", 30196, "Invalid column number in ORDER BY clause = 0"},
         {"SELECT * FROM Emp ORDER BY 99999999999999999999", 30196,

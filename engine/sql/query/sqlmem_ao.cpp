@@ -139,15 +139,17 @@ TSQLMemTable& TSQLMemAOTable::Table() { return *table_; }
 TSQLMemAOTable::TSQLMemAOTable(const std::string& table_name, const std::string& alias)
     : table_(std::make_unique<ScanTable>()), qualifier_(alias.empty() ? table_name : alias) {
     table_->SetTableName(table_name);
-    if (!table_->Exists()) {
-        throw ESQLMemException::Formatted(kTableDoesNotExistCode,
-                                          "Table '" + table_name + "' does not exist");
-    }
+    // Any failure to open, a missing table included, is told as 10303 with the reason.
     try {
+        if (!table_->Exists()) {
+            throw ESQLMemException::Formatted(kTableDoesNotExistCode,
+                                              "Table '" + table_name + "' does not exist");
+        }
         table_->Open();
-    } catch (const tapir::Exception&) {
-        throw ESQLMemException::Formatted(kCannotOpenTableCode,
-                                          "Cannot open table " + table_name + ", InMemory = 1");
+    } catch (const tapir::Exception& reason) {
+        throw ESQLMemException::Formatted(kCannotOpenTableCode, "Cannot open table " + table_name +
+                                                                    ", InMemory = 1: " +
+                                                                    reason.what());
     }
     for (const TFieldDef& def : table_->FieldDefs()) {
         TSQLMemColumn column;

@@ -111,8 +111,8 @@ class TSQLMemAO {
 class TSQLMemAOTable final : public TSQLMemAO {
   public:
     // Opens `table_name`; its columns are qualified by `alias` (the table name when
-    // empty). Throws ESQLMemException 11505 when the table does not exist, 10303 when it
-    // cannot be opened.
+    // empty). Throws ESQLMemException 10303 when it cannot be opened, its text ending in
+    // the reason (11505 "Table '%s' does not exist" for a missing table).
     TSQLMemAOTable(const std::string& table_name, const std::string& alias);
     ~TSQLMemAOTable() override;
 
