@@ -233,6 +233,26 @@ TEST_F(SqlSelect, OrderDistinctAndTop) {
     });
 }
 
+// A short TOP over many rows picks its rows without sorting the rest; rows that sort alike
+// must still come in their table order, as a full sort gives them.
+TEST_F(SqlSelect, ShortTopKeepsTiesInTableOrder) {
+    MakeTable("Ties", {{"id", ftInteger, 0, false}, {"k", ftInteger, 0, false}}, {});
+    std::vector<std::vector<FieldValue>> rows;
+    const int64_t keys[] = {2, 1, 3, 1, 1, 3, 1, 2, 1, 0, 1, 3};
+    for (int64_t id = 0; id < 12; ++id) {
+        rows.push_back({id, keys[id]});
+    }
+    AddRows("Ties", rows);
+    Check({
+        {"SELECT TOP 3 id FROM Ties ORDER BY k", {"id", "9", "1", "3"}},
+        {"SELECT TOP 2, 3 id FROM Ties ORDER BY k DESC", {"id", "11", "0"}},
+        {"SELECT TOP 4 id, k FROM Ties ORDER BY k DESC, id DESC",
+         {"id|k", "11|3", "5|3", "2|3", "7|2"}},
+        {"SELECT id FROM Ties ORDER BY k, id DESC",
+         {"id", "9", "10", "8", "6", "4", "3", "1", "7", "0", "11", "5", "2"}},
+    });
+}
+
 TEST_F(SqlSelect, GroupingAndAggregates) {
     Check({
         {"SELECT dept, COUNT(*) AS n, SUM(salary) AS s FROM Emp GROUP BY dept",

@@ -1,6 +1,7 @@
 #include "engine/sql/query/sqlmem_sql_select.h"
 
 #include <algorithm>
+#include <numeric>
 #include <cctype>
 #include <limits>
 #include <random>
@@ -1181,8 +1182,9 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
         }
     }
     // ORDER BY sorts first: TOP then takes the first rows of the sorted result.
+    const size_t skip = top_first_row_ > 1 ? static_cast<size_t>(top_first_row_ - 1) : 0;
     if (!sort_keys.empty()) {
-        std::stable_sort(rows.begin(), rows.end(), [&](const TSQLMemRow& a, const TSQLMemRow& b) {
+        const auto sorts_before = [&](const TSQLMemRow& a, const TSQLMemRow& b) {
             for (const auto& [column, spec] : sort_keys) {
                 int c = CompareSortValues(a[column], b[column], spec->CaseInsensitive);
                 if (spec->Descending) {
@@ -1193,9 +1195,31 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
                 }
             }
             return false;
-        });
+        };
+        const size_t wanted = top_count_ >= 0 && !distinct_
+                                  ? skip + static_cast<size_t>(top_count_)
+                                  : rows.size();
+        if (wanted < rows.size() / 2) {
+            // Only the first rows of the order are kept: they are picked without sorting
+            // the rest, rows that sort alike staying in their input order.
+            std::vector<size_t> order(rows.size());
+            std::iota(order.begin(), order.end(), size_t{0});
+            std::partial_sort(order.begin(), order.begin() + static_cast<ptrdiff_t>(wanted),
+                              order.end(), [&](size_t x, size_t y) {
+                                  if (sorts_before(rows[x], rows[y])) return true;
+                                  if (sorts_before(rows[y], rows[x])) return false;
+                                  return x < y;
+                              });
+            std::vector<TSQLMemRow> first;
+            first.reserve(wanted);
+            for (size_t i = 0; i < wanted; ++i) {
+                first.push_back(std::move(rows[order[i]]));
+            }
+            rows = std::move(first);
+        } else {
+            std::stable_sort(rows.begin(), rows.end(), sorts_before);
+        }
     }
-    const size_t skip = top_first_row_ > 1 ? static_cast<size_t>(top_first_row_ - 1) : 0;
     const auto row_less = [](const TSQLMemRow& a, const TSQLMemRow& b) {
         for (size_t i = 0; i < a.size(); ++i) {
             const int c = CompareSortValues(a[i], b[i], false);
