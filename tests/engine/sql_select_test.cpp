@@ -11,7 +11,9 @@
 #include "engine/record/db_types.h"
 #include "engine/sql/command/sqlmem_sql_command.h"
 #include "engine/sql/expr/expression_parser.h"
+#include "engine/sql/lexer/sqlmem_sql_params.h"
 #include "engine/sql/query/sqlmem_sql_select.h"
+#include "engine/sql/statements/sqlmem_query.h"
 #include "engine/table/field_value_conversion.h"
 #include "engine/table/sqlmem_database.h"
 #include "engine/table/sqlmem_table.h"
@@ -141,6 +143,51 @@ TEST_F(SqlSelect, ProjectionAndWhere) {
         {"SELECT name FROM Emp WHERE name LIKE '%a%' AND salary < 150", {"name", "ann", "Dan"}},
         {"SELECT x + 1 AS y FROM Nums WHERE y > 3", {"y", "4"}},
         {"SELECT name FROM Emp WHERE 1 = 0", {"name"}},
+        {"SELECT *, x * 10 AS t FROM Nums2 WHERE t > 20", {"x|t", "3|30", "4|40"}},
+    });
+}
+
+TEST_F(SqlSelect, ResultColumnsTakeTheTypesOfTheirValues) {
+    Check({
+        // Computed text longer than either source column is kept whole.
+        {"SELECT name || '-' || name || '-' || name || '-' || name AS long_text FROM Emp WHERE "
+         "id = 2",
+         {"long_text", "Bob-Bob-Bob-Bob"}},
+        {"SELECT COUNT(*) AS n, AVG(x) AS a, SUM(x) AS s, MIN(x) AS lo FROM Nums",
+         {"n|a|s|lo", "4|2|8|1"}},
+        {"SELECT x / 2 AS half, x * 1.5 AS f FROM Nums2", {"half|f", "1|3", "1|4.5", "2|6"}},
+        {"SELECT NULL AS nothing, x FROM Nums2 WHERE x = 2", {"nothing|x", "|2"}},
+    });
+    auto result = RunSelect({}, "SELECT COUNT(*) AS n, AVG(x) AS a, name FROM Nums, Emp");
+    EXPECT_EQ(result->FieldByName("n").DataType(), ftInteger);
+    EXPECT_EQ(result->FieldByName("a").DataType(), ftFloat);
+    EXPECT_EQ(result->FieldByName("name").DataType(), ftString);
+}
+
+TEST_F(SqlSelect, ParametersTakePartInConditions) {
+    TSQLMemSQLParams params;
+    params.Add("lo", TSQLMemVariant::FromInteger(2));
+    params.Add("who", TSQLMemVariant::FromText("it's"));
+    TSQLMemSelectContext context;
+    context.Params = &params;
+    EXPECT_EQ(Print(*RunSelect(context, "SELECT id FROM Emp WHERE id > :lo AND name <> :who")),
+              "id\n3\n4\n5\n");
+    // The live form hands the same condition to the table with the values written out.
+    context.RequestLive = true;
+    auto live = RunSelect(context, "SELECT * FROM Emp WHERE id > :lo AND name <> :who");
+    EXPECT_FALSE(live->ReadOnly());
+    EXPECT_EQ(live->RecordCount(), 3);
+}
+
+TEST_F(SqlSelect, MoreGroupingForms) {
+    Check({
+        {"SELECT d.title, COUNT(*) AS n FROM Emp e JOIN Dept d ON e.dept = d.dept GROUP BY "
+         "d.title ORDER BY d.title",
+         {"title|n", "Labs|1", "Sales|2"}},
+        {"SELECT dept, name, COUNT(*) AS n FROM Emp GROUP BY dept, name HAVING dept = 10",
+         {"dept|name|n", "10|ann|1", "10|cid|1"}},
+        {"SELECT x FROM Nums GROUP BY x HAVING COUNT(*) > 1", {"x", "2"}},
+        {"SELECT DISTINCT TOP 2 x FROM Nums", {"x", "1", "2"}},
     });
 }
 
@@ -325,9 +372,21 @@ TEST_F(SqlSelect, LiveResultEditsTheTable) {
     auto copy = RunSelect({}, "SELECT * FROM Emp WHERE dept = 10");
     EXPECT_TRUE(copy->ReadOnly());
     EXPECT_NE(copy->TableName(), "Emp");
+    // A condition with a subquery is tested row by row; the result is still live.
+    {
+        auto result =
+            RunSelect(live, "SELECT * FROM Emp WHERE dept IN (SELECT dept FROM Dept) AND id > 1");
+        EXPECT_FALSE(result->ReadOnly());
+        EXPECT_EQ(result->RecordCount(), 2);
+        result->Last();
+        EXPECT_EQ(result->FieldByName("name").AsString(), "cid");
+        result->Delete();
+        EXPECT_EQ(result->RecordCount(), 1);
+    }
+    Check({{"SELECT COUNT(*) AS n FROM Emp", {"n", "4"}}});
     auto ordered = RunSelect(live, "SELECT * FROM Emp ORDER BY name");
     EXPECT_TRUE(ordered->ReadOnly());
-    EXPECT_EQ(ordered->RecordCount(), 5);
+    EXPECT_EQ(ordered->RecordCount(), 4);
 }
 
 TEST_F(SqlSelect, TemporaryResultIsDroppedWithItsCursor) {
@@ -381,6 +440,10 @@ TEST_F(SqlSelect, ParseAndExecutionErrors) {
         {"SELECT x FROM Nums UNION SELECT id, name FROM Emp", 10338,
          "Error - different lists length. L1 = 1, L2 = 2"},
         {"SELECT * FROM Emp WHERE nope = 1", 30144, "Search condition is not applicable"},
+        {"SELECT x FROM Nums UNION CORRESPONDING SELECT id FROM Emp", 10337,
+         "Empty field list, item count = 0"},
+        {"SELECT x FROM Nums UNION CORRESPONDING BY (id) SELECT id FROM Emp", 10337,
+         "Empty field list, item count = 0"},
         {"SELECT name FROM Emp WHERE id = (SELECT x FROM Nums)", 10849,
          "Subquery returns multiple rows"},
         {"SELECT * FROM Emp JOIN Dept USING (nope)", 10342,
@@ -489,6 +552,25 @@ TEST_F(SqlSelect, RandomTokenSequencesRaiseOnlyEngineErrors) {
             ADD_FAILURE() << sql << ": " << e.what();
         }
     }
+}
+
+TEST_F(SqlSelect, QueryComponentOpensTheSelectOfItsScript) {
+    TSQLMemQuery query;
+    query.SetSQL(
+        "CREATE TABLE Pets (id INTEGER, kind VARCHAR(10));"
+        "INSERT INTO Pets VALUES (1, 'cat'); INSERT INTO Pets VALUES (2, 'dog');"
+        "INSERT INTO Pets VALUES (3, 'cat');"
+        "SELECT kind, COUNT(*) AS n FROM Pets GROUP BY kind ORDER BY n DESC");
+    query.Open();
+    ASSERT_NE(query.Result(), nullptr);
+    EXPECT_EQ(Print(*query.Result()), "kind|n\ncat|2\ndog|1\n");
+    EXPECT_TRUE(query.ResultReadOnly());
+    query.Close();
+    query.SetSQL("SELECT * FROM Pets WHERE kind = 'dog'");
+    query.SetRequestLive(true);
+    query.Open();
+    EXPECT_FALSE(query.ResultReadOnly());
+    EXPECT_EQ(Print(*query.Result()), "id|kind\n2|dog\n");
 }
 
 TEST_F(SqlSelect, StatementProcessorHookMakesTheSelectCommand) {

@@ -362,6 +362,50 @@ TSQLMemColumn ResultColumn(const std::string& name, const TSQLMemExprNode* expre
 
 }  // namespace
 
+// The condition of a live result tested against the row the table's filter step reads.
+struct TSQLMemQueryResult::RowTest final : public TSQLMemFieldSource {
+    RowTest(TSQLMemTable& table, std::unique_ptr<TSQLMemExprNode> test,
+            const TSQLMemSelectContext& select_context)
+        : condition(std::move(test)) {
+        context.Session = select_context.Session;
+        context.SubQueries = MakeSubQueryFactory(select_context);
+        for (const TFieldDef& def : table.FieldDefs()) {
+            fields.push_back(&table.FieldByName(def.Name));
+            types.push_back(def.AdvancedType != aftUnknown ? def.AdvancedType
+                                                           : FieldTypeToAdvancedType(def.DataType));
+            sizes.push_back(def.Size);
+        }
+        condition->AssignContext(&context);
+        condition->AssignFieldSource(*this);
+        RequireBound(*condition);
+    }
+
+    int32_t FindField(std::string_view /*table_name*/, std::string_view field_name) const override {
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (SameName(fields[i]->FieldName(), std::string(field_name))) {
+                return static_cast<int32_t>(i);
+            }
+        }
+        return -1;
+    }
+    TSQLMemAdvancedFieldType FieldType(int32_t field_no) const override {
+        return types[static_cast<size_t>(field_no)];
+    }
+    int32_t FieldSize(int32_t field_no) const override {
+        return sizes[static_cast<size_t>(field_no)];
+    }
+    TSQLMemVariant FieldValue(int32_t field_no) const override {
+        const size_t no = static_cast<size_t>(field_no);
+        return VariantFromFieldValue(fields[no]->Value(), types[no]);
+    }
+
+    std::unique_ptr<TSQLMemExprNode> condition;
+    TSQLMemExprContext context;
+    std::vector<TField*> fields;
+    std::vector<TSQLMemAdvancedFieldType> types;
+    std::vector<int32_t> sizes;
+};
+
 // --- TSQLMemQueryResult ---
 
 TSQLMemQueryResult::TSQLMemQueryResult(std::string table_name, bool temporary)
@@ -370,18 +414,27 @@ TSQLMemQueryResult::TSQLMemQueryResult(std::string table_name, bool temporary)
 }
 
 TSQLMemQueryResult::~TSQLMemQueryResult() {
-    if (!temporary_) {
-        return;
-    }
     try {
+        // Closed before the row test it may call goes.
         Close();
-        if (Exists()) {
+        if (temporary_ && Exists()) {
             DeleteTable();
         }
     } catch (...) {
         // A result table that cannot be dropped stays in the database until the process
         // ends; a destructor must not throw.
     }
+}
+
+void TSQLMemQueryResult::FilterRowsBy(std::unique_ptr<TSQLMemExprNode> condition,
+                                      const TSQLMemSelectContext& context) {
+    row_test_ = std::make_unique<RowTest>(*this, std::move(condition), context);
+    RowTest* test = row_test_.get();
+    OnFilterRecord = [test](TSQLMemDataSet&, bool& accept) {
+        const TSQLMemVariant& value = test->condition->GetDataValue();
+        accept = !value.IsNull() && value.AsBoolean();
+    };
+    SetFiltered(true);
 }
 
 // --- TSQLMemSQLSelect: parsing ---
@@ -473,7 +526,8 @@ class TSQLMemSQLSelect::Parser {
     }
 
     void ParseSelectList() {
-        if (in_.IsSymbol("*")) {
+        // `*` alone is the whole row; with other items it is one of them.
+        if (in_.IsSymbol("*") && !in_.IsSymbol(",", 1)) {
             in_.Take();
             select_.select_all_ = true;
             return;
@@ -737,7 +791,12 @@ TSQLMemSQLSelect::~TSQLMemSQLSelect() = default;
 bool TSQLMemSQLSelect::CanBeLive() const {
     return select_all_ && from_.size() == 1 && from_.front()->TableType == attTable && !distinct_ &&
            top_count_ < 0 && group_by_.empty() && !having_ && order_by_.empty() &&
-           order_by_index_.empty() && into_table_.empty() && (!where_ || where_text_);
+           order_by_index_.empty() && into_table_.empty();
+}
+
+std::unique_ptr<TSQLMemExprNode> TSQLMemSQLSelect::ReleaseWhere() {
+    consumed_ = true;
+    return std::move(where_);
 }
 
 void TSQLMemSQLSelect::Parse() {
@@ -1322,8 +1381,23 @@ std::unique_ptr<TSQLMemQueryResult> TSQLMemSQLUnion::Execute(const TSQLMemSelect
             throw ESQLMemException::Formatted(kTableDoesNotExistCode,
                                               "Table '" + table_name + "' does not exist");
         }
-        live->SetSQLFilter(select.WhereText().value_or(std::string()));
+        // The SQL filter serves its condition through the table's indexes; a condition it
+        // cannot run (a subquery) is tested row by row instead.
+        bool has_subquery = false;
+        if (select.Where() != nullptr) {
+            select.Where()->ForEachNode([&](const TSQLMemExprNode& node) {
+                has_subquery =
+                    has_subquery || dynamic_cast<const TSQLMemExprNodeSubQuery*>(&node) != nullptr;
+            });
+        }
+        const bool by_text = select.Where() == nullptr || (select.WhereText() && !has_subquery);
+        if (by_text) {
+            live->SetSQLFilter(select.WhereText().value_or(std::string()));
+        }
         live->Open();
+        if (!by_text) {
+            live->FilterRowsBy(root_->Select->ReleaseWhere(), context);
+        }
         live->First();
         return live;
     }

@@ -76,10 +76,19 @@ class TSQLMemQueryResult final : public TSQLMemTable {
     // Rows the query's table scans delivered (after what their tables' filters served).
     int64_t RowsRead() const { return rows_read_; }
     void SetRowsRead(int64_t rows) { rows_read_ = rows; }
+    // Hides every row for which `condition` (over this table's columns) is not true, on
+    // top of the SQL filter: for conditions the SQL filter cannot run, such as those
+    // with subqueries. Throws EDatabaseError "Field '%s' not found" for an unknown
+    // column. Requires: the table is open.
+    void FilterRowsBy(std::unique_ptr<TSQLMemExprNode> condition,
+                      const TSQLMemSelectContext& context);
 
   private:
+    struct RowTest;
+
     bool temporary_;
     int64_t rows_read_ = 0;
+    std::unique_ptr<RowTest> row_test_;
 };
 
 // One query specification.
@@ -118,6 +127,8 @@ class TSQLMemSQLSelect {
     // Whether the query can be answered by the table itself: `SELECT * FROM table
     // [WHERE ...]` with no other clause.
     bool CanBeLive() const;
+    // Hands the WHERE tree to the caller (a later run parses it again).
+    std::unique_ptr<TSQLMemExprNode> ReleaseWhere();
     bool IntoMemory() const { return into_memory_; }
 
   private:
