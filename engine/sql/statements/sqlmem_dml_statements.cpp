@@ -1,6 +1,5 @@
 #include <cctype>
 #include <string_view>
-#include <unordered_set>
 
 #include "engine/record/db_types.h"
 #include "engine/record/field_types.h"
@@ -397,24 +396,21 @@ void TSQLMemSQLUpdate::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*reque
             constants.push_back(value->GetValue());
         }
     }
-    // A changed row may leave the result (the cursor then stands on the next row) or,
-    // in an index order, move ahead of the cursor: the bookmarks of the rows changed so
-    // far keep each row from being changed twice.
-    std::unordered_set<uint64_t> changed;
-    const auto row_key = [](const TSQLMemBookmark& bookmark) {
-        return (static_cast<uint64_t>(static_cast<uint32_t>(bookmark.RecordID.PageNo)) << 16) |
-               static_cast<uint16_t>(bookmark.RecordID.PageItemNo);
-    };
+    // A changed row may leave the result or move within its order, and the cursor does
+    // not always stand where the scan should go on: the rows to change are taken first,
+    // and each is changed once (a row an earlier change hid is skipped).
+    std::vector<TSQLMemBookmark> pending;
+    pending.reserve(static_cast<size_t>(rows->RecordCount()));
+    for (rows->First(); !rows->Eof(); rows->Next()) {
+        pending.push_back(rows->GetBookmark());
+    }
     int64_t count = 0;
-    rows->First();
-    while (!rows->Eof() && rows->RecordCount() > 0) {
-        const uint64_t key = row_key(rows->GetBookmark());
-        if (changed.contains(key)) {
-            rows->Next();
+    for (const TSQLMemBookmark& bookmark : pending) {
+        if (!rows->BookmarkValid(bookmark)) {
             continue;
         }
-        const int before = rows->RecordCount();
         try {
+            rows->GotoBookmark(bookmark);
             rows->Edit();
             for (size_t i = 0; i < targets.size(); ++i) {
                 SetSQLMemVariantIntoField(constant ? constants[i] : values_[i]->GetValue(),
@@ -429,10 +425,6 @@ void TSQLMemSQLUpdate::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*reque
             throw;
         }
         ++count;
-        changed.insert(key);
-        if (rows->RecordCount() == before) {
-            rows->Next();
-        }
     }
     rows_affected_ = count;
 }
