@@ -263,7 +263,6 @@ void TSQLMemSQLInsert::InsertFromQuery() {
                                                   std::to_string(available) + " columns");
         }
         std::vector<TField*> targets;
-        std::vector<TSQLMemAdvancedFieldType> types;
         for (size_t i = 0; i < count; ++i) {
             targets.push_back(columns_.empty() ? table.Fields()[i]
                                                : &table.FieldByName(columns_[i]));
