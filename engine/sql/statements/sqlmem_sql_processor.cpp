@@ -130,11 +130,11 @@ std::unique_ptr<TSQLMemSQLCommand> TSQLMemLocalSQLProcessor::CreateCommand(
     if (IsKeyword(first, "INSERT")) {
         return std::make_unique<TSQLMemSQLInsert>(lexer, context_);
     }
-    if (IsKeyword(first, "UPDATE") || IsKeyword(first, "DELETE")) {
-        throw ESQLMemException::Formatted(kUnknownKeywordCode,
-                                          first.Text + " is not supported yet (at line " +
-                                              std::to_string(first.Line) + ", column " +
-                                              std::to_string(first.Column) + ")");
+    if (IsKeyword(first, "UPDATE")) {
+        return std::make_unique<TSQLMemSQLUpdate>(lexer, context_);
+    }
+    if (IsKeyword(first, "DELETE")) {
+        return std::make_unique<TSQLMemSQLDelete>(lexer, context_);
     }
     raise(first.TokenType == tktReservedWord ? kUnknownKeywordCode : kUnknownTokenCode,
           kSQLTokenExpectedFormat, first);

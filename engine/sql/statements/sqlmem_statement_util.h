@@ -115,6 +115,21 @@ inline constexpr int kInsertValueCode = 30357;
 inline constexpr int kInsertUndefinedValueCode = 30356;
 inline constexpr int kInsertTooManyValuesCode = 30361;
 
+// --- INSERT from a query, UPDATE, DELETE ---
+inline constexpr int kInsertFromSelectCode = 11350;
+inline constexpr int kUpdateBlankCode = 30155;
+inline constexpr int kUpdateTableNameCode = 30180;
+inline constexpr int kUpdateEndCode = 30161;
+inline constexpr int kUpdateSetCode = 30181;
+inline constexpr int kUpdateFieldNameCode = 30179;
+inline constexpr int kUpdateEqualsCode = 30182;
+inline constexpr int kUpdateValueCode = 30160;
+inline constexpr int kUpdatePasswordCode = 30178;
+inline constexpr int kUpdateTrailingCode = 30168;
+inline constexpr int kUpdateFieldNotFoundCode = 11590;
+inline constexpr int kDeleteBlankCode = 30155;
+inline constexpr int kDeleteFromCode = 30184;
+
 // --- Transactions ---
 inline constexpr int kTransactionTrailingCode = 30173;
 

@@ -16,6 +16,7 @@
 namespace tapir::engine {
 
 class TSQLMemExpression;
+class TSQLMemSQLUnion;
 
 // One column of CREATE TABLE; each optional part has a flag telling whether it was written.
 struct TSQLFieldDef {
@@ -195,7 +196,8 @@ class TSQLMemDDLDropIndex : public TSQLMemSQLCommand {
     std::string password_;
 };
 
-// INSERT INTO [MEMORY] table [PASSWORD '..'] [( columns )] VALUES ( values ).
+// INSERT INTO [MEMORY] table [PASSWORD '..'] [( columns )] then VALUES ( values ) or a
+// query, whose every row is appended (11350 when some rows fail; the others stay).
 class TSQLMemSQLInsert : public TSQLMemSQLCommand {
   public:
     TSQLMemSQLInsert(TSQLMemLexer& lexer, const TSQLMemCommandContext& context);
@@ -204,10 +206,44 @@ class TSQLMemSQLInsert : public TSQLMemSQLCommand {
     void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
 
   private:
+    void InsertFromQuery();
+
     std::string table_name_;
     std::string password_;
     std::vector<std::string> columns_;
     std::vector<std::unique_ptr<TSQLMemExpression>> values_;
+    std::unique_ptr<TSQLMemSQLUnion> query_;
+};
+
+// UPDATE [MEMORY] table [PASSWORD '..'] SET field = value {, field = value} [WHERE cond].
+// The rows to change are those of the live `SELECT * FROM table [WHERE cond]`, read over
+// the command's own tokens: the four before WHERE are rewritten into `select * FROM table`.
+class TSQLMemSQLUpdate : public TSQLMemSQLCommand {
+  public:
+    TSQLMemSQLUpdate(TSQLMemLexer& lexer, const TSQLMemCommandContext& context);
+    ~TSQLMemSQLUpdate() override;
+    void Parse() override;
+    void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+
+  private:
+    std::string table_name_;
+    std::string password_;
+    std::vector<std::string> fields_;
+    std::vector<std::unique_ptr<TSQLMemExpression>> values_;
+    std::unique_ptr<TSQLMemSQLUnion> select_;
+};
+
+// DELETE FROM table [WHERE cond]: the command is rewritten in place into `select * FROM
+// table [WHERE cond]`, run live, and every row it shows is deleted.
+class TSQLMemSQLDelete : public TSQLMemSQLCommand {
+  public:
+    TSQLMemSQLDelete(TSQLMemLexer& lexer, const TSQLMemCommandContext& context);
+    ~TSQLMemSQLDelete() override;
+    void Parse() override;
+    void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
+
+  private:
+    std::unique_ptr<TSQLMemSQLUnion> select_;
 };
 
 // START TRANSACTION, COMMIT [NOFLUSH], ROLLBACK: parsed; every statement takes effect at
