@@ -437,8 +437,8 @@ TSQLMemTableData& RequireTable(const std::string& database_name, const std::stri
 }  // namespace
 
 void AddIndex(const std::string& database_name, const std::string& table_name,
-              const TableIndexSpec& spec) {
-    RequireTable(database_name, table_name).AddIndex(spec);
+              const TableIndexSpec& index) {
+    RequireTable(database_name, table_name).AddIndex(index);
 }
 
 void DropIndex(const std::string& database_name, const std::string& table_name,

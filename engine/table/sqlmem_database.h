@@ -238,7 +238,7 @@ void RenameTable(const std::string& database_name, const std::string& table_name
 // Index operations on a stored table (TSQLMemTableData::AddIndex / DropIndex); an unknown
 // table raises as EmptyTable does.
 void AddIndex(const std::string& database_name, const std::string& table_name,
-              const TableIndexSpec& spec);
+              const TableIndexSpec& index);
 void DropIndex(const std::string& database_name, const std::string& table_name,
                const std::string& index_name);
 void DropConstraint(const std::string& database_name, const std::string& table_name,

@@ -364,32 +364,32 @@ void TSQLMemTableData::CheckNoCursors() const {
     }
 }
 
-void TSQLMemTableData::AddIndex(const TableIndexSpec& spec) {
+void TSQLMemTableData::AddIndex(const TableIndexSpec& new_index) {
     std::lock_guard lock(mutex_);
     CheckNoCursors();
     const std::string& table = name_;
     // The checks a table's creation makes of its indexes.
-    if (spec.name.empty()) {
+    if (new_index.name.empty()) {
         CreationError(11433,
                       "Cannot create table '" + table + "'. Unnamed indexes are not allowed");
     }
-    CheckNameLength(table, "index", spec.name);
-    const std::vector<std::string> fields = SplitFieldList(spec.fields);
+    CheckNameLength(table, "index", new_index.name);
+    const std::vector<std::string> fields = SplitFieldList(new_index.fields);
     if (fields.empty()) {
         CreationError(11434, "Cannot create table '" + table + "'. No fields defined in index '" +
-                                 spec.name + "'");
+                                 new_index.name + "'");
     }
-    if (IndexNoByName(spec.name) >= 0) {
-        CreationError(
-            11428, "Cannot create table '" + table + "'. Duplicate index name '" + spec.name + "'");
+    if (IndexNoByName(new_index.name) >= 0) {
+        CreationError(11428, "Cannot create table '" + table + "'. Duplicate index name '" +
+                                 new_index.name + "'");
     }
     for (const TSQLMemConstraintDef& constraint : constraints_) {
-        if ((spec.primary || spec.unique) && SameName(constraint.Name, spec.name)) {
+        if ((new_index.primary || new_index.unique) && SameName(constraint.Name, new_index.name)) {
             CreationError(11431, "Cannot create table '" + table +
-                                     "'. Duplicate constraint name '" + spec.name + "'");
+                                     "'. Duplicate constraint name '" + new_index.name + "'");
         }
     }
-    if (spec.primary) {
+    if (new_index.primary) {
         for (const TSQLMemIndexDef& def : index_defs_) {
             if (def.Primary) {
                 CreationError(11427, "Cannot create table '" + table +
@@ -399,16 +399,16 @@ void TSQLMemTableData::AddIndex(const TableIndexSpec& spec) {
         }
     }
     TSQLMemIndexDef def;
-    def.Name = spec.name;
-    def.Primary = spec.primary;
-    def.Unique = spec.unique || spec.primary;
-    const std::vector<std::string> desc = SplitFieldList(spec.desc_fields);
-    const std::vector<std::string> case_ins = SplitFieldList(spec.case_ins_fields);
+    def.Name = new_index.name;
+    def.Primary = new_index.primary;
+    def.Unique = new_index.unique || new_index.primary;
+    const std::vector<std::string> desc = SplitFieldList(new_index.desc_fields);
+    const std::vector<std::string> case_ins = SplitFieldList(new_index.case_ins_fields);
     for (const std::string& field : fields) {
         const int32_t field_no = field_defs_.IndexOf(field);
         if (field_no < 0) {
             CreationError(11435, "Cannot create table '" + table + "'. Field '" + field +
-                                     "' of index '" + spec.name + "' not found");
+                                     "' of index '" + new_index.name + "' not found");
         }
         if (IsBlobType(field_defs_[field_no].BaseType)) {
             CreationError(30047, "Unknown DataType: '" +
@@ -417,9 +417,9 @@ void TSQLMemTableData::AddIndex(const TableIndexSpec& spec) {
         }
         TSQLMemIndexColumn column;
         column.FieldName = field_defs_[field_no].Name;
-        column.Descending = InList(desc, field) || (spec.descending && desc.empty());
+        column.Descending = InList(desc, field) || (new_index.descending && desc.empty());
         column.CaseInsensitive =
-            InList(case_ins, field) || (spec.case_insensitive && case_ins.empty());
+            InList(case_ins, field) || (new_index.case_insensitive && case_ins.empty());
         def.Columns.push_back(std::move(column));
     }
     def.ObjectID = database_.NextObjectID();

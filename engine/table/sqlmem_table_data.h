@@ -140,7 +140,7 @@ class TSQLMemTableData {
     // 30047 for a BLOB field; 11427 for a second primary index; 30319 / 30320 when the
     // rows already hold a key twice, and 30330 when a row has a null primary key column.
     // Nothing changes on an error.
-    void AddIndex(const TableIndexSpec& spec);
+    void AddIndex(const TableIndexSpec& index);
     // Removes an index and its constraint. 20018 while a cursor has the table open, 10077
     // "Index '%s' not found" for an unknown name.
     void DropIndex(const std::string& name);

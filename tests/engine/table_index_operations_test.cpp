@@ -19,11 +19,11 @@ namespace tapir::engine {
 namespace {
 
 TableFieldSpec Column(const std::string& name, TFieldType type, int32_t size = 0) {
-    TableFieldSpec spec;
-    spec.name = name;
-    spec.data_type = type;
-    spec.size = size;
-    return spec;
+    TableFieldSpec definition;
+    definition.name = name;
+    definition.data_type = type;
+    definition.size = size;
+    return definition;
 }
 
 class TableIndexOperationsTest : public ::testing::Test {
@@ -85,12 +85,12 @@ class TableIndexOperationsTest : public ::testing::Test {
 
     static TableIndexSpec Index(const std::string& name, const std::string& fields,
                                 bool unique = false, bool primary = false) {
-        TableIndexSpec spec;
-        spec.name = name;
-        spec.fields = fields;
-        spec.unique = unique;
-        spec.primary = primary;
-        return spec;
+        TableIndexSpec definition;
+        definition.name = name;
+        definition.fields = fields;
+        definition.unique = unique;
+        definition.primary = primary;
+        return definition;
     }
 };
 
@@ -98,9 +98,9 @@ TEST_F(TableIndexOperationsTest, AddedIndexHoldsEveryRowInKeyOrder) {
     Add(3, "c");
     Add(1, "a");
     Add(2, "b");
-    TableIndexSpec spec = Index("ById", "Id");
-    spec.descending = true;
-    AddIndex("MEMORY", "Items", spec);
+    TableIndexSpec definition = Index("ById", "Id");
+    definition.descending = true;
+    AddIndex("MEMORY", "Items", definition);
     EXPECT_TRUE(IndexExists("MEMORY", "items", "BYID"));
     EXPECT_TRUE(Data().CheckIntegrity().empty());
     EXPECT_EQ(Order("ById"), "cba");

@@ -206,8 +206,8 @@ void TSQLMemSQLCommand::RaiseFieldTypeExpected(int code, const TToken& token) co
     RaiseFormat(code, kFieldTypeExpectedFormat, token);
 }
 
-void TSQLMemSQLCommand::RaiseSortSpecificationExpected(int code, const TToken& token) const {
-    RaiseFormat(code, kSortSpecificationExpectedFormat, token);
+void TSQLMemSQLCommand::RaiseSortItemExpected(int code, const TToken& token) const {
+    RaiseFormat(code, kSortItemExpectedFormat, token);
 }
 
 void TSQLMemSQLCommand::RaiseExpressionExpected(int code, const TToken& token) const {

@@ -51,7 +51,7 @@ inline constexpr std::string_view kFieldPseudonymExpectedFormat =
     "Field pseudonym expected, but '%s' found at line %d, column %d";
 inline constexpr std::string_view kFieldTypeExpectedFormat =
     "Field type expected, but '%s' found at line %d, column %d";
-inline constexpr std::string_view kSortSpecificationExpectedFormat =
+inline constexpr std::string_view kSortItemExpectedFormat =
     "Sort specification expected, but '%s' found at line %d, column %d";
 inline constexpr std::string_view kExpressionExpectedFormat =
     "Expression expected, but '%s' found at line %d, column %d";
@@ -169,7 +169,7 @@ class TSQLMemSQLCommand {
     [[noreturn]] void RaiseFieldListExpected(int code, const TToken& token) const;
     [[noreturn]] void RaiseFieldPseudonymExpected(int code, const TToken& token) const;
     [[noreturn]] void RaiseFieldTypeExpected(int code, const TToken& token) const;
-    [[noreturn]] void RaiseSortSpecificationExpected(int code, const TToken& token) const;
+    [[noreturn]] void RaiseSortItemExpected(int code, const TToken& token) const;
     [[noreturn]] void RaiseExpressionExpected(int code, const TToken& token) const;
     [[noreturn]] void RaiseIntegerExpected(int code, const TToken& token) const;
     [[noreturn]] void RaiseDecimalExpected(int code, const TToken& token) const;

@@ -1,6 +1,6 @@
 #pragma once
-// The parsed form of a SELECT: select-list items, FROM references with their joins, sort
-// specifications and the nodes of a query expression joined by set operators. Built by
+// The parsed form of a SELECT: select-list items, FROM references with their joins, ORDER BY
+// items and the nodes of a query expression joined by set operators. Built by
 // the select parser, read by the operator-tree builder; plain data owned by the query.
 
 #include <cstdint>

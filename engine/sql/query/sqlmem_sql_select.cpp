@@ -1,9 +1,9 @@
 #include "engine/sql/query/sqlmem_sql_select.h"
 
 #include <algorithm>
-#include <numeric>
 #include <cctype>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -696,34 +696,33 @@ class TSQLMemSQLSelect::Parser {
             return;
         }
         for (bool more = true; more; more = in_.IsSymbol(",") && (in_.Take(), true)) {
-            TSQLMemSortSpecification spec;
+            TSQLMemSortSpecification sort_item;
             const TToken* token = in_.Peek();
             if (token != nullptr && token->TokenType == tktInt) {
                 // A number past any select list stays out of range without wrapping.
                 const std::string& digits = in_.Take().Text;
-                spec.ColumnNo = digits.size() > 9 ? std::numeric_limits<int32_t>::max()
-                                                  : static_cast<int32_t>(std::stol(digits));
+                sort_item.ColumnNo = digits.size() > 9 ? std::numeric_limits<int32_t>::max()
+                                                       : static_cast<int32_t>(std::stol(digits));
             } else {
-                spec.FieldName =
-                    in_.TakeName(kSortSpecificationCode, "Sort specification expected");
+                sort_item.FieldName = in_.TakeName(kSortItemCode, "Sort specification expected");
                 if (in_.IsSymbol(".")) {
                     in_.Take();
-                    spec.TableName = std::move(spec.FieldName);
-                    spec.FieldName =
-                        in_.TakeName(kSortSpecificationCode, "Sort specification expected");
+                    sort_item.TableName = std::move(sort_item.FieldName);
+                    sort_item.FieldName =
+                        in_.TakeName(kSortItemCode, "Sort specification expected");
                 }
             }
             if (in_.IsWord(rwASC)) {
                 in_.Take();
             } else if (in_.IsWord(rwDESC)) {
                 in_.Take();
-                spec.Descending = true;
+                sort_item.Descending = true;
             }
             if (in_.IsWord(rwNOCASE)) {
                 in_.Take();
-                spec.CaseInsensitive = true;
+                sort_item.CaseInsensitive = true;
             }
-            select_.order_by_.push_back(std::move(spec));
+            select_.order_by_.push_back(std::move(sort_item));
         }
     }
 
@@ -1066,61 +1065,64 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
                                [&](const std::string& each) { return SameName(each, name); });
         };
         for (const std::string& field : split(found->Fields)) {
-            TSQLMemSortSpecification spec;
-            spec.FieldName = field;
-            spec.Descending = HasOption(found->Options, ixDescending) || has(desc, field);
-            spec.CaseInsensitive =
+            TSQLMemSortSpecification sort_item;
+            sort_item.FieldName = field;
+            sort_item.Descending = HasOption(found->Options, ixDescending) || has(desc, field);
+            sort_item.CaseInsensitive =
                 HasOption(found->Options, ixCaseInsensitive) || has(nocase, field);
-            index_order.push_back(std::move(spec));
+            index_order.push_back(std::move(sort_item));
         }
     }
     const std::vector<TSQLMemSortSpecification>& order =
         order_by_index_.empty() ? order_by_ : index_order;
-    for (const TSQLMemSortSpecification& spec : order) {
-        if (spec.ColumnNo >= 0) {
+    for (const TSQLMemSortSpecification& sort_item : order) {
+        if (sort_item.ColumnNo >= 0) {
             const size_t visible = items.size();
-            if (spec.ColumnNo < 1 || static_cast<size_t>(spec.ColumnNo) > visible) {
-                throw ESQLMemException::Formatted(
-                    kOrderByColumnNumberCode,
-                    "Invalid column number in ORDER BY clause = " + std::to_string(spec.ColumnNo));
+            if (sort_item.ColumnNo < 1 || static_cast<size_t>(sort_item.ColumnNo) > visible) {
+                throw ESQLMemException::Formatted(kOrderByColumnNumberCode,
+                                                  "Invalid column number in ORDER BY clause = " +
+                                                      std::to_string(sort_item.ColumnNo));
             }
-            sort_keys.emplace_back(static_cast<size_t>(spec.ColumnNo - 1), &spec);
+            sort_keys.emplace_back(static_cast<size_t>(sort_item.ColumnNo - 1), &sort_item);
             continue;
         }
         std::optional<size_t> found;
         for (size_t i = 0; i < items.size() && !found; ++i) {
-            if (items[i].hidden || !SameName(items[i].name, spec.FieldName)) {
+            if (items[i].hidden || !SameName(items[i].name, sort_item.FieldName)) {
                 continue;
             }
-            if (!spec.TableName.empty()) {
+            if (!sort_item.TableName.empty()) {
                 const auto* field =
                     items[i].expression->NodeType() == entField
                         ? static_cast<const TSQLMemExprNodeField*>(items[i].expression)
                         : nullptr;
                 const int32_t no = field != nullptr && field->IsBound() ? field->FieldNo() : -1;
-                if (no < 0 || !SameName(top->Columns()[no].TableName, spec.TableName)) {
+                if (no < 0 || !SameName(top->Columns()[no].TableName, sort_item.TableName)) {
                     continue;
                 }
             }
             found = i;
         }
-        if (!found && !grouped && top->Source().FindField(spec.TableName, spec.FieldName) >= 0) {
+        if (!found && !grouped &&
+            top->Source().FindField(sort_item.TableName, sort_item.FieldName) >= 0) {
             ResultItem item;
-            item.name = spec.FieldName;
+            item.name = sort_item.FieldName;
             item.hidden = true;
-            item.owned = std::make_unique<TSQLMemExprNodeField>(spec.TableName, spec.FieldName);
+            item.owned =
+                std::make_unique<TSQLMemExprNodeField>(sort_item.TableName, sort_item.FieldName);
             item.expression = item.owned.get();
             item.expression->AssignFieldSource(top->Source());
             items.push_back(std::move(item));
             found = items.size() - 1;
         }
         if (!found) {
-            const std::string name =
-                spec.TableName.empty() ? spec.FieldName : spec.TableName + "." + spec.FieldName;
+            const std::string name = sort_item.TableName.empty()
+                                         ? sort_item.FieldName
+                                         : sort_item.TableName + "." + sort_item.FieldName;
             throw ESQLMemException::Formatted(
                 kOrderByColumnNotFoundCode, "Column '" + name + "' from ORDER BY clause not found");
         }
-        sort_keys.emplace_back(*found, &spec);
+        sort_keys.emplace_back(*found, &sort_item);
     }
 
     // Rows of the select list.
@@ -1185,9 +1187,9 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
     const size_t skip = top_first_row_ > 1 ? static_cast<size_t>(top_first_row_ - 1) : 0;
     if (!sort_keys.empty()) {
         const auto sorts_before = [&](const TSQLMemRow& a, const TSQLMemRow& b) {
-            for (const auto& [column, spec] : sort_keys) {
-                int c = CompareSortValues(a[column], b[column], spec->CaseInsensitive);
-                if (spec->Descending) {
+            for (const auto& [column, sort_item] : sort_keys) {
+                int c = CompareSortValues(a[column], b[column], sort_item->CaseInsensitive);
+                if (sort_item->Descending) {
                     c = -c;
                 }
                 if (c != 0) {
@@ -1196,9 +1198,8 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
             }
             return false;
         };
-        const size_t wanted = top_count_ >= 0 && !distinct_
-                                  ? skip + static_cast<size_t>(top_count_)
-                                  : rows.size();
+        const size_t wanted =
+            top_count_ >= 0 && !distinct_ ? skip + static_cast<size_t>(top_count_) : rows.size();
         if (wanted < rows.size() / 2) {
             // Only the first rows of the order are kept: they are picked without sorting
             // the rest, rows that sort alike staying in their input order.

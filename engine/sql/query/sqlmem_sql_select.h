@@ -1,5 +1,5 @@
 #pragma once
-// SELECT: the parser of query specifications (TSQLMemSQLSelect) and of query expressions
+// SELECT: the parser of single SELECT blocks (TSQLMemSQLSelect) and of query expressions
 // that join them with UNION, EXCEPT/MINUS and INTERSECT (TSQLMemSQLUnion), and their
 // execution over the operator tree into a result cursor. The result is a table of the
 // in-memory database: a temporary table named "TEMPORARY_TABLE_<n>" that is dropped with
@@ -44,7 +44,7 @@ constexpr int kSelectUnexpectedTokenCode = 30186;     // "Unexpected token '%s' 
 constexpr int kGroupFieldNameCode = 30187;            // "Field name expected, but ..."
 constexpr int kGroupByExpectedCode = 30188;           // "Token 'BY' expected, but ..."
 constexpr int kJoinConditionCode = 30189;             // "Unexpected token '%s' found ..."
-constexpr int kSortSpecificationCode = 30190;         // "Sort specification expected, but ..."
+constexpr int kSortItemCode = 30190;         // "Sort specification expected, but ..."
 constexpr int kSortIndexNameCode = 30191;             // the same, after ORDER BY INDEX
 constexpr int kOrderByExpectedCode = 30193;           // "Token 'BY' expected, but ..."
 constexpr int kSelectExpectedCode = 30194;            // "Token 'SELECT' expected, but ..."
@@ -91,7 +91,7 @@ class TSQLMemQueryResult final : public TSQLMemTable {
     std::unique_ptr<RowTest> row_test_;
 };
 
-// One query specification.
+// One SELECT block.
 class TSQLMemSQLSelect {
   public:
     // Requires: `lexer` outlives Parse.

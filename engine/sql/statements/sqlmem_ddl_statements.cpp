@@ -415,49 +415,49 @@ TableDefinition TSQLMemDDLTableManipulation::BuildDefinition(const std::string& 
     TableDefinition definition;
     definition.name = table_name;
     for (const TSQLFieldDef& field : field_defs_) {
-        TableFieldSpec spec;
-        spec.name = field.Name;
-        spec.advanced_type = field.AdvancedType;
-        spec.data_type = AdvancedToFieldType(field.AdvancedType);
-        spec.size = field.HasSize ? field.Size : 0;
+        TableFieldSpec column;
+        column.name = field.Name;
+        column.advanced_type = field.AdvancedType;
+        column.data_type = AdvancedToFieldType(field.AdvancedType);
+        column.size = field.HasSize ? field.Size : 0;
         // A primary key column is kept from nulls by the primary key itself.
-        spec.required = field.NotNull;
+        column.required = field.NotNull;
         if (IsAutoincType(field.AdvancedType)) {
             const IntegerRange range = BaseTypeIntegerRange(AdvancedToBaseType(field.AdvancedType));
-            spec.increment = field.HasIncrement ? field.Increment : 1;
-            spec.min_value = field.HasMinValue ? field.MinValue : 0;
-            spec.max_value = field.HasMaxValue ? std::min(field.MaxValue, range.max) : range.max;
+            column.increment = field.HasIncrement ? field.Increment : 1;
+            column.min_value = field.HasMinValue ? field.MinValue : 0;
+            column.max_value = field.HasMaxValue ? std::min(field.MaxValue, range.max) : range.max;
             // The sequence hands out its last value plus the increment: a written lowest
             // value is the first one handed out; otherwise the first is 1.
             int64_t before_min = 0;
-            spec.initial_value =
+            column.initial_value =
                 field.HasInitialValue ? field.InitialValue
                 : field.HasMinValue &&
-                        !__builtin_sub_overflow(spec.min_value, spec.increment, &before_min)
+                        !__builtin_sub_overflow(column.min_value, column.increment, &before_min)
                     ? before_min
                     : 0;
-            spec.cycled = field.Cycled;
+            column.cycled = field.Cycled;
         } else {
             if (field.HasMinValue && field.MinValue != 0) {
-                spec.check_min = static_cast<double>(field.MinValue);
+                column.check_min = static_cast<double>(field.MinValue);
             }
             if (field.HasMaxValue && field.MaxValue != std::numeric_limits<int64_t>::max()) {
-                spec.check_max = static_cast<double>(field.MaxValue);
+                column.check_max = static_cast<double>(field.MaxValue);
             }
         }
         if (field.HasDefault) {
-            spec.default_value = field.DefaultValue;
+            column.default_value = field.DefaultValue;
         }
         if (field.HasBlobBlockSize) {
-            spec.blob_block_size = field.BlobBlockSize;
+            column.blob_block_size = field.BlobBlockSize;
         }
         if (field.HasBlobCompressionMode) {
-            spec.blob_compression_mode = field.BlobCompressionMode;
+            column.blob_compression_mode = field.BlobCompressionMode;
         }
         if (field.HasBlobCompressionAlgorithm) {
-            spec.blob_compression_algorithm = field.BlobCompressionAlgorithm;
+            column.blob_compression_algorithm = field.BlobCompressionAlgorithm;
         }
-        definition.fields.push_back(std::move(spec));
+        definition.fields.push_back(std::move(column));
     }
     if (!primary_key_.empty()) {
         definition.indexes.push_back(

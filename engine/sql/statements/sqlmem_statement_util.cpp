@@ -8,23 +8,23 @@ std::string UniqueIndexName(const std::string& column_name) { return "UQ_" + col
 
 TableIndexSpec KeyIndexSpec(const std::string& name, const std::vector<TSQLKeyColumn>& columns,
                             bool primary, bool unique) {
-    TableIndexSpec spec;
-    spec.name = name;
-    spec.primary = primary;
-    spec.unique = unique;
+    TableIndexSpec index;
+    index.name = name;
+    index.primary = primary;
+    index.unique = unique;
     auto append = [](std::string& list, const std::string& item) {
         list += (list.empty() ? "" : ";") + item;
     };
     for (const TSQLKeyColumn& column : columns) {
-        append(spec.fields, column.Name);
+        append(index.fields, column.Name);
         if (column.Descending) {
-            append(spec.desc_fields, column.Name);
+            append(index.desc_fields, column.Name);
         }
         if (column.CaseInsensitive) {
-            append(spec.case_ins_fields, column.Name);
+            append(index.case_ins_fields, column.Name);
         }
     }
-    return spec;
+    return index;
 }
 
 }  // namespace tapir::engine
