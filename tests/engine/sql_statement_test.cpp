@@ -13,6 +13,7 @@
 #include "engine/table/field.h"
 #include "engine/table/sqlmem_database.h"
 #include "engine/table/sqlmem_table.h"
+#include "sql_script_helpers.h"
 
 namespace tapir::engine {
 namespace {
@@ -21,41 +22,10 @@ class SQLStatementTest : public ::testing::Test {
   protected:
     void TearDown() override { TSQLMemEngine::Instance().Reset(); }
 
-    // Runs a script; the rows it changed.
-    static int64_t Run(const std::string& sql) {
-        TSQLMemQuery query;
-        query.SetSQL(sql);
-        query.ExecSQL();
-        return query.RowsAffected();
-    }
-
-    // The error a script raises: "<code>: <message>", or "" when it runs.
-    static std::string Error(const std::string& sql) {
-        try {
-            Run(sql);
-        } catch (const ESQLMemException& error) {
-            return std::to_string(error.Code().value_or(0)) + ": " + error.BareMessage();
-        } catch (const tapir::Exception& error) {
-            return error.KindName() + ": " + error.Message();
-        }
-        return "";
-    }
-
-    // The rows of a table in natural order, fields joined by '|', NULL for null.
+    static int64_t Run(const std::string& sql) { return testing::RunScript(sql); }
+    static std::string Error(const std::string& sql) { return testing::ScriptError(sql); }
     static std::vector<std::string> Rows(const std::string& table_name) {
-        TSQLMemTable table;
-        table.SetTableName(table_name);
-        table.Open();
-        std::vector<std::string> rows;
-        for (table.First(); !table.Eof(); table.Next()) {
-            std::string row;
-            for (const TField* field : table.Fields()) {
-                row += (row.empty() ? "" : "|") + (field->IsNull() ? "NULL" : field->AsString());
-            }
-            rows.push_back(row);
-        }
-        table.Close();
-        return rows;
+        return testing::TableRows(table_name);
     }
 
     static std::vector<std::string> IndexNames(const std::string& table_name) {

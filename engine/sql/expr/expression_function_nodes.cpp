@@ -181,49 +181,23 @@ const TSQLMemVariant& TSQLMemExprNodeStringFunction::GetDataValue() {
                              sql::Substring(text.AsText(), start.AsInteger(), length), type);
         return result_;
     }
-    if (wide) {
-        const std::u16string value = text.AsWideText();
-        std::u16string mapped;
+    // UPPER, LOWER and the trims, on 8-bit or wide text alike.
+    const auto map = [op](const auto& value) {
         switch (op) {
             case doUPPER:
-                mapped = sql::Upper(value);
-                break;
+                return sql::Upper(value);
             case doLOWER:
-                mapped = sql::Lower(value);
-                break;
+                return sql::Lower(value);
             case doTRIM:
-                mapped = sql::Trim(value);
-                break;
+                return sql::Trim(value);
             case doLTRIM:
-                mapped = sql::LTrim(value);
-                break;
+                return sql::LTrim(value);
             default:
-                mapped = sql::RTrim(value);
-                break;
+                return sql::RTrim(value);
         }
-        result_ = TSQLMemVariant::FromWideText(mapped, type);
-    } else {
-        const std::string value = text.AsText();
-        std::string mapped;
-        switch (op) {
-            case doUPPER:
-                mapped = sql::Upper(value);
-                break;
-            case doLOWER:
-                mapped = sql::Lower(value);
-                break;
-            case doTRIM:
-                mapped = sql::Trim(value);
-                break;
-            case doLTRIM:
-                mapped = sql::LTrim(value);
-                break;
-            default:
-                mapped = sql::RTrim(value);
-                break;
-        }
-        result_ = TSQLMemVariant::FromText(mapped, type);
-    }
+    };
+    result_ = wide ? TSQLMemVariant::FromWideText(map(text.AsWideText()), type)
+                   : TSQLMemVariant::FromText(map(text.AsText()), type);
     return result_;
 }
 
