@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <numeric>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/record/db_types.h"
 #include "engine/sql/query/sqlmem_value_conversion.h"
+#include "engine/sql/query/sqlmem_value_order.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_table.h"
 
@@ -15,16 +17,8 @@ namespace {
 
 bool IsTrue(const TSQLMemVariant& value) { return !value.IsNull() && value.AsBoolean(); }
 
-// Orders values for sorting and grouping: nulls first and equal to each other.
 int CompareValues(const TSQLMemVariant& a, const TSQLMemVariant& b) {
-    switch (a.Compare(b, false, false, false)) {
-        case cmprLower:
-            return -1;
-        case cmprGreater:
-            return 1;
-        default:
-            return 0;
-    }
+    return CompareOrderValues(a, b);
 }
 
 const TSQLMemExprNodeField* AsField(const TSQLMemExprNode& node) {
@@ -147,9 +141,9 @@ TSQLMemAOTable::TSQLMemAOTable(const std::string& table_name, const std::string&
         }
         table_->Open();
     } catch (const tapir::Exception& reason) {
-        throw ESQLMemException::Formatted(kCannotOpenTableCode, "Cannot open table " + table_name +
-                                                                    ", InMemory = 1: " +
-                                                                    reason.what());
+        throw ESQLMemException::Formatted(
+            kCannotOpenTableCode,
+            "Cannot open table " + table_name + ", InMemory = 1: " + reason.what());
     }
     for (const TFieldDef& def : table_->FieldDefs()) {
         TSQLMemColumn column;
@@ -330,21 +324,37 @@ void TSQLMemAOJoin::Execute() {
     const bool outer_scan =
         join_type_ == ajtLeftOuter || join_type_ == ajtRightOuter || join_type_ == ajtFullOuter;
 
-    // The probe side sorted by its key values: each scanned row finds its matches by a
-    // binary search, in the probe side's own order among equal keys.
-    std::vector<size_t> probe_order(probe_rows.size());
-    std::iota(probe_order.begin(), probe_order.end(), size_t{0});
-    const auto compare_probe = [&](size_t a, size_t b) {
-        for (const int32_t key : probe_keys) {
-            const int c = CompareValues(probe_rows[a][key], probe_rows[b][key]);
-            if (c != 0) {
-                return c < 0;
+    // Whole-number keys are found through a hash of the key values; other keys by a
+    // binary search over the probe side sorted by its key values. Either way a scanned row
+    // meets its matches in the probe side's own order.
+    const bool hashed = !probe_keys.empty() && AllIntegerOrNull(probe_rows, probe_keys) &&
+                        AllIntegerOrNull(scan_rows, scan_keys);
+    TSQLMemHashChains chains;
+    std::vector<size_t> probe_order;
+    if (hashed) {
+        chains.Reset(probe_rows.size());
+        std::vector<int64_t> keys;
+        uint64_t hash = 0;
+        for (size_t i = probe_rows.size(); i-- > 0;) {
+            if (RowIntegerKeys(probe_rows[i], probe_keys, keys, hash)) {
+                chains.Prepend(hash, i);
             }
         }
-        return false;
-    };
-    if (!probe_keys.empty()) {
-        std::stable_sort(probe_order.begin(), probe_order.end(), compare_probe);
+    } else {
+        probe_order.resize(probe_rows.size());
+        std::iota(probe_order.begin(), probe_order.end(), size_t{0});
+        const auto compare_probe = [&](size_t a, size_t b) {
+            for (const int32_t key : probe_keys) {
+                const int c = CompareValues(probe_rows[a][key], probe_rows[b][key]);
+                if (c != 0) {
+                    return c < 0;
+                }
+            }
+            return false;
+        };
+        if (!probe_keys.empty()) {
+            std::stable_sort(probe_order.begin(), probe_order.end(), compare_probe);
+        }
     }
 
     std::vector<bool> probe_matched(probe_rows.size(), false);
@@ -382,44 +392,66 @@ void TSQLMemAOJoin::Execute() {
     if (join_type_ == ajtInner && probe_rows.empty()) {
         return;
     }
+    std::vector<int64_t> scan_values;
     for (const TSQLMemRow& scan_row : scan_rows) {
-        auto first = probe_order.begin();
-        auto last = probe_order.end();
-        if (!scan_keys.empty()) {
-            bool has_null = false;
-            for (const int32_t key : scan_keys) {
-                has_null = has_null || scan_row[key].IsNull();
-            }
-            if (has_null) {
-                first = last;
-            } else {
-                const auto key_less_probe = [&](size_t probe, bool probe_left) {
-                    for (size_t k = 0; k < scan_keys.size(); ++k) {
-                        const int c =
-                            CompareValues(probe_rows[probe][probe_keys[k]], scan_row[scan_keys[k]]);
-                        if (c != 0) {
-                            return probe_left ? c < 0 : c > 0;
-                        }
-                    }
-                    return false;
-                };
-                first =
-                    std::partition_point(probe_order.begin(), probe_order.end(),
-                                         [&](size_t probe) { return key_less_probe(probe, true); });
-                last = std::partition_point(first, probe_order.end(), [&](size_t probe) {
-                    return !key_less_probe(probe, false);
-                });
-            }
-        }
         bool matched = false;
-        for (auto it = first; it != last; ++it) {
-            fill(&scan_row, &probe_rows[*it]);
+        const auto consider = [&](size_t probe) {
+            fill(&scan_row, &probe_rows[probe]);
             if (!matches()) {
-                continue;
+                return;
             }
             matched = true;
-            probe_matched[*it] = true;
+            probe_matched[probe] = true;
             emit();
+        };
+        if (hashed) {
+            uint64_t hash = 0;
+            if (RowIntegerKeys(scan_row, scan_keys, scan_values, hash)) {
+                for (size_t probe = chains.First(hash); probe != TSQLMemHashChains::kEnd;
+                     probe = chains.Next(probe)) {
+                    const TSQLMemRow& probe_row = probe_rows[probe];
+                    bool same = true;
+                    for (size_t k = 0; k < probe_keys.size() && same; ++k) {
+                        same = probe_row[static_cast<size_t>(probe_keys[k])].AsInteger() ==
+                               scan_values[k];
+                    }
+                    if (same) {
+                        consider(probe);
+                    }
+                }
+            }
+        } else {
+            auto first = probe_order.begin();
+            auto last = probe_order.end();
+            if (!scan_keys.empty()) {
+                bool has_null = false;
+                for (const int32_t key : scan_keys) {
+                    has_null = has_null || scan_row[key].IsNull();
+                }
+                if (has_null) {
+                    first = last;
+                } else {
+                    const auto key_less_probe = [&](size_t probe, bool probe_left) {
+                        for (size_t k = 0; k < scan_keys.size(); ++k) {
+                            const int c = CompareValues(probe_rows[probe][probe_keys[k]],
+                                                        scan_row[scan_keys[k]]);
+                            if (c != 0) {
+                                return probe_left ? c < 0 : c > 0;
+                            }
+                        }
+                        return false;
+                    };
+                    first = std::partition_point(
+                        probe_order.begin(), probe_order.end(),
+                        [&](size_t probe) { return key_less_probe(probe, true); });
+                    last = std::partition_point(first, probe_order.end(), [&](size_t probe) {
+                        return !key_less_probe(probe, false);
+                    });
+                }
+            }
+            for (auto it = first; it != last; ++it) {
+                consider(*it);
+            }
         }
         if (!matched && outer_scan) {
             fill(&scan_row, nullptr);
@@ -479,8 +511,55 @@ void TSQLMemAOGroupBy::Execute() {
         }
         return 0;
     };
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return group_compare(a, b) < 0; });
+    if (!group_columns_.empty() && AllIntegerOrNull(rows, group_columns_)) {
+        // Whole-number group values: each row finds its group through a hash of them,
+        // then the groups are ordered by their values and the rows laid out group by
+        // group, in input order within each group (as a stable sort would).
+        std::unordered_map<uint64_t, std::vector<size_t>> buckets;
+        std::vector<size_t> first_row;  // of each group
+        std::vector<size_t> group_of(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            uint64_t hash = 0;
+            for (const int32_t column : group_columns_) {
+                const TSQLMemVariant& value = rows[i][static_cast<size_t>(column)];
+                hash = MixKey(hash, value.IsNull() ? INT64_MIN : value.AsInteger());
+                hash = MixKey(hash, value.IsNull() ? 1 : 0);
+            }
+            std::vector<size_t>& bucket = buckets[hash];
+            size_t group = first_row.size();
+            for (const size_t candidate : bucket) {
+                if (group_compare(first_row[candidate], i) == 0) {
+                    group = candidate;
+                    break;
+                }
+            }
+            if (group == first_row.size()) {
+                first_row.push_back(i);
+                bucket.push_back(group);
+            }
+            group_of[i] = group;
+        }
+        std::vector<size_t> groups(first_row.size());
+        std::iota(groups.begin(), groups.end(), size_t{0});
+        std::sort(groups.begin(), groups.end(), [&](size_t a, size_t b) {
+            return group_compare(first_row[a], first_row[b]) < 0;
+        });
+        std::vector<size_t> start_of(groups.size() + 1, 0);
+        std::vector<size_t> rank(groups.size());
+        for (size_t r = 0; r < groups.size(); ++r) {
+            rank[groups[r]] = r;
+        }
+        for (const size_t group : group_of) {
+            ++start_of[rank[group] + 1];
+        }
+        std::partial_sum(start_of.begin(), start_of.end(), start_of.begin());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            order[start_of[rank[group_of[i]]]++] = i;
+        }
+    } else {
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return group_compare(a, b) < 0; });
+    }
 
     const auto finish_group = [&](const TSQLMemRow* last_row) {
         source.SetRow(last_row);

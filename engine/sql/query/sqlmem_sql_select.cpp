@@ -7,11 +7,13 @@
 #include <random>
 #include <set>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/record/db_types.h"
 #include "engine/sql/expr/expression_parser.h"
 #include "engine/sql/query/sqlmem_value_conversion.h"
+#include "engine/sql/query/sqlmem_value_order.h"
 #include "engine/table/sqlmem_temporary_table_data.h"
 
 namespace tapir::engine {
@@ -300,14 +302,47 @@ void RequireBound(const TSQLMemExprNode& node) {
 }
 
 int CompareSortValues(const TSQLMemVariant& a, const TSQLMemVariant& b, bool ignore_case) {
-    switch (a.Compare(b, ignore_case, false, false)) {
-        case cmprLower:
-            return -1;
-        case cmprGreater:
-            return 1;
-        default:
-            return 0;
+    return CompareOrderValues(a, b, ignore_case);
+}
+
+// Drops every row equal in all its values to an earlier one, when all values are null or
+// whole numbers (found through a hash of them); other rows stay as they are.
+void DropRepeatedIntegerRows(std::vector<TSQLMemRow>& rows, size_t width) {
+    std::vector<int32_t> columns(width);
+    std::iota(columns.begin(), columns.end(), 0);
+    if (width == 0 || !AllIntegerOrNull(rows, columns)) {
+        return;
     }
+    const auto hash_of = [&](const TSQLMemRow& row) {
+        uint64_t hash = 0;
+        for (size_t i = 0; i < width; ++i) {
+            hash = MixKey(hash, row[i].IsNull() ? INT64_MIN : row[i].AsInteger());
+            hash = MixKey(hash, row[i].IsNull() ? 1 : 0);
+        }
+        return hash;
+    };
+    std::unordered_map<uint64_t, std::vector<size_t>> kept_by_hash;
+    size_t kept = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        std::vector<size_t>& bucket = kept_by_hash[hash_of(rows[i])];
+        const bool repeated = std::any_of(bucket.begin(), bucket.end(), [&](size_t k) {
+            for (size_t c = 0; c < width; ++c) {
+                if (CompareOrderValues(rows[k][c], rows[i][c]) != 0) {
+                    return false;
+                }
+            }
+            return true;
+        });
+        if (repeated) {
+            continue;
+        }
+        if (kept != i) {
+            rows[kept] = std::move(rows[i]);
+        }
+        bucket.push_back(kept);
+        ++kept;
+    }
+    rows.resize(kept);
 }
 
 size_t CharacterCount(const std::string& text) {
@@ -1185,6 +1220,10 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
     }
     // ORDER BY sorts first: TOP then takes the first rows of the sorted result.
     const size_t skip = top_first_row_ > 1 ? static_cast<size_t>(top_first_row_ - 1) : 0;
+    if (distinct_ && skip == 0 && items.size() == visible) {
+        // The first of equal rows is the one DISTINCT keeps after the stable sort too.
+        DropRepeatedIntegerRows(rows, visible);
+    }
     if (!sort_keys.empty()) {
         const auto sorts_before = [&](const TSQLMemRow& a, const TSQLMemRow& b) {
             for (const auto& [column, sort_item] : sort_keys) {
