@@ -595,6 +595,145 @@ TEST_F(SqlSelect, QueryComponentOpensTheSelectOfItsScript) {
     EXPECT_EQ(Print(*query.Result()), "id|kind\n2|dog\n");
 }
 
+// Big: 2000 rows, k = i % 100 (indexed), v = i.
+class SqlSelectBig : public SqlSelect {
+  protected:
+    void SetUp() override {
+        SqlSelect::SetUp();
+        MakeTable("Big", {{"k", ftInteger, 0, false}, {"v", ftInteger, 0, false}},
+                  {{"BigK", "k", 0, "", ""}});
+        std::vector<std::vector<FieldValue>> rows;
+        for (int64_t i = 0; i < 2000; ++i) {
+            rows.push_back({i % 100, i});
+        }
+        AddRows("Big", rows);
+    }
+
+    struct ReadCase {
+        const char* sql;
+        std::vector<std::string> lines;
+        int64_t most_rows_read;  // rows the scan may deliver at most
+    };
+    static void CheckReads(const std::vector<ReadCase>& cases) {
+        for (const ReadCase& c : cases) {
+            try {
+                auto result = RunSelect({}, c.sql);
+                EXPECT_EQ(Print(*result), Join(c.lines)) << c.sql;
+                EXPECT_LE(result->RowsRead(), c.most_rows_read) << c.sql;
+            } catch (const tapir::Exception& e) {
+                ADD_FAILURE() << c.sql << ": " << e.what();
+            }
+        }
+    }
+};
+
+// TOP over a plain scan stops reading once it has its rows; with an order, grouping or
+// DISTINCT every row is still read.
+TEST_F(SqlSelectBig, TopOverOneTableReadsOnlyTheRowsItReturns) {
+    CheckReads({
+        {"SELECT TOP 3 v FROM Big", {"v", "0", "1", "2"}, 3},
+        {"SELECT TOP 2, 4 v FROM Big", {"v", "3", "4"}, 5},
+        {"SELECT TOP 2 v, v * 2 AS w FROM Big WHERE v >= 1500",
+         {"v|w", "1500|3000", "1501|3002"},
+         2000},
+        {"SELECT TOP 2 v FROM Big WHERE v - 1 >= 10", {"v", "11", "12"}, 13},
+        {"SELECT TOP 3 v FROM Big WHERE k = 7", {"v", "7", "107", "207"}, 25},
+        {"SELECT TOP 0 v FROM Big", {"v"}, 0},
+        {"SELECT TOP 5, 1999 v FROM Big", {"v", "1998", "1999"}, 2000},
+        {"SELECT TOP 2 v FROM Big ORDER BY v DESC", {"v", "1999", "1998"}, 2000},
+        {"SELECT DISTINCT TOP 2 k FROM Big WHERE k > 97", {"k", "98", "99"}, 2000},
+    });
+    Check({{"SELECT TOP 2 x FROM Nums, Nums2", {"x", "1", "1"}}});
+}
+
+// A select list of only COUNT(*) is the scan's row count under its filter, whether an
+// index serves the filter, the table's filter scans for it, or the rows are tested one
+// by one.
+TEST_F(SqlSelectBig, CountAllIsTheFilteredRowCount) {
+    CheckReads({
+        {"SELECT COUNT(*) AS n FROM Big", {"n", "2000"}, 0},
+        {"SELECT COUNT(*) AS n FROM Big WHERE k = 42", {"n", "20"}, 25},
+        {"SELECT COUNT(*) AS n FROM Big WHERE v < 10", {"n", "10"}, 2000},
+        {"SELECT COUNT(*) AS n FROM Big WHERE v + 0 < 10", {"n", "10"}, 2000},
+        {"SELECT COUNT(*) AS n FROM Big WHERE k = 42 AND v + 0 < 1000", {"n", "10"}, 25},
+        {"SELECT COUNT(*) AS n FROM Big WHERE k = 1000", {"n", "0"}, 5},
+        {"SELECT COUNT(*) AS n FROM Nothing", {"n", "0"}, 0},
+        {"SELECT COUNT(*) + 1 AS n FROM Big WHERE k < 2", {"n", "41"}, 2000},
+        {"SELECT COUNT(*) AS n FROM Big GROUP BY k HAVING k = 3", {"n", "20"}, 2000},
+        {"SELECT COUNT(*) AS n FROM Emp e JOIN Dept d ON e.dept = d.dept", {"n", "3"}, 100},
+    });
+}
+
+TEST_F(SqlSelect, OrderByBecomesTheResultIndex) {
+    struct IndexCase {
+        const char* sql;
+        const char* fields;  // "" when the result has no index
+        const char* descending;
+        const char* case_insensitive;
+        std::vector<std::string> lines;
+    };
+    const std::vector<IndexCase> cases = {
+        {"SELECT name, dept FROM Emp ORDER BY dept DESC, name NOCASE",
+         "dept;name",
+         "dept",
+         "name",
+         {"name|dept", "Dan|30", "Bob|20", "ann|10", "cid|10", "eve|"}},
+        {"SELECT DISTINCT x FROM Nums ORDER BY x DESC", "x", "x", "", {"x", "3", "2", "1"}},
+        {"SELECT DISTINCT dept, id FROM Emp WHERE id < 3 ORDER BY id DESC",
+         "id;dept",
+         "id",
+         "",
+         {"dept|id", "20|2", "10|1"}},
+        {"SELECT DISTINCT x FROM Nums2", "x", "", "", {"x", "2", "3", "4"}},
+        {"SELECT TOP 2 id FROM Emp ORDER BY 1 DESC", "id", "id", "", {"id", "5", "4"}},
+        // The order column is not in the result: the rows come sorted, without an index.
+        {"SELECT id FROM Emp ORDER BY salary", "", "", "", {"id", "4", "5", "1", "3", "2"}},
+        {"SELECT id FROM Emp", "", "", "", {"id", "1", "2", "3", "4", "5"}},
+    };
+    for (const IndexCase& c : cases) {
+        auto result = RunSelect({}, c.sql);
+        EXPECT_EQ(Print(*result), Join(c.lines)) << c.sql;
+        if (std::string(c.fields).empty()) {
+            EXPECT_TRUE(result->IndexName().empty()) << c.sql;
+            EXPECT_TRUE(result->IndexDefs().empty()) << c.sql;
+            continue;
+        }
+        EXPECT_EQ(result->IndexName().rfind("TEMPORARY_TABLE_INDEX_", 0), 0U) << c.sql;
+        ASSERT_EQ(result->IndexDefs().size(), 1U) << c.sql;
+        const TIndexDef& index = result->IndexDefs().front();
+        EXPECT_EQ(index.Name, result->IndexName()) << c.sql;
+        EXPECT_EQ(index.Fields, c.fields) << c.sql;
+        // An index whose every field runs one way says so by its options.
+        EXPECT_EQ(HasOption(index.Options, ixDescending) ? index.Fields : index.DescFields,
+                  c.descending)
+            << c.sql;
+        EXPECT_EQ(HasOption(index.Options, ixCaseInsensitive) ? index.Fields : index.CaseInsFields,
+                  c.case_insensitive)
+            << c.sql;
+    }
+}
+
+TEST_F(SqlSelect, IntoTableKeepsTheOrderIndex) {
+    Check({{"SELECT name, salary INTO Ranked FROM Emp ORDER BY salary DESC",
+            {"name|salary", "Bob|200", "cid|150", "ann|100", "eve|75.5", "Dan|50"}}});
+    TSQLMemTable ranked;
+    ranked.SetTableName("Ranked");
+    ranked.Open();
+    ASSERT_EQ(ranked.IndexDefs().size(), 1U);
+    const TIndexDef index = ranked.IndexDefs().front();
+    EXPECT_EQ(index.Name.rfind("TEMPORARY_TABLE_INDEX_", 0), 0U) << index.Name;
+    EXPECT_EQ(index.Fields, "salary");
+    EXPECT_TRUE(HasOption(index.Options, ixDescending) || index.DescFields == "salary");
+    // The index is kept up to date by later changes to the table.
+    ranked.Append();
+    ranked.FieldByName("name").SetAsString("top");
+    ranked.FieldByName("salary").SetAsFloat(999);
+    ranked.Post();
+    ranked.SetIndexName(index.Name);
+    ranked.First();
+    EXPECT_EQ(ranked.FieldByName("name").AsString(), "top");
+}
+
 TEST_F(SqlSelect, StatementProcessorHookMakesTheSelectCommand) {
     TSQLMemLexer lexer("SELECT x FROM Nums2 WHERE x > 2", nullptr);
     ASSERT_TRUE(lexer.GetNextCommand());

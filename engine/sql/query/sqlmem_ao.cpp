@@ -218,6 +218,9 @@ void TSQLMemAOTable::Execute() {
     relation_.Rows.clear();
     int64_t delivered = 0;
     for (table_->First(); !table_->Eof(); table_->Next()) {
+        if (row_limit_ >= 0 && static_cast<int64_t>(relation_.Rows.size()) >= row_limit_) {
+            break;
+        }
         ++delivered;
         TSQLMemRow row;
         row.reserve(fields.size());
@@ -230,6 +233,94 @@ void TSQLMemAOTable::Execute() {
     }
     rows_read_ += sql_filter.empty() ? delivered : table_->CursorRowsRead() - cursor_before;
     table_->SetSQLFilter({});
+    // The rows are read: the table is free for writers again.
+    UnlockTable();
+}
+
+int64_t TSQLMemAOTable::CountRows() {
+    const std::string sql_filter = TakeSQLFilterText();
+    const int64_t cursor_before = table_->CursorRowsRead();
+    table_->SetSQLFilter(sql_filter);
+    int64_t count = 0;
+    if (!HasFilter()) {
+        count = table_->RecordCount();
+        rows_read_ += sql_filter.empty() ? 0 : table_->CursorRowsRead() - cursor_before;
+    } else {
+        // Conjuncts the SQL filter cannot run are tested row by row; only the fields they
+        // read are fetched.
+        std::vector<bool> read(relation_.Columns.size(), false);
+        for (const TSQLMemNodePtr& conjunct : filter_) {
+            conjunct->ForEachNode([&](const TSQLMemExprNode& node) {
+                if (const TSQLMemExprNodeField* field = AsField(node);
+                    field != nullptr && field->IsBound() && field->FieldNo() >= 0) {
+                    read[static_cast<size_t>(field->FieldNo())] = true;
+                }
+            });
+        }
+        std::vector<TField*> fields;
+        for (const TSQLMemColumn& column : relation_.Columns) {
+            fields.push_back(&table_->FieldByName(column.FieldName));
+        }
+        TSQLMemRow row(fields.size());
+        for (size_t i = 0; i < fields.size(); ++i) {
+            row[i] = TSQLMemVariant::Null(AdvancedToBaseType(relation_.Columns[i].DataType));
+        }
+        int64_t delivered = 0;
+        for (table_->First(); !table_->Eof(); table_->Next()) {
+            ++delivered;
+            for (size_t i = 0; i < fields.size(); ++i) {
+                if (read[i]) {
+                    row[i] =
+                        VariantFromFieldValue(fields[i]->Value(), relation_.Columns[i].DataType);
+                }
+            }
+            if (FilterAccepts(row)) {
+                ++count;
+            }
+        }
+        rows_read_ += sql_filter.empty() ? delivered : table_->CursorRowsRead() - cursor_before;
+    }
+    table_->SetSQLFilter({});
+    UnlockTable();
+    return count;
+}
+
+bool TSQLMemAOTable::MemoryOrTemporaryTable() const {
+    // The table component opens every table in the memory database (query results there
+    // are its temporary tables): a scan relies on the table's own lock for each read.
+    return table_->Active();
+}
+
+void TSQLMemAOTable::LockTable() {
+    if (!locked_ && !MemoryOrTemporaryTable()) {
+        locked_ = true;
+    }
+}
+
+void TSQLMemAOTable::UnlockTable() { locked_ = false; }
+
+// --- TSQLMemAOSQLTopRowCount ---
+
+TSQLMemAOSQLTopRowCount::TSQLMemAOSQLTopRowCount(std::unique_ptr<TSQLMemAOTable> input,
+                                                 int64_t row_count, int64_t first_row)
+    : input_(std::move(input)), row_count_(row_count), first_row_(first_row) {
+    relation_.Columns = input_->Columns();
+}
+
+void TSQLMemAOSQLTopRowCount::ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) {
+    // The limit counts rows that passed every condition: the scan takes them all.
+    input_->ApplyFilterParts(conjuncts);
+}
+
+void TSQLMemAOSQLTopRowCount::Execute() {
+    const int64_t skip = first_row_ > 1 ? first_row_ - 1 : 0;
+    input_->SetRowLimit(row_count_ < 0 ? -1 : skip + row_count_);
+    input_->Execute();
+    std::vector<TSQLMemRow>& rows = input_->Result().Rows;
+    const size_t dropped = std::min(rows.size(), static_cast<size_t>(skip));
+    relation_.Rows.assign(std::make_move_iterator(rows.begin() + static_cast<ptrdiff_t>(dropped)),
+                          std::make_move_iterator(rows.end()));
+    rows.clear();
 }
 
 // --- TSQLMemAOJoin ---

@@ -41,10 +41,20 @@ struct TSQLMemColumn {
 };
 using TSQLMemRow = std::vector<TSQLMemVariant>;
 
-// Columns and rows: what an operator produced.
+// One key of the order a result's rows are in: a column, its direction, its case rule.
+struct TSQLMemResultOrder {
+    size_t Column = 0;
+    bool Descending = false;
+    bool CaseInsensitive = false;
+};
+
+// Columns and rows: what an operator produced. `Order`, when not empty, is the order the
+// rows are in (ORDER BY, then DISTINCT's other columns); the result table keeps it as its
+// current index.
 struct TSQLMemRelation {
     std::vector<TSQLMemColumn> Columns;
     std::vector<TSQLMemRow> Rows;
+    std::vector<TSQLMemResultOrder> Order;
 };
 
 // Reads the current row of a relation for expression field nodes. A row that is not set
@@ -94,6 +104,13 @@ class TSQLMemAO {
     virtual int64_t RowsRead() const { return 0; }
     // Whether the operator is a scan of one table.
     virtual bool IsTableScan() const { return false; }
+    // Take and release the table locks the tree needs for reading, down the tree. A scan
+    // releases its lock itself once its rows are read; UnlockTable releases what is still
+    // held (after an error). Both may be called again.
+    virtual void LockTable() {}
+    virtual void UnlockTable() {}
+    // Table locks the operator (with its inputs) holds now.
+    virtual int32_t LocksHeld() const { return 0; }
 
   protected:
     // Takes one conjunct: binds it to this operator's columns.
@@ -121,6 +138,17 @@ class TSQLMemAOTable final : public TSQLMemAO {
     bool IsTableScan() const override { return true; }
     // The table scanned (open).
     TSQLMemTable& Table();
+    // Stops Execute once `rows` rows passed the filter (-1: no limit).
+    void SetRowLimit(int64_t rows) { row_limit_ = rows; }
+    // The rows that pass the filter, counted without copying them: the table's own count
+    // under its SQL filter when that serves every conjunct. Use instead of Execute.
+    int64_t CountRows();
+    // Whether the table lives in the memory database or is a temporary table: neither
+    // takes a lock at this level (the table's own lock guards each read).
+    bool MemoryOrTemporaryTable() const;
+    void LockTable() override;
+    void UnlockTable() override;
+    int32_t LocksHeld() const override { return locked_ ? 1 : 0; }
 
   private:
     // The conjuncts the table's SQL filter can run (a field of this table compared with a
@@ -131,6 +159,32 @@ class TSQLMemAOTable final : public TSQLMemAO {
     std::unique_ptr<ScanTable> table_;
     std::string qualifier_;
     int64_t rows_read_ = 0;
+    int64_t row_limit_ = -1;
+    bool locked_ = false;
+};
+
+// A row limit on top of a table scan (SELECT TOP n[, first] over one table, with no order,
+// grouping or DISTINCT): the scan stops once it has the rows asked for, and the rows before
+// the first one to return are dropped.
+class TSQLMemAOSQLTopRowCount final : public TSQLMemAO {
+  public:
+    // `row_count`: rows to return; `first_row`: 1-based number of the first of them
+    // (-1 or 1: from the first).
+    TSQLMemAOSQLTopRowCount(std::unique_ptr<TSQLMemAOTable> input, int64_t row_count,
+                            int64_t first_row);
+
+    void Execute() override;
+    void ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) override;
+    int64_t RowsRead() const override { return input_->RowsRead(); }
+    void LockTable() override { input_->LockTable(); }
+    void UnlockTable() override { input_->UnlockTable(); }
+    int32_t LocksHeld() const override { return input_->LocksHeld(); }
+    TSQLMemAOTable& Input() { return *input_; }
+
+  private:
+    std::unique_ptr<TSQLMemAOTable> input_;
+    int64_t row_count_;
+    int64_t first_row_;
 };
 
 // Join of two inputs on key field pairs, with the non-key part of ON deciding which rows
@@ -158,6 +212,15 @@ class TSQLMemAOJoin final : public TSQLMemAO {
     void Execute() override;
     void ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) override;
     int64_t RowsRead() const override { return left_->RowsRead() + right_->RowsRead(); }
+    void LockTable() override {
+        left_->LockTable();
+        right_->LockTable();
+    }
+    void UnlockTable() override {
+        left_->UnlockTable();
+        right_->UnlockTable();
+    }
+    int32_t LocksHeld() const override { return left_->LocksHeld() + right_->LocksHeld(); }
 
   private:
     std::unique_ptr<TSQLMemAO> left_;
@@ -189,6 +252,9 @@ class TSQLMemAOGroupBy final : public TSQLMemAO {
     void Execute() override;
     void ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) override;
     int64_t RowsRead() const override { return input_->RowsRead(); }
+    void LockTable() override { input_->LockTable(); }
+    void UnlockTable() override { input_->UnlockTable(); }
+    int32_t LocksHeld() const override { return input_->LocksHeld(); }
 
   private:
     std::unique_ptr<TSQLMemAO> input_;

@@ -1004,6 +1004,31 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
     if (!where.empty()) {
         throw ESQLMemException(kConditionNotApplicableCode, "Search condition is not applicable");
     }
+    // The tree's tables stay locked while it reads them; whatever is still held is released
+    // when the run ends, also on an error.
+    top->LockTable();
+    struct TreeLocks {
+        std::unique_ptr<TSQLMemAO>& tree;
+        ~TreeLocks() {
+            if (tree) {
+                tree->UnlockTable();
+            }
+        }
+    } tree_locks{top};
+
+    // TOP over a plain scan of one table: the scan stops once it has the rows asked for.
+    const bool aggregated_list = std::any_of(
+        select_list_.begin(), select_list_.end(), [](const TSQLMemSelectListItem& entry) {
+            return entry.Expression && entry.Expression->IsAggregated();
+        });
+    const bool top_on_scan = top_count_ >= 0 && top->IsTableScan() && order_by_.empty() &&
+                             order_by_index_.empty() && !distinct_ && group_by_.empty() &&
+                             !having_ && !aggregated_list;
+    if (top_on_scan) {
+        std::unique_ptr<TSQLMemAOTable> scan(static_cast<TSQLMemAOTable*>(top.release()));
+        top =
+            std::make_unique<TSQLMemAOSQLTopRowCount>(std::move(scan), top_count_, top_first_row_);
+    }
 
     // The select list over the tree's columns.
     std::vector<ResultItem> items;
@@ -1166,7 +1191,17 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
     for (ResultItem& item : items) {
         expressions.push_back(item.expression);
     }
-    if (grouped) {
+    // A lone COUNT(*) over one table is the table's row count under its filter.
+    const auto* count_all =
+        items.size() == 1 ? dynamic_cast<const TSQLMemExprNodeAggregated*>(items[0].expression)
+                          : nullptr;
+    const bool count_only = count_all != nullptr && count_all->Operator() == doCOUNTALL &&
+                            group_by_.empty() && !having_ && top->IsTableScan();
+    if (count_only) {
+        auto& scan = static_cast<TSQLMemAOTable&>(*top);
+        rows.push_back({TSQLMemVariant::FromInteger(scan.CountRows(), bftSignedInt32)});
+        rows_read = scan.RowsRead();
+    } else if (grouped) {
         auto group = std::make_unique<TSQLMemAOGroupBy>(std::move(top), group_by_);
         group->SetResult(expressions, having_.get(), {});
         group->Execute();
@@ -1218,8 +1253,18 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
             }
         }
     }
-    // ORDER BY sorts first: TOP then takes the first rows of the sorted result.
-    const size_t skip = top_first_row_ > 1 ? static_cast<size_t>(top_first_row_ - 1) : 0;
+    // The result table keeps the order as its index, when it has every column of it.
+    if (std::all_of(sort_keys.begin(), sort_keys.end(),
+                    [&](const auto& key) { return key.first < visible; })) {
+        for (const auto& [column, sort_item] : sort_keys) {
+            result.Order.push_back({column, sort_item->Descending, sort_item->CaseInsensitive});
+        }
+    }
+    // ORDER BY sorts first: TOP then takes the first rows of the sorted result. A limit a
+    // scan took has been applied already.
+    const int64_t top_count = top_on_scan ? -1 : top_count_;
+    const size_t skip =
+        !top_on_scan && top_first_row_ > 1 ? static_cast<size_t>(top_first_row_ - 1) : 0;
     if (distinct_ && skip == 0 && items.size() == visible) {
         // The first of equal rows is the one DISTINCT keeps after the stable sort too.
         DropRepeatedIntegerRows(rows, visible);
@@ -1238,7 +1283,7 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
             return false;
         };
         const size_t wanted =
-            top_count_ >= 0 && !distinct_ ? skip + static_cast<size_t>(top_count_) : rows.size();
+            top_count >= 0 && !distinct_ ? skip + static_cast<size_t>(top_count) : rows.size();
         if (wanted < rows.size() / 2) {
             // Only the first rows of the order are kept: they are picked without sorting
             // the rest, rows that sort alike staying in their input order.
@@ -1271,7 +1316,7 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
     };
     std::set<TSQLMemRow, decltype(row_less)> seen(row_less);
     for (size_t i = skip; i < rows.size(); ++i) {
-        if (top_count_ >= 0 && result.Rows.size() >= static_cast<size_t>(top_count_)) {
+        if (top_count >= 0 && result.Rows.size() >= static_cast<size_t>(top_count)) {
             break;
         }
         TSQLMemRow& row = rows[i];
@@ -1494,6 +1539,36 @@ std::unique_ptr<TSQLMemQueryResult> TSQLMemSQLUnion::Execute(const TSQLMemSelect
                        : (IsBytesType(column.DataType) ? std::max(column.Size, 1) : 0);
         result->FieldDefs().push_back(std::move(def));
     }
+    // The order of the rows becomes the result table's current index.
+    std::string index_name;
+    const bool indexable =
+        !relation.Order.empty() &&
+        std::none_of(relation.Order.begin(), relation.Order.end(), [&](const auto& key) {
+            return IsBlobType(relation.Columns[key.Column].DataType);
+        });
+    if (indexable) {
+        TIndexDef index;
+        do {
+            index.Name = kResultIndexNamePrefix + std::to_string(RandomBelowMax());
+        } while (
+            std::any_of(result->IndexDefs().begin(), result->IndexDefs().end(),
+                        [&](const TIndexDef& each) { return SameName(each.Name, index.Name); }));
+        const auto add = [](std::string& list, const std::string& name) {
+            list += (list.empty() ? "" : ";") + name;
+        };
+        for (const TSQLMemResultOrder& key : relation.Order) {
+            const std::string& name = names[key.Column];
+            add(index.Fields, name);
+            if (key.Descending) {
+                add(index.DescFields, name);
+            }
+            if (key.CaseInsensitive && IsStringType(relation.Columns[key.Column].DataType)) {
+                add(index.CaseInsFields, name);
+            }
+        }
+        index_name = index.Name;
+        result->IndexDefs().push_back(std::move(index));
+    }
     bool created = false;
     try {
         result->CreateTable();
@@ -1509,6 +1584,9 @@ std::unique_ptr<TSQLMemQueryResult> TSQLMemSQLUnion::Execute(const TSQLMemSelect
                 fields[i]->SetValue(FieldValueFromVariant(row[i], relation.Columns[i].DataType));
             }
             result->Post();
+        }
+        if (!index_name.empty()) {
+            result->SetIndexName(index_name);
         }
     } catch (const tapir::Exception& e) {
         if (!into) {

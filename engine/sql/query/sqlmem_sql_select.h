@@ -44,7 +44,7 @@ constexpr int kSelectUnexpectedTokenCode = 30186;     // "Unexpected token '%s' 
 constexpr int kGroupFieldNameCode = 30187;            // "Field name expected, but ..."
 constexpr int kGroupByExpectedCode = 30188;           // "Token 'BY' expected, but ..."
 constexpr int kJoinConditionCode = 30189;             // "Unexpected token '%s' found ..."
-constexpr int kSortItemCode = 30190;         // "Sort specification expected, but ..."
+constexpr int kSortItemCode = 30190;                  // "Sort specification expected, but ..."
 constexpr int kSortIndexNameCode = 30191;             // the same, after ORDER BY INDEX
 constexpr int kOrderByExpectedCode = 30193;           // "Token 'BY' expected, but ..."
 constexpr int kSelectExpectedCode = 30194;            // "Token 'SELECT' expected, but ..."
@@ -55,6 +55,9 @@ constexpr int kSearchConditionCode = 30070;           // "Boolean expression exp
 constexpr int kIntoAfterFromCode = 11337;
 // "Error importing table. Cannot copy data due to error: %s" and a line break.
 constexpr int kIntoCopyFailedCode = 10403;  // "INTO clause should be before FROM ..."
+
+// Names of the indexes that keep a result's order: this prefix and a random number.
+inline constexpr char kResultIndexNamePrefix[] = "TEMPORARY_TABLE_INDEX_";
 
 // What a query runs with: the connection's session (LASTAUTOINC), the parameters, and
 // whether a live result was asked for.
