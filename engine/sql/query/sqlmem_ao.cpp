@@ -93,6 +93,16 @@ void TSQLMemAO::ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) {
     }
 }
 
+void TSQLMemAO::MarkFieldsRead(const TSQLMemExprNode& node, std::vector<bool>& read) const {
+    node.ForEachNode([&](const TSQLMemExprNode& each) {
+        const TSQLMemExprNodeField* field = AsField(each);
+        if (field != nullptr && field->Source() == &source_ && field->FieldNo() >= 0 &&
+            static_cast<size_t>(field->FieldNo()) < read.size()) {
+            read[static_cast<size_t>(field->FieldNo())] = true;
+        }
+    });
+}
+
 void TSQLMemAO::TakeFilter(TSQLMemNodePtr conjunct) {
     conjunct->AssignFieldSource(source_);
     filter_.push_back(std::move(conjunct));
@@ -215,6 +225,18 @@ void TSQLMemAOTable::Execute() {
     for (const TSQLMemColumn& column : relation_.Columns) {
         fields.push_back(&table_->FieldByName(column.FieldName));
     }
+    // Columns neither the filter nor anything above reads stay null.
+    std::vector<bool> read = columns_read_;
+    if (read.size() != fields.size()) {
+        read.assign(fields.size(), true);
+    }
+    for (const TSQLMemNodePtr& conjunct : filter_) {
+        MarkFieldsRead(*conjunct, read);
+    }
+    std::vector<TSQLMemVariant> nulls;
+    for (const TSQLMemColumn& column : relation_.Columns) {
+        nulls.push_back(TSQLMemVariant::Null(AdvancedToBaseType(column.DataType)));
+    }
     relation_.Rows.clear();
     int64_t delivered = 0;
     for (table_->First(); !table_->Eof(); table_->Next()) {
@@ -225,7 +247,9 @@ void TSQLMemAOTable::Execute() {
         TSQLMemRow row;
         row.reserve(fields.size());
         for (size_t i = 0; i < fields.size(); ++i) {
-            row.push_back(VariantFromFieldValue(fields[i]->Value(), relation_.Columns[i].DataType));
+            row.push_back(
+                read[i] ? VariantFromFieldValue(fields[i]->Value(), relation_.Columns[i].DataType)
+                        : nulls[i]);
         }
         if (FilterAccepts(row)) {
             relation_.Rows.push_back(std::move(row));
@@ -312,6 +336,13 @@ void TSQLMemAOSQLTopRowCount::ApplyFilterParts(std::vector<TSQLMemNodePtr>& conj
     input_->ApplyFilterParts(conjuncts);
 }
 
+void TSQLMemAOSQLTopRowCount::SetColumnsRead(std::vector<bool> read) {
+    for (const TSQLMemNodePtr& conjunct : filter_) {
+        MarkFieldsRead(*conjunct, read);
+    }
+    input_->SetColumnsRead(std::move(read));
+}
+
 void TSQLMemAOSQLTopRowCount::Execute() {
     const int64_t skip = first_row_ > 1 ? first_row_ - 1 : 0;
     input_->SetRowLimit(row_count_ < 0 ? -1 : skip + row_count_);
@@ -385,6 +416,27 @@ void TSQLMemAOJoin::ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) {
         right_->ApplyFilterParts(conjuncts);
     }
     TSQLMemAO::ApplyFilterParts(conjuncts);
+}
+
+void TSQLMemAOJoin::SetColumnsRead(std::vector<bool> read) {
+    read.resize(relation_.Columns.size(), true);
+    for (const TSQLMemNodePtr& conjunct : filter_) {
+        MarkFieldsRead(*conjunct, read);
+    }
+    if (match_condition_) {
+        MarkFieldsRead(*match_condition_, read);
+    }
+    const size_t left_width = left_->Columns().size();
+    std::vector<bool> left_read(read.begin(), read.begin() + static_cast<ptrdiff_t>(left_width));
+    std::vector<bool> right_read(read.begin() + static_cast<ptrdiff_t>(left_width), read.end());
+    for (const int32_t key : left_keys_) {
+        left_read[static_cast<size_t>(key)] = true;
+    }
+    for (const int32_t key : right_keys_) {
+        right_read[static_cast<size_t>(key)] = true;
+    }
+    left_->SetColumnsRead(std::move(left_read));
+    right_->SetColumnsRead(std::move(right_read));
 }
 
 void TSQLMemAOJoin::Execute() {
@@ -585,6 +637,21 @@ void TSQLMemAOGroupBy::SetResult(std::vector<TSQLMemExprNode*> expressions, TSQL
 
 void TSQLMemAOGroupBy::ApplyFilterParts(std::vector<TSQLMemNodePtr>& conjuncts) {
     input_->ApplyFilterParts(conjuncts);
+}
+
+void TSQLMemAOGroupBy::SetColumnsRead(std::vector<bool> /*read*/) {
+    // The output is computed: the input delivers what the expressions and groups read.
+    std::vector<bool> input_read(input_->Columns().size(), false);
+    for (const TSQLMemExprNode* expression : expressions_) {
+        input_->MarkFieldsRead(*expression, input_read);
+    }
+    if (having_ != nullptr) {
+        input_->MarkFieldsRead(*having_, input_read);
+    }
+    for (const int32_t column : group_columns_) {
+        input_read[static_cast<size_t>(column)] = true;
+    }
+    input_->SetColumnsRead(std::move(input_read));
 }
 
 void TSQLMemAOGroupBy::Execute() {

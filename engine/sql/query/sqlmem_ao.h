@@ -104,6 +104,11 @@ class TSQLMemAO {
     virtual int64_t RowsRead() const { return 0; }
     // Whether the operator is a scan of one table.
     virtual bool IsTableScan() const { return false; }
+    // Tells the operator which of its columns are read above it (one flag per column); it
+    // passes on what its inputs must deliver for that. Columns no one reads may stay null.
+    virtual void SetColumnsRead(std::vector<bool> read) { (void)read; }
+    // Sets the flag in `read` of every column of this operator a field of `node` reads.
+    void MarkFieldsRead(const TSQLMemExprNode& node, std::vector<bool>& read) const;
     // Take and release the table locks the tree needs for reading, down the tree. A scan
     // releases its lock itself once its rows are read; UnlockTable releases what is still
     // held (after an error). Both may be called again.
@@ -149,6 +154,7 @@ class TSQLMemAOTable final : public TSQLMemAO {
     void LockTable() override;
     void UnlockTable() override;
     int32_t LocksHeld() const override { return locked_ ? 1 : 0; }
+    void SetColumnsRead(std::vector<bool> read) override { columns_read_ = std::move(read); }
 
   private:
     // The conjuncts the table's SQL filter can run (a field of this table compared with a
@@ -161,6 +167,7 @@ class TSQLMemAOTable final : public TSQLMemAO {
     int64_t rows_read_ = 0;
     int64_t row_limit_ = -1;
     bool locked_ = false;
+    std::vector<bool> columns_read_;  // empty: every column
 };
 
 // A row limit on top of a table scan (SELECT TOP n[, first] over one table, with no order,
@@ -179,6 +186,7 @@ class TSQLMemAOSQLTopRowCount final : public TSQLMemAO {
     void LockTable() override { input_->LockTable(); }
     void UnlockTable() override { input_->UnlockTable(); }
     int32_t LocksHeld() const override { return input_->LocksHeld(); }
+    void SetColumnsRead(std::vector<bool> read) override;
     TSQLMemAOTable& Input() { return *input_; }
 
   private:
@@ -221,6 +229,7 @@ class TSQLMemAOJoin final : public TSQLMemAO {
         right_->UnlockTable();
     }
     int32_t LocksHeld() const override { return left_->LocksHeld() + right_->LocksHeld(); }
+    void SetColumnsRead(std::vector<bool> read) override;
 
   private:
     std::unique_ptr<TSQLMemAO> left_;
@@ -255,6 +264,7 @@ class TSQLMemAOGroupBy final : public TSQLMemAO {
     void LockTable() override { input_->LockTable(); }
     void UnlockTable() override { input_->UnlockTable(); }
     int32_t LocksHeld() const override { return input_->LocksHeld(); }
+    void SetColumnsRead(std::vector<bool> read) override;
 
   private:
     std::unique_ptr<TSQLMemAO> input_;

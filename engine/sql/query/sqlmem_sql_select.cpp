@@ -1204,11 +1204,17 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
     } else if (grouped) {
         auto group = std::make_unique<TSQLMemAOGroupBy>(std::move(top), group_by_);
         group->SetResult(expressions, having_.get(), {});
+        group->SetColumnsRead({});
         group->Execute();
         rows = std::move(group->Result().Rows);
         rows_read = group->RowsRead();
         top = std::move(group);
     } else {
+        std::vector<bool> read(top->Columns().size(), false);
+        for (const TSQLMemExprNode* expression : expressions) {
+            top->MarkFieldsRead(*expression, read);
+        }
+        top->SetColumnsRead(std::move(read));
         top->Execute();
         rows_read = top->RowsRead();
         TSQLMemRowSource& source = top->Source();
