@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/record/db_types.h"
+#include "engine/record/record_buffer.h"
 #include "engine/sql/query/sqlmem_value_conversion.h"
 #include "engine/sql/query/sqlmem_value_order.h"
 #include "engine/table/sqlmem_cursor.h"
@@ -136,6 +137,43 @@ bool SameRowValues(const TSQLMemRow& a, const TSQLMemRow& b) {
 class TSQLMemAOTable::ScanTable final : public TSQLMemTable {
   public:
     int64_t CursorRowsRead() const { return cursor_ ? cursor_->RowsRead() : 0; }
+
+    // The stored field number of each column whose stored values read as `types` say
+    // (a whole number or a double): those can be read straight from the stored rows.
+    // Empty when a column does not qualify.
+    std::vector<int32_t> DirectFieldNos(const std::vector<TSQLMemColumn>& columns,
+                                        const std::vector<bool>& read) const {
+        std::vector<int32_t> nos(columns.size(), -1);
+        const TSQLMemFieldDefs& defs = cursor_->FieldDefs();
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (!read[i]) {
+                continue;
+            }
+            const int32_t no = defs.IndexOf(columns[i].FieldName);
+            const TSQLMemBaseFieldType base = AdvancedToBaseType(columns[i].DataType);
+            if (no < 0 || defs[no].BaseType != base ||
+                !(IsIntegerKind(base) || base == bftDouble)) {
+                return {};
+            }
+            nos[i] = no;
+        }
+        return nos;
+    }
+
+    // Calls `visit` with each visible stored row in the cursor's order, from the first,
+    // until it returns false; the component's own position is read again afterwards.
+    template <typename Visit>
+    void ForEachStoredRow(Visit visit) {
+        std::vector<std::byte> buffer(static_cast<size_t>(cursor_->RecordSize()));
+        cursor_->First();
+        while (cursor_->GetRecord(grmNext, buffer.data()) == grrOK) {
+            if (!visit(buffer.data())) {
+                break;
+            }
+        }
+        First();
+    }
+    const TSQLMemFieldDefs& StoredFieldDefs() const { return cursor_->FieldDefs(); }
 };
 
 TSQLMemTable& TSQLMemAOTable::Table() { return *table_; }
@@ -239,8 +277,36 @@ void TSQLMemAOTable::Execute() {
     }
     relation_.Rows.clear();
     int64_t delivered = 0;
+    const auto limit_reached = [&] {
+        return row_limit_ >= 0 && static_cast<int64_t>(relation_.Rows.size()) >= row_limit_;
+    };
+    // Columns of whole numbers and doubles are read straight from the stored rows.
+    if (const std::vector<int32_t> direct = table_->DirectFieldNos(relation_.Columns, read);
+        !direct.empty()) {
+        const TSQLMemFieldDefs& defs = table_->StoredFieldDefs();
+        table_->ForEachStoredRow([&](const std::byte* stored) {
+            if (limit_reached()) {
+                return false;
+            }
+            ++delivered;
+            TSQLMemRow row;
+            row.reserve(direct.size());
+            for (size_t i = 0; i < direct.size(); ++i) {
+                row.push_back(read[i] ? TSQLMemVariant::FromField(defs, direct[i], stored)
+                                      : nulls[i]);
+            }
+            if (FilterAccepts(row)) {
+                relation_.Rows.push_back(std::move(row));
+            }
+            return true;
+        });
+        rows_read_ += sql_filter.empty() ? delivered : table_->CursorRowsRead() - cursor_before;
+        table_->SetSQLFilter({});
+        UnlockTable();
+        return;
+    }
     for (table_->First(); !table_->Eof(); table_->Next()) {
-        if (row_limit_ >= 0 && static_cast<int64_t>(relation_.Rows.size()) >= row_limit_) {
+        if (limit_reached()) {
             break;
         }
         ++delivered;
@@ -437,6 +503,7 @@ void TSQLMemAOJoin::SetColumnsRead(std::vector<bool> read) {
     }
     left_->SetColumnsRead(std::move(left_read));
     right_->SetColumnsRead(std::move(right_read));
+    columns_read_ = std::move(read);
 }
 
 void TSQLMemAOJoin::Execute() {
@@ -501,17 +568,31 @@ void TSQLMemAOJoin::Execute() {
     }
 
     std::vector<bool> probe_matched(probe_rows.size(), false);
-    TSQLMemRow joined(left_width + right_width);
+    // Only the columns read above the join (or by its conditions) are filled in; the
+    // others stay null.
+    std::vector<size_t> left_read;
+    std::vector<size_t> right_read;
+    for (size_t i = 0; i < left_width + right_width; ++i) {
+        if (columns_read_.size() != left_width + right_width || columns_read_[i]) {
+            (i < left_width ? left_read : right_read)
+                .push_back(i < left_width ? i : i - left_width);
+        }
+    }
+    TSQLMemRow joined;
+    joined.reserve(left_width + right_width);
+    for (const TSQLMemColumn& column : relation_.Columns) {
+        joined.push_back(TSQLMemVariant::Null(AdvancedToBaseType(column.DataType)));
+    }
     const auto fill = [&](const TSQLMemRow* scan_row, const TSQLMemRow* probe_row) {
         const TSQLMemRow* left_row = scan_left ? scan_row : probe_row;
         const TSQLMemRow* right_row = scan_left ? probe_row : scan_row;
-        for (size_t i = 0; i < left_width; ++i) {
+        for (const size_t i : left_read) {
             joined[i] =
                 left_row != nullptr
                     ? (*left_row)[i]
                     : TSQLMemVariant::Null(AdvancedToBaseType(left_->Columns()[i].DataType));
         }
-        for (size_t i = 0; i < right_width; ++i) {
+        for (const size_t i : right_read) {
             joined[left_width + i] =
                 right_row != nullptr
                     ? (*right_row)[i]

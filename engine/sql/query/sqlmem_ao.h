@@ -239,6 +239,7 @@ class TSQLMemAOJoin final : public TSQLMemAO {
     std::vector<int32_t> left_keys_;
     std::vector<int32_t> right_keys_;
     TSQLMemNodePtr match_condition_;
+    std::vector<bool> columns_read_;  // empty: every column
 };
 
 // Grouping: the input's rows sorted by the group fields into runs of equal values; for

@@ -1218,16 +1218,40 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
         top->Execute();
         rows_read = top->RowsRead();
         TSQLMemRowSource& source = top->Source();
-        rows.reserve(top->Result().Rows.size());
-        for (const TSQLMemRow& input : top->Result().Rows) {
+        // A plain field takes its value from the input row as it is: moved when no other
+        // item reads that column, computed items first.
+        std::vector<int32_t> direct(expressions.size(), -1);
+        std::vector<int32_t> uses(top->Columns().size(), 0);
+        for (size_t i = 0; i < expressions.size(); ++i) {
+            const TSQLMemExprNode& expression = *expressions[i];
+            const auto* field = expression.NodeType() == entField
+                                    ? static_cast<const TSQLMemExprNodeField*>(&expression)
+                                    : nullptr;
+            if (field != nullptr && field->Source() == &source && field->FieldNo() >= 0) {
+                direct[i] = field->FieldNo();
+                ++uses[static_cast<size_t>(field->FieldNo())];
+            }
+        }
+        std::vector<TSQLMemRow>& inputs = top->Result().Rows;
+        rows.reserve(inputs.size());
+        for (TSQLMemRow& input : inputs) {
             source.SetRow(&input);
-            TSQLMemRow out;
-            out.reserve(expressions.size());
-            for (TSQLMemExprNode* expression : expressions) {
-                out.push_back(expression->GetDataValue());
+            TSQLMemRow out(expressions.size());
+            for (size_t i = 0; i < expressions.size(); ++i) {
+                if (direct[i] < 0) {
+                    out[i] = expressions[i]->GetDataValue();
+                }
+            }
+            for (size_t i = 0; i < expressions.size(); ++i) {
+                if (direct[i] >= 0) {
+                    TSQLMemVariant& value = input[static_cast<size_t>(direct[i])];
+                    out[i] = uses[static_cast<size_t>(direct[i])] == 1 ? std::move(value) : value;
+                }
             }
             rows.push_back(std::move(out));
         }
+        source.SetRow(nullptr);
+        inputs.clear();
     }
 
     TSQLMemRelation result;
