@@ -252,6 +252,10 @@ TEST_F(SqlSelect, ShortTopKeepsTiesInTableOrder) {
          {"id|k", "11|3", "5|3", "2|3", "7|2"}},
         {"SELECT id FROM Ties ORDER BY k, id DESC",
          {"id", "9", "10", "8", "6", "4", "3", "1", "7", "0", "11", "5", "2"}},
+        {"SELECT TOP 0 id FROM Ties ORDER BY k", {"id"}},
+        {"SELECT TOP 3, 11 id FROM Ties ORDER BY k", {"id", "5", "11"}},
+        {"SELECT TOP 5 id * 10 AS t FROM Ties WHERE k <> 1 ORDER BY k DESC",
+         {"t", "20", "50", "110", "0", "70"}},
     });
 }
 

@@ -1,6 +1,7 @@
 #include "engine/sql/query/sqlmem_ao.h"
 
 #include <algorithm>
+#include <functional>
 #include <numeric>
 #include <unordered_map>
 #include <utility>
@@ -256,6 +257,14 @@ std::string TSQLMemAOTable::TakeSQLFilterText() {
 }
 
 void TSQLMemAOTable::Execute() {
+    relation_.Rows.clear();
+    ScanRows([&](TSQLMemRow& row) {
+        relation_.Rows.push_back(std::move(row));
+        return row_limit_ < 0 || static_cast<int64_t>(relation_.Rows.size()) < row_limit_;
+    });
+}
+
+void TSQLMemAOTable::ScanRows(const std::function<bool(TSQLMemRow&)>& take) {
     const std::string sql_filter = TakeSQLFilterText();
     const int64_t cursor_before = table_->CursorRowsRead();
     table_->SetSQLFilter(sql_filter);
@@ -275,50 +284,40 @@ void TSQLMemAOTable::Execute() {
     for (const TSQLMemColumn& column : relation_.Columns) {
         nulls.push_back(TSQLMemVariant::Null(AdvancedToBaseType(column.DataType)));
     }
-    relation_.Rows.clear();
     int64_t delivered = 0;
-    const auto limit_reached = [&] {
-        return row_limit_ >= 0 && static_cast<int64_t>(relation_.Rows.size()) >= row_limit_;
+    bool more = row_limit_ != 0;
+    // One row buffer serves every row: `take` moves out what it keeps.
+    TSQLMemRow row(fields.size());
+    const auto offer = [&]() {
+        if (FilterAccepts(row)) {
+            more = take(row);
+            row.resize(fields.size());  // when `take` moved the whole row out
+        }
+        return more;
     };
     // Columns of whole numbers and doubles are read straight from the stored rows.
     if (const std::vector<int32_t> direct = table_->DirectFieldNos(relation_.Columns, read);
         !direct.empty()) {
         const TSQLMemFieldDefs& defs = table_->StoredFieldDefs();
-        table_->ForEachStoredRow([&](const std::byte* stored) {
-            if (limit_reached()) {
-                return false;
-            }
+        if (more) {
+            table_->ForEachStoredRow([&](const std::byte* stored) {
+                ++delivered;
+                for (size_t i = 0; i < direct.size(); ++i) {
+                    row[i] =
+                        read[i] ? TSQLMemVariant::FromField(defs, direct[i], stored) : nulls[i];
+                }
+                return offer();
+            });
+        }
+    } else {
+        for (table_->First(); more && !table_->Eof(); table_->Next()) {
             ++delivered;
-            TSQLMemRow row;
-            row.reserve(direct.size());
-            for (size_t i = 0; i < direct.size(); ++i) {
-                row.push_back(read[i] ? TSQLMemVariant::FromField(defs, direct[i], stored)
-                                      : nulls[i]);
+            for (size_t i = 0; i < fields.size(); ++i) {
+                row[i] = read[i] ? VariantFromFieldValue(fields[i]->Value(),
+                                                         relation_.Columns[i].DataType)
+                                 : nulls[i];
             }
-            if (FilterAccepts(row)) {
-                relation_.Rows.push_back(std::move(row));
-            }
-            return true;
-        });
-        rows_read_ += sql_filter.empty() ? delivered : table_->CursorRowsRead() - cursor_before;
-        table_->SetSQLFilter({});
-        UnlockTable();
-        return;
-    }
-    for (table_->First(); !table_->Eof(); table_->Next()) {
-        if (limit_reached()) {
-            break;
-        }
-        ++delivered;
-        TSQLMemRow row;
-        row.reserve(fields.size());
-        for (size_t i = 0; i < fields.size(); ++i) {
-            row.push_back(
-                read[i] ? VariantFromFieldValue(fields[i]->Value(), relation_.Columns[i].DataType)
-                        : nulls[i]);
-        }
-        if (FilterAccepts(row)) {
-            relation_.Rows.push_back(std::move(row));
+            offer();
         }
     }
     rows_read_ += sql_filter.empty() ? delivered : table_->CursorRowsRead() - cursor_before;

@@ -8,6 +8,7 @@
 // An operator tree is used by one thread for one execution.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -139,6 +140,10 @@ class TSQLMemAOTable final : public TSQLMemAO {
     ~TSQLMemAOTable() override;
 
     void Execute() override;
+    // Reads the rows that pass the filter, in table order, handing each to `take`, which
+    // may move out of it and returns whether to go on; the rows are not kept. Use instead
+    // of Execute.
+    void ScanRows(const std::function<bool(TSQLMemRow&)>& take);
     int64_t RowsRead() const override { return rows_read_; }
     bool IsTableScan() const override { return true; }
     // The table scanned (open).

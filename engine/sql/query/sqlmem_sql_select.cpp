@@ -305,6 +305,24 @@ int CompareSortValues(const TSQLMemVariant& a, const TSQLMemVariant& b, bool ign
     return CompareOrderValues(a, b, ignore_case);
 }
 
+// A TOP this short with ORDER BY keeps only its candidate rows while the table is read.
+constexpr size_t kMostRowsKeptForTop = 100000;
+
+// -1, 0 or 1: how row `a` sorts against row `b` by the sort keys (column, item).
+int CompareBySortKeys(const TSQLMemRow& a, const TSQLMemRow& b,
+                      const std::vector<std::pair<size_t, const TSQLMemSortSpecification*>>& keys) {
+    for (const auto& [column, sort_item] : keys) {
+        int c = CompareSortValues(a[column], b[column], sort_item->CaseInsensitive);
+        if (sort_item->Descending) {
+            c = -c;
+        }
+        if (c != 0) {
+            return c;
+        }
+    }
+    return 0;
+}
+
 // Drops every row equal in all its values to an earlier one, when all values are null or
 // whole numbers (found through a hash of them); other rows stay as they are.
 void DropRepeatedIntegerRows(std::vector<TSQLMemRow>& rows, size_t width) {
@@ -1215,8 +1233,6 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
             top->MarkFieldsRead(*expression, read);
         }
         top->SetColumnsRead(std::move(read));
-        top->Execute();
-        rows_read = top->RowsRead();
         TSQLMemRowSource& source = top->Source();
         // A plain field takes its value from the input row as it is: moved when no other
         // item reads that column, computed items first.
@@ -1232,11 +1248,9 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
                 ++uses[static_cast<size_t>(field->FieldNo())];
             }
         }
-        std::vector<TSQLMemRow>& inputs = top->Result().Rows;
-        rows.reserve(inputs.size());
-        for (TSQLMemRow& input : inputs) {
+        const auto project_into = [&](TSQLMemRow& input, TSQLMemRow& out) {
+            out.resize(expressions.size());
             source.SetRow(&input);
-            TSQLMemRow out(expressions.size());
             for (size_t i = 0; i < expressions.size(); ++i) {
                 if (direct[i] < 0) {
                     out[i] = expressions[i]->GetDataValue();
@@ -1248,10 +1262,68 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
                     out[i] = uses[static_cast<size_t>(direct[i])] == 1 ? std::move(value) : value;
                 }
             }
-            rows.push_back(std::move(out));
+            source.SetRow(nullptr);
+        };
+        const auto project = [&](TSQLMemRow& input) {
+            TSQLMemRow out;
+            project_into(input, out);
+            return out;
+        };
+        const size_t first_kept = top_first_row_ > 1 ? static_cast<size_t>(top_first_row_ - 1) : 0;
+        const bool bounded = !sort_keys.empty() && top_count_ >= 0 && !distinct_ &&
+                             first_kept + static_cast<size_t>(top_count_) <= kMostRowsKeptForTop;
+        if (auto* scan = top->IsTableScan() ? static_cast<TSQLMemAOTable*>(top.get()) : nullptr) {
+            if (bounded) {
+                // ORDER BY with a short TOP: only the rows that can still be among the
+                // first ones are kept, in a heap whose top is the last of them (rows that
+                // sort alike rank by their place in the table).
+                const size_t wanted = first_kept + static_cast<size_t>(top_count_);
+                using Ranked = std::pair<TSQLMemRow, size_t>;
+                std::vector<Ranked> heap;
+                const auto ranks_before = [&](const Ranked& x, const Ranked& y) {
+                    const int c = CompareBySortKeys(x.first, y.first, sort_keys);
+                    return c != 0 ? c < 0 : x.second < y.second;
+                };
+                Ranked candidate;
+                size_t seq = 0;
+                scan->ScanRows([&](TSQLMemRow& input) {
+                    if (wanted == 0) {
+                        return false;
+                    }
+                    project_into(input, candidate.first);
+                    candidate.second = seq++;
+                    if (heap.size() < wanted) {
+                        heap.push_back(std::move(candidate));
+                        std::push_heap(heap.begin(), heap.end(), ranks_before);
+                    } else if (ranks_before(candidate, heap.front())) {
+                        std::pop_heap(heap.begin(), heap.end(), ranks_before);
+                        std::swap(heap.back(), candidate);
+                        std::push_heap(heap.begin(), heap.end(), ranks_before);
+                    }
+                    return true;
+                });
+                std::sort_heap(heap.begin(), heap.end(), ranks_before);
+                rows.reserve(heap.size());
+                for (Ranked& ranked : heap) {
+                    rows.push_back(std::move(ranked.first));
+                }
+            } else {
+                scan->ScanRows([&](TSQLMemRow& input) {
+                    rows.push_back(project(input));
+                    return true;
+                });
+            }
+            rows_read = scan->RowsRead();
+        } else {
+            top->Execute();
+            rows_read = top->RowsRead();
+            std::vector<TSQLMemRow>& inputs = top->Result().Rows;
+            rows.reserve(inputs.size());
+            for (TSQLMemRow& input : inputs) {
+                rows.push_back(project(input));
+            }
+            inputs.clear();
         }
-        source.SetRow(nullptr);
-        inputs.clear();
     }
 
     TSQLMemRelation result;
@@ -1301,16 +1373,7 @@ TSQLMemRelation TSQLMemSQLSelect::Run(const TSQLMemSelectContext& context, int64
     }
     if (!sort_keys.empty()) {
         const auto sorts_before = [&](const TSQLMemRow& a, const TSQLMemRow& b) {
-            for (const auto& [column, sort_item] : sort_keys) {
-                int c = CompareSortValues(a[column], b[column], sort_item->CaseInsensitive);
-                if (sort_item->Descending) {
-                    c = -c;
-                }
-                if (c != 0) {
-                    return c < 0;
-                }
-            }
-            return false;
+            return CompareBySortKeys(a, b, sort_keys) < 0;
         };
         const size_t wanted =
             top_count >= 0 && !distinct_ ? skip + static_cast<size_t>(top_count) : rows.size();
