@@ -82,7 +82,8 @@ int32_t TargetOf(const RestructurePlan& plan, const std::string& name) {
     return -1;
 }
 
-// The old index as an index of the new table, or nullopt when it cannot survive.
+// The old index as an index of the new table; nullopt when one of its columns is dropped.
+// A column that becomes a BLOB column cannot stay in it: refused.
 std::optional<TableIndexSpec> SurvivingIndex(const TSQLMemIndexDef& index,
                                              const RestructurePlan& plan) {
     TableIndexSpec spec;
@@ -99,7 +100,8 @@ std::optional<TableIndexSpec> SurvivingIndex(const TSQLMemIndexDef& index,
         }
         const TableFieldSpec& field = plan.columns[static_cast<size_t>(target)].spec;
         if (IsBlobType(AdvancedToBaseType(SpecAdvancedType(field)))) {
-            return std::nullopt;
+            Refuse("Field '" + field.name + "' of index '" + index.Name +
+                   "' cannot become a BLOB field");
         }
         append(spec.fields, field.name);
         if (column.Descending) {

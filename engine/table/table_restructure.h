@@ -48,8 +48,9 @@ RestructurePlan CurrentColumns(const TSQLMemTableData& table);
 //   fails the whole restructure;
 // - an autoinc column that was one before keeps its sequence's last value; a column that
 //   becomes autoinc continues after the highest value it holds;
-// - an old index survives when every column it names survives (under the new names) and
-//   none of them became a BLOB column; otherwise it goes with its constraint;
+// - an old index survives when every column it names survives (under the new names);
+//   otherwise it goes with its constraint; an indexed column cannot become a BLOB column
+//   (kRestructureColumnCode);
 // - not-null and check constraints are the new column list's; any other constraint is
 //   carried over with its column names renamed, and a constraint that names a dropped
 //   column refuses the restructure (kRestructureColumnCode).

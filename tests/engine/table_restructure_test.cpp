@@ -210,6 +210,12 @@ TEST_F(TableRestructureTest, IndexesSurviveWithTheirColumnsAndGoWithThem) {
     EXPECT_NE(testing::ScriptError("INSERT INTO t VALUES (4, 's', 101)").find("30030"),
               std::string::npos);
 
+    // A key column cannot become a BLOB column: its index could not order it.
+    const std::string blob = testing::ScriptError("ALTER TABLE t MODIFY (bb MEMO)");
+    EXPECT_NE(blob.find("Field 'bb' of index 'UQ_b' cannot become a BLOB field"), std::string::npos)
+        << blob;
+    EXPECT_EQ(Indexes("t").size(), 4U);
+
     testing::RunScript("ALTER TABLE t DROP cc");
     EXPECT_EQ(Indexes("t"), (Lines{"PK_t(a) pk", "UQ_b(bb) unique"}));
     EXPECT_EQ(RowsBy("t", "UQ_b"), (Lines{"2|p", "1|q", "3|r"}));
