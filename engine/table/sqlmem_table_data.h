@@ -26,6 +26,7 @@ namespace tapir::engine {
 class TSQLMemCursor;
 class TSQLMemDatabaseData;
 class TSQLMemLocalSession;
+struct RestructurePlan;
 
 struct TSQLMemSequenceDef {
     std::string Name;  // at most 255 characters
@@ -162,6 +163,10 @@ class TSQLMemTableData {
     void SetAutoincValue(int32_t field_no, int64_t value);
 
   private:
+    // Builds the new table aside and fills in what its creation does not.
+    friend void RestructureTable(TSQLMemDatabaseData& database, const std::string& table_name,
+                                 const RestructurePlan& plan);
+
     // The index objects over pages_, one per index definition, with these roots.
     void BuildIndexes(const std::vector<int32_t>& root_page_nos);
     // The index object for `def` (and its search flag), appended to the lists.

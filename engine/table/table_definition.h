@@ -100,6 +100,8 @@ struct TSQLMemConstraintDef {
     int32_t IndexNo = -1;            // PrimaryKey, Unique: position in the index definitions
     std::optional<double> MinValue;  // Check
     std::optional<double> MaxValue;  // Check
+    // ForeignKey: the key's columns, by name.
+    std::vector<std::string> FieldNames;
 };
 
 // Splits a ";"-separated list of names; blanks around names are dropped, empty names kept

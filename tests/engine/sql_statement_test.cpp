@@ -314,21 +314,20 @@ TEST_F(SQLStatementTest, RenameTable) {
 
 TEST_F(SQLStatementTest, AlterTableParsesEveryForm) {
     Run("CREATE TABLE t (a INTEGER, b VARCHAR(5))");
-    // The forms that change columns are read in full and then refused by the stored table.
+    // Each form that changes columns, on a table of its own.
     const char* restructures[] = {
         "ALTER TABLE t ADD (c INTEGER NOT NULL DEFAULT 1, d VARCHAR(3) UNIQUE)",
         "ALTER TABLE t ADD COLUMN (c INTEGER)",
         "ALTER TABLE t DROP b",
-        "ALTER TABLE t DROP COLUMN (a, b)",
+        "ALTER TABLE t DROP COLUMN (a)",
         "ALTER TABLE t ALTER COLUMN (b VARCHAR(10))",
         "ALTER TABLE t MODIFY (b VARCHAR(10))",
         "ALTER TABLE t RENAME a TO x, b TO y",
         "ALTER TABLE t RENAME COLUMN a TO x",
     };
     for (const char* sql : restructures) {
-        const std::string error = Error(sql);
-        EXPECT_EQ(error.substr(0, 48), "30265: Error altering teble: 'Restructure table ") << sql;
-        EXPECT_NE(error.find("30347"), std::string::npos) << sql;
+        Run("DROP TABLE t; CREATE TABLE t (a INTEGER, b VARCHAR(5))");
+        EXPECT_EQ(Error(sql), "") << sql;
     }
     const ErrorCase cases[] = {
         {"ALTER TABLE t CHANGE b",

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -8,6 +9,7 @@
 #include "engine/sql/statements/sqlmem_statement_util.h"
 #include "engine/sql/statements/sqlmem_statements.h"
 #include "engine/table/sqlmem_database.h"
+#include "engine/table/table_restructure.h"
 
 namespace tapir::engine {
 
@@ -52,6 +54,52 @@ TSQLMemAdvancedFieldType AutoincVariant(const std::string& word) {
     if (upper == "WORD") return aftAutoIncWord;
     if (upper == "CARDINAL") return aftAutoIncCardinal;
     return aftUnknown;
+}
+
+TableFieldSpec ColumnSpec(const TSQLFieldDef& field) {
+    TableFieldSpec column;
+    column.name = field.Name;
+    column.advanced_type = field.AdvancedType;
+    column.data_type = AdvancedToFieldType(field.AdvancedType);
+    column.size = field.HasSize ? field.Size : 0;
+    // A primary key column is kept from nulls by the primary key itself.
+    column.required = field.NotNull;
+    if (IsAutoincType(field.AdvancedType)) {
+        const IntegerRange range = BaseTypeIntegerRange(AdvancedToBaseType(field.AdvancedType));
+        column.increment = field.HasIncrement ? field.Increment : 1;
+        column.min_value = field.HasMinValue ? field.MinValue : 0;
+        column.max_value = field.HasMaxValue ? std::min(field.MaxValue, range.max) : range.max;
+        // The sequence hands out its last value plus the increment: a written lowest
+        // value is the first one handed out; otherwise the first is 1.
+        int64_t before_min = 0;
+        column.initial_value =
+            field.HasInitialValue ? field.InitialValue
+            : field.HasMinValue &&
+                    !__builtin_sub_overflow(column.min_value, column.increment, &before_min)
+                ? before_min
+                : 0;
+        column.cycled = field.Cycled;
+    } else {
+        if (field.HasMinValue && field.MinValue != 0) {
+            column.check_min = static_cast<double>(field.MinValue);
+        }
+        if (field.HasMaxValue && field.MaxValue != std::numeric_limits<int64_t>::max()) {
+            column.check_max = static_cast<double>(field.MaxValue);
+        }
+    }
+    if (field.HasDefault) {
+        column.default_value = field.DefaultValue;
+    }
+    if (field.HasBlobBlockSize) {
+        column.blob_block_size = field.BlobBlockSize;
+    }
+    if (field.HasBlobCompressionMode) {
+        column.blob_compression_mode = field.BlobCompressionMode;
+    }
+    if (field.HasBlobCompressionAlgorithm) {
+        column.blob_compression_algorithm = field.BlobCompressionAlgorithm;
+    }
+    return column;
 }
 
 }  // namespace
@@ -415,49 +463,7 @@ TableDefinition TSQLMemDDLTableManipulation::BuildDefinition(const std::string& 
     TableDefinition definition;
     definition.name = table_name;
     for (const TSQLFieldDef& field : field_defs_) {
-        TableFieldSpec column;
-        column.name = field.Name;
-        column.advanced_type = field.AdvancedType;
-        column.data_type = AdvancedToFieldType(field.AdvancedType);
-        column.size = field.HasSize ? field.Size : 0;
-        // A primary key column is kept from nulls by the primary key itself.
-        column.required = field.NotNull;
-        if (IsAutoincType(field.AdvancedType)) {
-            const IntegerRange range = BaseTypeIntegerRange(AdvancedToBaseType(field.AdvancedType));
-            column.increment = field.HasIncrement ? field.Increment : 1;
-            column.min_value = field.HasMinValue ? field.MinValue : 0;
-            column.max_value = field.HasMaxValue ? std::min(field.MaxValue, range.max) : range.max;
-            // The sequence hands out its last value plus the increment: a written lowest
-            // value is the first one handed out; otherwise the first is 1.
-            int64_t before_min = 0;
-            column.initial_value =
-                field.HasInitialValue ? field.InitialValue
-                : field.HasMinValue &&
-                        !__builtin_sub_overflow(column.min_value, column.increment, &before_min)
-                    ? before_min
-                    : 0;
-            column.cycled = field.Cycled;
-        } else {
-            if (field.HasMinValue && field.MinValue != 0) {
-                column.check_min = static_cast<double>(field.MinValue);
-            }
-            if (field.HasMaxValue && field.MaxValue != std::numeric_limits<int64_t>::max()) {
-                column.check_max = static_cast<double>(field.MaxValue);
-            }
-        }
-        if (field.HasDefault) {
-            column.default_value = field.DefaultValue;
-        }
-        if (field.HasBlobBlockSize) {
-            column.blob_block_size = field.BlobBlockSize;
-        }
-        if (field.HasBlobCompressionMode) {
-            column.blob_compression_mode = field.BlobCompressionMode;
-        }
-        if (field.HasBlobCompressionAlgorithm) {
-            column.blob_compression_algorithm = field.BlobCompressionAlgorithm;
-        }
-        definition.fields.push_back(std::move(column));
+        definition.fields.push_back(ColumnSpec(field));
     }
     if (!primary_key_.empty()) {
         definition.indexes.push_back(
@@ -723,15 +729,158 @@ void TSQLMemDDLAlterTable::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*r
             case atDrop:
             case atModify:
             case atRenameColumn:
-                throw ESQLMemException::Formatted(
-                    kRestructureErrorCode,
-                    "Restructure table error: 'changing the columns of stored table '" +
-                        table_name_ + "' is not supported'");
+                try {
+                    RestructureColumns();
+                } catch (const tapir::Exception& error) {
+                    throw ESQLMemException::Formatted(
+                        kRestructureErrorCode,
+                        "Restructure table error: '" + error.Message() + "'");
+                }
+                break;
         }
     } catch (const tapir::Exception& error) {
         throw ESQLMemException::Formatted(kAlterTableErrorCode,
                                           "Error altering teble: '" + error.Message() + "'");
     }
+}
+
+namespace {
+
+[[noreturn]] void RefuseColumn(const std::string& text) {
+    throw ESQLMemException::Formatted(kRestructureColumnCode, text);
+}
+
+// Position of the plan column now called `name`; -1 when none.
+int32_t PlanColumn(const RestructurePlan& plan, const std::string& name) {
+    for (size_t i = 0; i < plan.columns.size(); ++i) {
+        if (SameName(plan.columns[i].spec.name, name)) {
+            return static_cast<int32_t>(i);
+        }
+    }
+    return -1;
+}
+
+// A changed column: the written parts of `field` over the column as it is.
+TableFieldSpec ModifiedColumn(const TableFieldSpec& old, const TSQLFieldDef& field) {
+    TableFieldSpec column = ColumnSpec(field);
+    column.name = old.name;
+    if (!field.HasNullability) {
+        column.required = old.required;
+    }
+    if (!field.HasDefault) {
+        column.default_value = old.default_value;
+    }
+    const bool autoinc = IsAutoincType(field.AdvancedType);
+    if (autoinc && IsAutoincType(SpecAdvancedType(old))) {
+        column.increment = field.HasIncrement ? column.increment : old.increment;
+        column.min_value = field.HasMinValue ? column.min_value : old.min_value;
+        column.max_value = field.HasMaxValue ? column.max_value : old.max_value;
+        column.initial_value = field.HasInitialValue ? column.initial_value : old.initial_value;
+        column.cycled = field.HasCycled ? column.cycled : old.cycled;
+    } else if (!autoinc && !field.HasMinValue && !field.HasMaxValue) {
+        column.check_min = old.check_min;
+        column.check_max = old.check_max;
+    }
+    if (!field.HasBlobBlockSize) {
+        column.blob_block_size = old.blob_block_size;
+    }
+    if (!field.HasBlobCompressionMode) {
+        column.blob_compression_mode = old.blob_compression_mode;
+    }
+    if (!field.HasBlobCompressionAlgorithm) {
+        column.blob_compression_algorithm = old.blob_compression_algorithm;
+    }
+    return column;
+}
+
+}  // namespace
+
+void TSQLMemDDLAlterTable::RestructureColumns() {
+    TSQLMemDatabaseData* database = TSQLMemEngine::Instance().FindDatabase(kMemoryDatabaseName);
+    if (database == nullptr) {
+        EmptyTable(kMemoryDatabaseName, table_name_);  // raises "cannot open database"
+    }
+    std::lock_guard lock(database->Mutex());
+    const TSQLMemTableData* table = database->FindTable(table_name_);
+    if (table == nullptr) {
+        database->EmptyTable(table_name_);  // raises "table not found"
+    }
+    const std::string name = table->Name();
+    RestructurePlan plan = CurrentColumns(*table);
+    auto require = [&](const std::string& column) {
+        const int32_t at = PlanColumn(plan, column);
+        if (at < 0) {
+            RefuseColumn("Field '" + column + "' not found in table '" + name + "'");
+        }
+        return static_cast<size_t>(at);
+    };
+    switch (alter_type_) {
+        case atAdd:
+            for (const TSQLFieldDef& field : field_defs_) {
+                if (PlanColumn(plan, field.Name) >= 0) {
+                    RefuseColumn("Field '" + field.Name + "' already exists in table '" + name +
+                                 "'");
+                }
+                plan.columns.push_back({ColumnSpec(field), ""});
+            }
+            break;
+        case atModify:
+            for (const TSQLFieldDef& field : field_defs_) {
+                RestructureColumn& column = plan.columns[require(field.Name)];
+                column.spec = ModifiedColumn(column.spec, field);
+            }
+            break;
+        case atDrop:
+            for (const std::string& column : column_names_) {
+                plan.columns.erase(plan.columns.begin() +
+                                   static_cast<std::ptrdiff_t>(require(column)));
+            }
+            if (plan.columns.empty()) {
+                RefuseColumn("Cannot drop every field of table '" + name + "'");
+            }
+            break;
+        case atRenameColumn:
+            for (size_t i = 0; i + 1 < column_names_.size(); i += 2) {
+                const size_t at = require(column_names_[i]);
+                const int32_t taken = PlanColumn(plan, column_names_[i + 1]);
+                if (taken >= 0 && static_cast<size_t>(taken) != at) {
+                    RefuseColumn("Field '" + column_names_[i + 1] + "' already exists in table '" +
+                                 name + "'");
+                }
+                plan.columns[at].spec.name = column_names_[i + 1];
+            }
+            break;
+        default:
+            break;
+    }
+    // UNIQUE columns get their index; PRIMARY KEY columns join the primary key, or make one.
+    for (const TSQLFieldDef& field : field_defs_) {
+        if (field.Unique && table->IndexNoByName(UniqueIndexName(field.Name)) < 0) {
+            plan.added_indexes.push_back(KeyIndexSpec(UniqueIndexName(field.Name),
+                                                      {TSQLKeyColumn{field.Name}}, false, true));
+        }
+    }
+    if (!primary_key_.empty()) {
+        std::string index_name = PrimaryIndexName(name);
+        std::vector<TSQLKeyColumn> key;
+        for (const TSQLMemIndexDef& index : table->IndexDefs()) {
+            if (index.Primary) {
+                index_name = index.Name;
+                for (const TSQLMemIndexColumn& column : index.Columns) {
+                    key.push_back({column.FieldName, column.Descending, column.CaseInsensitive});
+                }
+            }
+        }
+        for (const TSQLKeyColumn& column : primary_key_) {
+            if (std::none_of(key.begin(), key.end(), [&](const TSQLKeyColumn& existing) {
+                    return SameName(existing.Name, column.Name);
+                })) {
+                key.push_back(column);
+            }
+        }
+        plan.added_indexes.push_back(KeyIndexSpec(index_name, key, true, true));
+    }
+    RestructureTable(*database, name, plan);
 }
 
 void TSQLMemDDLRenameTable::Parse() {

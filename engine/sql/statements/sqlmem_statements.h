@@ -130,8 +130,9 @@ enum class TAlterType {
 using enum TAlterType;
 
 // ALTER TABLE [MEMORY] name, then ADD / DROP / ALTER / MODIFY / RENAME. Renaming the table,
-// adding a primary key and dropping a constraint act on the stored table; the forms that
-// change its columns raise 30347 inside 30265 (the stored table cannot be restructured yet).
+// adding a primary key and dropping a constraint act on the stored table at once; the
+// forms that change its columns restructure it (its rows converted to the new columns).
+// A failed restructure raises 30347 and every failure is wrapped in 30265.
 class TSQLMemDDLAlterTable : public TSQLMemDDLTableManipulation {
   public:
     using TSQLMemDDLTableManipulation::TSQLMemDDLTableManipulation;
@@ -157,6 +158,9 @@ class TSQLMemDDLAlterTable : public TSQLMemDDLTableManipulation {
   private:
     // ( column definitions ) at `(`; leaves the `)` current.
     void ParseColumnDefinitions();
+    // ADD, DROP, ALTER / MODIFY and RENAME of columns: the new column list, then the
+    // stored table rebuilt by it.
+    void RestructureColumns();
 };
 
 // RENAME [TABLE] [MEMORY] old TO new: ALTER TABLE old RENAME TO new.
