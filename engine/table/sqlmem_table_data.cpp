@@ -522,6 +522,12 @@ void TSQLMemTableData::DropIndex(const std::string& name) {
     if (index_no < 0) {
         throw ESQLMemException::Formatted(10077, "Index '" + name + "' not found");
     }
+    // Foreign keys reference the primary key: without it no row could be referenced.
+    if (index_defs_[index_no].Primary && !database_.ReferencingTables(name_).empty()) {
+        throw ESQLMemException::Formatted(11425, "Cannot drop primary key '" + name +
+                                                     "' of table '" + name_ +
+                                                     "' - foreign key(s) reference this table");
+    }
     indexes_[index_no]->DropIndex(0);
     pages_->ApplyChanges(0);
     indexes_.erase(indexes_.begin() + index_no);

@@ -143,7 +143,8 @@ class TSQLMemTableData {
     // Nothing changes on an error.
     void AddIndex(const TableIndexSpec& index);
     // Removes an index and its constraint. 20018 while a cursor has the table open, 10077
-    // "Index '%s' not found" for an unknown name.
+    // "Index '%s' not found" for an unknown name, 11425 for the primary index while a
+    // foreign key references the table.
     void DropIndex(const std::string& name);
     // Removes a constraint by name (case ignored); a primary-key or unique constraint goes
     // with its index. 20018 while a cursor has the table open, 10078 "Constraint '%s' not

@@ -326,6 +326,9 @@ TEST_F(SQLForeignKeyTest, AlterAddsAndDropsKeys) {
     Run("DELETE FROM c WHERE pid = 2; ALTER TABLE c ADD FOREIGN KEY (pid) REFERENCES p");
     ASSERT_EQ(ForeignKeys("c").size(), 1u);
     EXPECT_NE(Error("INSERT INTO c VALUES (2)").find(kViolatedInC), std::string::npos);
+    // The referenced primary key stays while the key needs it.
+    EXPECT_NE(Error("ALTER TABLE p DROP CONSTRAINT PK_p").find("Native error: 11425"),
+              std::string::npos);
     Run("ALTER TABLE c DROP CONSTRAINT " + ForeignKeys("c")[0].Name);
     EXPECT_EQ(Error("INSERT INTO c VALUES (2)"), "");
     EXPECT_EQ(Error("DELETE FROM p"), "");
