@@ -466,8 +466,11 @@ void TSQLMemTableData::PlanForeignKeyActions(TSQLMemRecordID id, const std::byte
                 for (size_t i = 0; i < fields.size(); ++i) {
                     const TSQLMemFieldDef& field = defs[fields[i]];
                     if (action == TSQLMemReferentialAction::Cascade) {
-                        // A value the referencing column cannot take refuses the change.
-                        new_key[i].ToField(defs, fields[i], values);
+                        // A value the referencing column cannot take refuses the change;
+                        // the null columns of a partial match stay null.
+                        if (!IsFieldNull(stored, fields[i])) {
+                            new_key[i].ToField(defs, fields[i], values);
+                        }
                     } else if (action == TSQLMemReferentialAction::SetDefault &&
                                field.DefaultValue) {
                         SetFieldData(defs, fields[i], field.DefaultValue->data(), values);

@@ -226,6 +226,23 @@ TEST_F(SQLForeignKeyTest, ASetNullThatBreaksAnotherConstraintRefusesTheDelete) {
     EXPECT_EQ(Rows("c"), (Lines{"1"}));
 }
 
+TEST_F(SQLForeignKeyTest, PartialMatchesActOnlyOnRowsNoOtherKeyCovers) {
+    Run("CREATE TABLE p (a INTEGER, b INTEGER, PRIMARY KEY (a, b));"
+        "INSERT INTO p VALUES (1, 1); INSERT INTO p VALUES (1, 2); INSERT INTO p VALUES (2, 2);"
+        "CREATE TABLE c (x INTEGER, y INTEGER, FOREIGN KEY (x, y) REFERENCES p MATCH PARTIAL"
+        " ON DELETE CASCADE ON UPDATE CASCADE);"
+        "INSERT INTO c VALUES (1, NULL); INSERT INTO c VALUES (NULL, 2);"
+        "INSERT INTO c VALUES (2, 2)");
+    // (1, NULL) is still covered by (1, 2); (2, 2) was the only row for itself.
+    Run("DELETE FROM p WHERE a = 1 AND b = 1; UPDATE p SET a = 3 WHERE a = 2");
+    EXPECT_EQ(Rows("c"), (Lines{"1|NULL", "NULL|2", "3|2"}));
+    // Now (1, 2) alone covers (1, NULL): the key change carries it, its null stays.
+    Run("UPDATE p SET a = 4 WHERE a = 1");
+    EXPECT_EQ(Rows("c"), (Lines{"4|NULL", "NULL|2", "3|2"}));
+    Run("DELETE FROM p WHERE a = 4");
+    EXPECT_EQ(Rows("c"), (Lines{"NULL|2", "3|2"}));
+}
+
 TEST_F(SQLForeignKeyTest, CascadesFollowChainsOfTables) {
     Run("CREATE TABLE a (id INTEGER PRIMARY KEY);"
         "CREATE TABLE b (id INTEGER PRIMARY KEY, aid INTEGER,"
