@@ -222,12 +222,18 @@ void WriteConstraints(Writer& out, const TSQLMemTableData& table) {
                 out.I32(constraint.ObjectID, Code::ConstraintObjectID);
                 out.LongString(constraint.TableName, Code::ConstraintNames);
                 out.I32(0, Code::ConstraintReferences);
-                out.LongString("", Code::ConstraintNames);
+                out.LongString(constraint.ReferencedTable, Code::ConstraintNames);
                 out.I32(0, Code::ConstraintReferences);
-                for (int i = 0; i < 3; ++i) {
-                    out.U8(0, Code::ConstraintActions);
+                out.U8(static_cast<uint8_t>(constraint.Match), Code::ConstraintActions);
+                out.U8(static_cast<uint8_t>(constraint.OnUpdate), Code::ConstraintActions);
+                out.U8(static_cast<uint8_t>(constraint.OnDelete), Code::ConstraintActions);
+                out.I32(static_cast<int32_t>(constraint.Columns.size()),
+                        Code::ConstraintColumnCount);
+                for (const std::string& column : constraint.Columns) {
+                    const int32_t field_no = fields.IndexOf(column);
+                    out.I32(field_no >= 0 ? fields[field_no].ObjectID : 0, Code::ConstraintColumn);
+                    out.LongString(column, Code::ConstraintColumn);
                 }
-                out.I32(0, Code::ConstraintColumnCount);
                 break;
         }
     }
@@ -696,15 +702,40 @@ std::vector<PendingConstraint> ReadConstraints(Reader& in, const std::string& ta
             def.Kind = ConstraintKind::ForeignKey;
             in.LongString(Code::ConstraintNames);
             in.I32(Code::ConstraintReferences);
-            in.LongString(Code::ConstraintNames);
+            def.ReferencedTable = in.LongString(Code::ConstraintNames);
             in.I32(Code::ConstraintReferences);
-            for (int n = 0; n < 3; ++n) {
-                in.U8(Code::ConstraintActions);
+            const uint8_t match = in.U8(Code::ConstraintActions);
+            const uint8_t on_update = in.U8(Code::ConstraintActions);
+            const uint8_t on_delete = in.U8(Code::ConstraintActions);
+            if (match > static_cast<uint8_t>(TSQLMemMatchRule::Partial) ||
+                on_update > static_cast<uint8_t>(TSQLMemReferentialAction::SetDefault) ||
+                on_delete > static_cast<uint8_t>(TSQLMemReferentialAction::SetDefault)) {
+                Invalid("rules of foreign key '" + def.Name + "'");
             }
+            def.Match = static_cast<TSQLMemMatchRule>(match);
+            def.OnUpdate = static_cast<TSQLMemReferentialAction>(on_update);
+            def.OnDelete = static_cast<TSQLMemReferentialAction>(on_delete);
             const int32_t columns = in.Count(Code::ConstraintColumnCount, 8, "column");
             for (int32_t c = 0; c < columns; ++c) {
                 in.I32(Code::ConstraintColumn);
-                in.LongString(Code::ConstraintColumn);
+                def.Columns.push_back(in.LongString(Code::ConstraintColumn));
+            }
+            if (type == kForeignKeyActionType) {
+                // The referenced side of a key: the referencing table's own record is
+                // what counts, so this one is read past.
+                continue;
+            }
+            if (def.ReferencedTable.empty() || def.Columns.empty() ||
+                def.Columns.size() > static_cast<size_t>(fields.Count())) {
+                Invalid("foreign key '" + def.Name + "' with " + std::to_string(columns) +
+                        " columns");
+            }
+            for (std::string& column : def.Columns) {
+                const int32_t field_no = fields.IndexOf(column);
+                if (field_no < 0 || IsBlobType(fields[field_no].BaseType)) {
+                    Invalid("field '" + column + "' of foreign key '" + def.Name + "'");
+                }
+                column = fields[field_no].Name;
             }
         }
         constraints.push_back(std::move(pending));
@@ -1022,11 +1053,11 @@ void SaveFileAtomically(const std::string& file_name, Save save) {
             save(stream);
             // The complete file reaches the disk before it takes the target's name.
             if (!stream.Sync()) {
-                throw ESQLMemException::Formatted(kFileWriteCode, "Cannot write to stream. Position = " +
-                                                             std::to_string(stream.Position()) +
-                                                             ", Stream size = " +
-                                                             std::to_string(stream.Size()) +
-                                                             ", Block size = 0, Bytes Write = 0");
+                throw ESQLMemException::Formatted(
+                    kFileWriteCode,
+                    "Cannot write to stream. Position = " + std::to_string(stream.Position()) +
+                        ", Stream size = " + std::to_string(stream.Size()) +
+                        ", Block size = 0, Bytes Write = 0");
             }
         }
         if (std::rename(temporary.c_str(), file_name.c_str()) != 0) {

@@ -1018,6 +1018,14 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
         return {};
     }
     const bool visible = IsVisible(new_buffer);
+    if (!visible_.Active()) {
+        // Foreign-key actions changed rows of this table as well: the list is built
+        // afresh on the next read.
+        position_ = visible     ? OnRow(id)
+                    : neighbour ? OnRow(*neighbour)
+                                : Position{TSQLMemRecordID{}, true, false};
+        return {};
+    }
     const bool key_changed = index_no_ >= 0 && CurrentIndex().CompareRecordBuffersByIndex(
                                                    old_buffer, new_buffer, 0) != 0;
     if (visible) {
@@ -1053,7 +1061,8 @@ TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer,
     if (!table_->DeleteRow(id, this)) {
         return {-3, "Error deleting record"};
     }
-    if (listed) {
+    // Foreign-key actions that changed rows of this table too have let go of the list.
+    if (listed && visible_.Active()) {
         RemoveFromVisibleList(id);
     }
     position_ = neighbour ? OnRow(*neighbour) : Position{TSQLMemRecordID{}, true, false};

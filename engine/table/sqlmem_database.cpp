@@ -255,10 +255,26 @@ void TSQLMemDatabaseData::EmptyTable(const std::string& name) {
     if (table == nullptr) {
         ThrowTableNotFound(name);
     }
+    // The rows go without their delete actions running, so no other table may rely on
+    // them. A table's references to its own rows go with the rows.
+    for (TSQLMemTableData* other : ReferencingTables(table->Name())) {
+        if (other == table) {
+            continue;
+        }
+        for (const TSQLMemConstraintDef& key : other->ForeignKeysTo(table->Name())) {
+            if (key.OnDelete != TSQLMemReferentialAction::NoAction ||
+                other->HasReferencingRows(key)) {
+                throw ESQLMemException::Formatted(
+                    11494, "Cannot empty table '" + table->Name() +
+                               "' - foreign key(s) with delete action referencing this table "
+                               "exists");
+            }
+        }
+    }
     table->Empty();
 }
 
-void TSQLMemDatabaseData::DeleteTable(const std::string& name) {
+void TSQLMemDatabaseData::DeleteTable(const std::string& name, bool cascade) {
     std::lock_guard lock(mutex_);
     TSQLMemTableData* table = FindTable(name);
     if (table == nullptr) {
@@ -268,7 +284,31 @@ void TSQLMemDatabaseData::DeleteTable(const std::string& name) {
         throw ESQLMemException::Formatted(
             20017, "Cannot delete table '" + table->Name() + "'. Table is open by another dataset");
     }
+    std::vector<TSQLMemTableData*> referencing = ReferencingTables(table->Name());
+    std::erase(referencing, table);
+    if (!referencing.empty() && !cascade) {
+        throw ESQLMemException::Formatted(11481, "Cannot delete table '" + table->Name() +
+                                                     "' - foreign key constraint(s) violated");
+    }
+    for (TSQLMemTableData* other : referencing) {
+        other->RemoveForeignKeysTo(table->Name());
+    }
     std::erase_if(tables_, [&](const auto& owned) { return owned.get() == table; });
+}
+
+std::vector<TSQLMemTableData*> TSQLMemDatabaseData::ReferencingTables(
+    const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    std::vector<TSQLMemTableData*> tables;
+    if (!has_foreign_keys_) {
+        return tables;
+    }
+    for (const auto& table : tables_) {
+        if (!table->ForeignKeysTo(name).empty()) {
+            tables.push_back(table.get());
+        }
+    }
+    return tables;
 }
 
 void TSQLMemDatabaseData::RenameTable(const std::string& name, const std::string& new_name) {
@@ -284,6 +324,10 @@ void TSQLMemDatabaseData::RenameTable(const std::string& name, const std::string
     if (table->OpenCursorCount() > 0) {
         throw ESQLMemException::Formatted(
             20018, "Cannot alter table '" + table->Name() + "'. Table is open by another dataset");
+    }
+    const std::string old_name = table->Name();
+    for (TSQLMemTableData* other : ReferencingTables(old_name)) {
+        other->RenameReferencedTable(old_name, new_name);
     }
     table->SetName(new_name);
 }
@@ -352,6 +396,7 @@ void TSQLMemDatabaseData::Clear() {
     }
     tables_.clear();
     last_object_id_ = 0;
+    has_foreign_keys_ = false;
 }
 
 // --- TSQLMemEngine ---
@@ -413,8 +458,8 @@ void EmptyTable(const std::string& database_name, const std::string& table_name)
     RequireDatabase(database_name).EmptyTable(table_name);
 }
 
-void DeleteTable(const std::string& database_name, const std::string& table_name) {
-    RequireDatabase(database_name).DeleteTable(table_name);
+void DeleteTable(const std::string& database_name, const std::string& table_name, bool cascade) {
+    RequireDatabase(database_name).DeleteTable(table_name, cascade);
 }
 
 void RenameTable(const std::string& database_name, const std::string& table_name,
@@ -449,6 +494,13 @@ void DropIndex(const std::string& database_name, const std::string& table_name,
 void DropConstraint(const std::string& database_name, const std::string& table_name,
                     const std::string& constraint_name) {
     RequireTable(database_name, table_name).DropConstraint(constraint_name);
+}
+
+void AddForeignKey(const std::string& database_name, const std::string& table_name,
+                   const TableForeignKeySpec& key) {
+    TSQLMemDatabaseData& database = RequireDatabase(database_name);
+    std::lock_guard lock(database.Mutex());
+    RequireTable(database_name, table_name).AddForeignKey(key);
 }
 
 bool IndexExists(const std::string& database_name, const std::string& table_name,

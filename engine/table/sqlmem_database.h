@@ -6,6 +6,7 @@
 // Thread-safe; locks from outermost to innermost: database list (1), connection (2, also
 // guarding its database components), database (3), then the table's own lock (4).
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -168,14 +169,26 @@ class TSQLMemDatabaseData {
     // The table of definition.name, created when absent (refused in "TEMP": 10028 "Table
     // not found, table name = %s"). The stored name takes definition.name's letter case.
     TSQLMemTableData& FindOrCreateTable(const TableDefinition& definition);
-    // Empties a table (10072 while any cursor has it open; 10028 when absent).
+    // Empties a table (10072 while any cursor has it open; 10028 when absent; 11494
+    // "Cannot empty table '%s' - foreign key(s) with delete action referencing this table
+    // exists" when another table's foreign key would have to act on the removed rows: a
+    // CASCADE, SET NULL or SET DEFAULT delete action, or NO ACTION while rows reference it).
     void EmptyTable(const std::string& name);
     // Deletes a table (20017 "Cannot delete table '%s'. Table is open by another dataset"
-    // while any cursor has it open; 10028 when absent).
-    void DeleteTable(const std::string& name);
-    // Gives a table another name. 10028 for an unknown table (as EmptyTable), 10027 when
-    // the new name is taken by another table, 20018 while a cursor has the table open.
+    // while any cursor has it open; 10028 when absent; 11481 "Cannot delete table '%s' -
+    // foreign key constraint(s) violated" while another table's foreign key references it,
+    // unless `cascade`, which removes those foreign keys).
+    void DeleteTable(const std::string& name, bool cascade = false);
+    // Gives a table another name; foreign keys that reference it follow. 10028 for an
+    // unknown table (as EmptyTable), 10027 when the new name is taken by another table,
+    // 20018 while a cursor has the table open.
     void RenameTable(const std::string& name, const std::string& new_name);
+    // The tables (this one included) with a foreign key that references `name`.
+    std::vector<TSQLMemTableData*> ReferencingTables(const std::string& name) const;
+    // Set once any table of the database has had a foreign key: until then deletes and
+    // updates need not look for referencing rows.
+    void NoteForeignKeys() { has_foreign_keys_ = true; }
+    bool HasForeignKeys() const { return has_foreign_keys_; }
     // Next object identifier: 1, 2, ... up to 4294967295, then 0 again.
     int32_t NextObjectID();
     // The last object identifier handed out (0 … 4294967295).
@@ -203,6 +216,7 @@ class TSQLMemDatabaseData {
     std::vector<std::unique_ptr<TSQLMemTableData>> tables_;
     std::vector<TSQLMemLocalSession*> connections_;
     uint32_t last_object_id_ = 0;
+    std::atomic<bool> has_foreign_keys_ = false;
 };
 
 // The process-wide registry.
@@ -232,7 +246,8 @@ class TSQLMemEngine {
 bool TableExists(const std::string& database_name, const std::string& table_name);
 void CreateTable(const std::string& database_name, const TableDefinition& definition);
 void EmptyTable(const std::string& database_name, const std::string& table_name);
-void DeleteTable(const std::string& database_name, const std::string& table_name);
+void DeleteTable(const std::string& database_name, const std::string& table_name,
+                 bool cascade = false);
 void RenameTable(const std::string& database_name, const std::string& table_name,
                  const std::string& new_name);
 // Index operations on a stored table (TSQLMemTableData::AddIndex / DropIndex); an unknown
@@ -243,6 +258,8 @@ void DropIndex(const std::string& database_name, const std::string& table_name,
                const std::string& index_name);
 void DropConstraint(const std::string& database_name, const std::string& table_name,
                     const std::string& constraint_name);
+void AddForeignKey(const std::string& database_name, const std::string& table_name,
+                   const TableForeignKeySpec& key);
 bool IndexExists(const std::string& database_name, const std::string& table_name,
                  const std::string& index_name);
 

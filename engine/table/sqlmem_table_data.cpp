@@ -267,6 +267,21 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
         constraints_.push_back(std::move(constraint));
     }
 
+    // Foreign keys, after every other constraint: their names are made free of those.
+    for (const TableForeignKeySpec& spec : definition.foreign_keys) {
+        if (!spec.name.empty() && taken(spec.name)) {
+            CreationError(11431, "Cannot create table '" + table +
+                                     "'. Duplicate constraint name '" + spec.name + "'");
+        }
+        TSQLMemConstraintDef key = MakeForeignKey(spec, constraint_names);
+        key.ObjectID = database_.NextObjectID();
+        constraint_names.push_back(key.Name);
+        constraints_.push_back(std::move(key));
+    }
+    if (!definition.foreign_keys.empty()) {
+        database_.NoteForeignKeys();
+    }
+
     // 6. One sequence per autoinc column.
     for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
         TSQLMemFieldDef& field = field_defs_[field_no];
@@ -311,6 +326,11 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, TSQLMemTablePa
       blobs_(std::move(parts.Blobs)) {
     BuildIndexes(parts.RootPageNos);
     has_blob_fields_ = AnyBlobField(field_defs_);
+    if (std::any_of(constraints_.begin(), constraints_.end(), [](const TSQLMemConstraintDef& c) {
+            return c.Kind == ConstraintKind::ForeignKey;
+        })) {
+        database_.NoteForeignKeys();
+    }
 }
 
 void TSQLMemTableData::BuildIndexes(const std::vector<int32_t>& root_page_nos) {
@@ -501,6 +521,12 @@ void TSQLMemTableData::DropIndex(const std::string& name) {
     const int32_t index_no = IndexNoByName(name);
     if (index_no < 0) {
         throw ESQLMemException::Formatted(10077, "Index '" + name + "' not found");
+    }
+    // Foreign keys reference the primary key: without it no row could be referenced.
+    if (index_defs_[index_no].Primary && !database_.ReferencingTables(name_).empty()) {
+        throw ESQLMemException::Formatted(11425, "Cannot drop primary key '" + name +
+                                                     "' of table '" + name_ +
+                                                     "' - foreign key(s) reference this table");
     }
     indexes_[index_no]->DropIndex(0);
     pages_->ApplyChanges(0);
@@ -729,8 +755,27 @@ std::string TSQLMemTableData::CheckConstraints(const std::byte* new_row, const s
                 }
                 break;
             }
-            case ConstraintKind::ForeignKey:
+            case ConstraintKind::ForeignKey: {
+                // An update that leaves the referencing columns as they were keeps a
+                // reference that was checked when it was made.
+                if (old_row != nullptr) {
+                    bool same = true;
+                    for (const std::string& column : constraint.Columns) {
+                        const int32_t field_no = field_defs_.IndexOf(column);
+                        same = same && field_no >= 0 &&
+                               TSQLMemVariant::FromField(field_defs_, field_no, new_row) ==
+                                   TSQLMemVariant::FromField(field_defs_, field_no, old_row);
+                    }
+                    if (same) {
+                        break;
+                    }
+                }
+                std::string failure = ForeignKeyViolation(constraint, new_row);
+                if (!failure.empty()) {
+                    return failure;
+                }
                 break;
+            }
         }
     }
     return {};
@@ -871,6 +916,13 @@ bool TSQLMemTableData::UpdateRow(TSQLMemRecordID id, const std::byte* new_row,
             }
         }
     }
+    std::vector<ForeignKeyAction> actions;
+    try {
+        PlanForeignKeyActions(id, old_row.data(), row, actions);
+    } catch (...) {
+        FreeBlobs(made);
+        throw;
+    }
     const IndexRecordId entry{id.PageNo, 0};
     ++change_count_;
     bool updated = false;
@@ -886,6 +938,9 @@ bool TSQLMemTableData::UpdateRow(TSQLMemRecordID id, const std::byte* new_row,
     }
     FreeBlobs(updated ? replaced : made);
     NotifyOtherCursors(by);
+    if (updated) {
+        RunForeignKeyActions(std::move(actions));
+    }
     return updated;
 }
 
@@ -895,6 +950,8 @@ bool TSQLMemTableData::DeleteRow(TSQLMemRecordID id, const TSQLMemCursor* by) {
     if (stored == nullptr) {
         return false;
     }
+    std::vector<ForeignKeyAction> actions;
+    PlanForeignKeyActions(id, stored, nullptr, actions);
     std::vector<uint64_t> values;
     if (has_blob_fields_) {
         for (int32_t field_no = 0; field_no < field_defs_.Count(); ++field_no) {
@@ -915,6 +972,9 @@ bool TSQLMemTableData::DeleteRow(TSQLMemRecordID id, const TSQLMemCursor* by) {
         FreeBlobs(values);
     }
     NotifyOtherCursors(by);
+    if (deleted) {
+        RunForeignKeyActions(std::move(actions));
+    }
     return deleted;
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -143,7 +144,8 @@ class TSQLMemTableData {
     // Nothing changes on an error.
     void AddIndex(const TableIndexSpec& index);
     // Removes an index and its constraint. 20018 while a cursor has the table open, 10077
-    // "Index '%s' not found" for an unknown name.
+    // "Index '%s' not found" for an unknown name, 11425 for the primary index while a
+    // foreign key references the table.
     void DropIndex(const std::string& name);
     // Removes a constraint by name (case ignored); a primary-key or unique constraint goes
     // with its index. 20018 while a cursor has the table open, 10078 "Constraint '%s' not
@@ -151,6 +153,24 @@ class TSQLMemTableData {
     void DropConstraint(const std::string& name);
     // Number of the index of that name (case ignored); -1 when none.
     int32_t IndexNoByName(const std::string& name) const;
+
+    // --- Foreign keys (the referencing side keeps them; the referenced side finds them
+    // through the database when one of its rows is deleted or its key changes) ---
+    // Adds a foreign key and checks every stored row against it. ESQLMemException: 20018
+    // while a cursor has the table open; the definition errors of a foreign key (11421
+    // unknown referenced table, 11422 referenced table without primary key, 11423 column
+    // counts differ, 11424 unknown or BLOB referencing column); 11420 when a stored row
+    // references no row. Nothing changes on an error.
+    void AddForeignKey(const TableForeignKeySpec& key);
+    // Copies of the foreign keys of this table that reference `table_name` (case ignored).
+    std::vector<TSQLMemConstraintDef> ForeignKeysTo(const std::string& table_name) const;
+    // True when some row holds a reference under `key` (columns not null as its match rule
+    // asks), so that removing the referenced rows would leave it dangling.
+    bool HasReferencingRows(const TSQLMemConstraintDef& key) const;
+    // Points the foreign keys that reference `old_name` at `new_name`.
+    void RenameReferencedTable(const std::string& old_name, const std::string& new_name);
+    // Removes the foreign keys that reference `table_name`; returns how many went.
+    int RemoveForeignKeysTo(const std::string& table_name);
 
     // Diagnostic: every fault found in the indexes (order, entry count), empty when sound.
     std::vector<std::string> CheckIntegrity() const;
@@ -185,6 +205,47 @@ class TSQLMemTableData {
     std::vector<std::byte> RowWithBlobs(const std::byte* row, const std::byte* stored,
                                         const BlobChanges* blobs, std::vector<uint64_t>& made);
     void FreeBlobs(const std::vector<uint64_t>& references) noexcept;
+
+    // A stored foreign key from its definition, checked against this table's columns and
+    // the referenced table (this one when it names itself); `taken`: the constraint names
+    // in use. Throws the definition errors listed at AddForeignKey.
+    TSQLMemConstraintDef MakeForeignKey(const TableForeignKeySpec& spec,
+                                        const std::vector<std::string>& taken) const;
+    // The complete 11420 text when `row` references no row under `key`, else empty.
+    std::string ForeignKeyViolation(const TSQLMemConstraintDef& key, const std::byte* row) const;
+    // The field numbers of the primary key, in key order; empty without one.
+    std::vector<int32_t> PrimaryKeyFields() const;
+    // Per primary-key column: true when it compares without regard to case.
+    std::vector<bool> PrimaryKeyCaseRules() const;
+    // True when a row other than `exclude` matches `values` on the primary-key columns
+    // whose value is not null (at least one is). Looks the key up in the primary index when
+    // every value is given.
+    bool HoldsKey(const std::vector<TSQLMemVariant>& values,
+                  std::optional<TSQLMemRecordID> exclude) const;
+    // Records what the rows referencing `old_row` must undergo when it is deleted
+    // (new_row nullptr) or its key changes to `new_row`'s. Throws 11420 for a NO ACTION
+    // key with referencing rows, and the constraint failure of a row an action would set.
+    struct ForeignKeyAction {
+        TSQLMemTableData* table = nullptr;
+        TSQLMemRecordID id;
+        bool remove = false;            // delete the row; else set `fields`
+        std::vector<int32_t> fields;    // the columns to set
+        std::vector<std::byte> values;  // a row of `table` that holds their new values
+    };
+    void PlanForeignKeyActions(TSQLMemRecordID id, const std::byte* old_row,
+                               const std::byte* new_row, std::vector<ForeignKeyAction>& actions);
+    // True when `new_row` (a row of this table; nullptr: none) still holds `old_key` in
+    // the referencing columns of `key`.
+    bool StillReferences(const TSQLMemConstraintDef& key, const std::byte* new_row,
+                         const std::vector<TSQLMemVariant>& old_key) const;
+    // Runs planned actions; the actions they cause in turn are run in the same loop, so a
+    // long chain of references does not deepen the stack and a cycle ends when its rows are gone.
+    static void RunForeignKeyActions(std::vector<ForeignKeyAction> actions);
+    // The rows that reference `key_values` (primary-key values of `referenced`, a row of
+    // it `id`, left out of the partial-match search for other referenced rows) under `key`.
+    std::vector<TSQLMemRecordID> ReferencingRows(
+        const TSQLMemConstraintDef& key, const TSQLMemTableData& referenced, TSQLMemRecordID id,
+        const std::vector<TSQLMemVariant>& key_values) const;
 
     // Guards everything below; rank 4.
     mutable std::recursive_mutex mutex_;

@@ -66,10 +66,34 @@ struct TableIndexSpec {
     std::string case_ins_fields;  // ";"-list
 };
 
+// How the referencing columns of a foreign key must match the referenced key when some of
+// them are null: simple: any null column passes; full: all null passes, some null fails;
+// partial: the non-null columns must match some referenced row. The numbers are stored.
+enum class TSQLMemMatchRule : uint8_t { Simple = 0, Full = 1, Partial = 2 };
+// What a change of a referenced row does to the rows that reference it. Stored numbers.
+enum class TSQLMemReferentialAction : uint8_t {
+    NoAction = 0,
+    Cascade = 1,
+    SetNull = 2,
+    SetDefault = 3
+};
+
+// A foreign key: `fields` of the table reference the primary key of `referenced_table`,
+// column by column.
+struct TableForeignKeySpec {
+    std::string name;    // empty: a generated name
+    std::string fields;  // ";"-list
+    std::string referenced_table;
+    TSQLMemMatchRule match = TSQLMemMatchRule::Simple;
+    TSQLMemReferentialAction on_update = TSQLMemReferentialAction::NoAction;
+    TSQLMemReferentialAction on_delete = TSQLMemReferentialAction::NoAction;
+};
+
 struct TableDefinition {
     std::string name;
     std::vector<TableFieldSpec> fields;
     std::vector<TableIndexSpec> indexes;
+    std::vector<TableForeignKeySpec> foreign_keys;
     int32_t alloc_by = 1000;  // slot array growth step; values below 1 count as 1
 };
 
@@ -100,8 +124,13 @@ struct TSQLMemConstraintDef {
     int32_t IndexNo = -1;            // PrimaryKey, Unique: position in the index definitions
     std::optional<double> MinValue;  // Check
     std::optional<double> MaxValue;  // Check
-    // ForeignKey: the key's columns, by name.
-    std::vector<std::string> FieldNames;
+    // ForeignKey: the referencing columns by name (names stay right when columns move),
+    // the referenced table by name (its primary key is the referenced key), the rules.
+    std::vector<std::string> Columns;
+    std::string ReferencedTable;
+    TSQLMemMatchRule Match = TSQLMemMatchRule::Simple;
+    TSQLMemReferentialAction OnUpdate = TSQLMemReferentialAction::NoAction;
+    TSQLMemReferentialAction OnDelete = TSQLMemReferentialAction::NoAction;
 };
 
 // Splits a ";"-separated list of names; blanks around names are dropped, empty names kept

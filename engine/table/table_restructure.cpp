@@ -206,7 +206,7 @@ void RestructureTable(TSQLMemDatabaseData& database, const std::string& table_na
             }
             TSQLMemConstraintDef copy = constraint;
             copy.TableName = name;
-            for (std::string& field : copy.FieldNames) {
+            for (std::string& field : copy.Columns) {
                 const int32_t target = TargetOf(plan, field);
                 if (target < 0) {
                     Refuse("Cannot drop field '" + field + "' of table '" + name +
@@ -237,6 +237,26 @@ void RestructureTable(TSQLMemDatabaseData& database, const std::string& table_na
         }
         for (const TableIndexSpec& index : plan.added_indexes) {
             definition.indexes.push_back(index);
+        }
+        // Foreign keys, this table's own included, reference the primary key by its column
+        // count: the key must stay, as wide as it was.
+        if (!database.ReferencingTables(name).empty()) {
+            size_t old_width = 0;
+            for (const TSQLMemIndexDef& index : old.IndexDefs()) {
+                if (index.Primary) {
+                    old_width = index.Columns.size();
+                }
+            }
+            size_t new_width = 0;
+            for (const TableIndexSpec& index : definition.indexes) {
+                if (index.primary) {
+                    new_width = SplitFieldList(index.fields).size();
+                }
+            }
+            if (new_width != old_width) {
+                Refuse("Cannot change the primary key of table '" + name +
+                       "' - foreign key(s) reference this table");
+            }
         }
         fresh = std::make_unique<TSQLMemTableData>(database, definition);
         for (TSQLMemConstraintDef& constraint : carried) {

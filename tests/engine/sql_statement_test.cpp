@@ -242,6 +242,7 @@ TEST_F(SQLStatementTest, PrimaryKeyRejectsNullAndDuplicatesWithItsOwnText) {
 }
 
 TEST_F(SQLStatementTest, TableKeyClausesAndUniqueColumns) {
+    Run("CREATE TABLE other (id INTEGER PRIMARY KEY); INSERT INTO other VALUES (1)");
     Run("CREATE TABLE t (a INTEGER, b VARCHAR(5) UNIQUE, c INTEGER, "
         "PRIMARY KEY (a DESC, c), "
         "FOREIGN KEY (c) REFERENCES other MATCH FULL ON DELETE SET NULL ON UPDATE NO ACTION)");
@@ -357,6 +358,8 @@ TEST_F(SQLStatementTest, AlterTableRenamesAndChangesConstraints) {
     Run("ALTER TABLE t DROP CONSTRAINT UQ_b CASCADE");
     EXPECT_EQ(IndexNames("t"), std::vector<std::string>{"PK_t(a)"});
     Run("INSERT INTO t VALUES (2, 'x')");
+    Run("CREATE TABLE other (id INTEGER PRIMARY KEY);"
+        "INSERT INTO other VALUES (1); INSERT INTO other VALUES (2)");
     Run("ALTER TABLE t ADD FOREIGN KEY (a) REFERENCES other");
     Run("ALTER TABLE t RENAME TO u");
     EXPECT_EQ(Rows("u"), (std::vector<std::string>{"1|x", "2|x"}));

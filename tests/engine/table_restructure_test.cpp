@@ -354,16 +354,18 @@ TEST_F(TableRestructureTest, ARestructuredTableSavesAndLoadsBack) {
 
 TEST_F(TableRestructureTest, APlanReordersColumnsAndCarriesOtherConstraints) {
     testing::RunScript(
-        "CREATE TABLE t (a INTEGER, b VARCHAR(3), c INTEGER);"
+        "CREATE TABLE p (id INTEGER, PRIMARY KEY (id));"
+        "INSERT INTO p VALUES (10); INSERT INTO p VALUES (20);"
+        "CREATE TABLE t (a INTEGER, b VARCHAR(3), c INTEGER, FOREIGN KEY (c) REFERENCES p);"
         "INSERT INTO t VALUES (1, 'p', 10); INSERT INTO t VALUES (2, 'q', 20)");
     TSQLMemTableData& before = Stored("t");
-    // A constraint this layer does not describe by its columns: a foreign key on (c).
-    TSQLMemConstraintDef foreign;
-    foreign.Name = "FK_c";
-    foreign.Kind = ConstraintKind::ForeignKey;
-    foreign.TableName = "t";
-    foreign.FieldNames = {"C"};
-    const_cast<std::vector<TSQLMemConstraintDef>&>(before.ConstraintDefs()).push_back(foreign);
+    std::string key_name;
+    for (const TSQLMemConstraintDef& constraint : before.ConstraintDefs()) {
+        if (constraint.Kind == ConstraintKind::ForeignKey) {
+            key_name = constraint.Name;
+        }
+    }
+    ASSERT_FALSE(key_name.empty());
 
     RestructurePlan plan = CurrentColumns(before);
     ASSERT_EQ(plan.columns.size(), 3U);
@@ -387,7 +389,8 @@ TEST_F(TableRestructureTest, APlanReordersColumnsAndCarriesOtherConstraints) {
     bool carried = false;
     for (const TSQLMemConstraintDef& constraint : after.ConstraintDefs()) {
         if (constraint.Kind == ConstraintKind::ForeignKey) {
-            carried = constraint.Name == "FK_c" && constraint.FieldNames == Lines{"k"};
+            carried = constraint.Name == key_name && constraint.Columns == Lines{"k"} &&
+                      constraint.ReferencedTable == "p";
         }
     }
     EXPECT_TRUE(carried);
@@ -400,7 +403,7 @@ TEST_F(TableRestructureTest, APlanReordersColumnsAndCarriesOtherConstraints) {
         ADD_FAILURE() << "dropping a foreign key column was allowed";
     } catch (const ESQLMemException& error) {
         EXPECT_EQ(error.Code().value_or(0), kRestructureColumnCode);
-        EXPECT_NE(error.Message().find("constraint 'FK_c' uses it"), std::string::npos)
+        EXPECT_NE(error.Message().find("constraint '" + key_name + "' uses it"), std::string::npos)
             << error.Message();
     }
     EXPECT_EQ(Memory().FindTable("t"), &after);
@@ -410,6 +413,16 @@ TEST_F(TableRestructureTest, APlanReordersColumnsAndCarriesOtherConstraints) {
     stale.columns[0].source = "gone";
     EXPECT_THROW(RestructureTable(Memory(), "t", stale), ESQLMemException);
     EXPECT_EQ(testing::TableRows("t"), (Lines{"10|p|zz", "20|q|zz"}));
+
+    // The carried key still holds, and the referenced key cannot be dropped under it.
+    EXPECT_THROW(testing::RunScript("INSERT INTO t VALUES (99, 'r', 'x')"), ESQLMemException);
+    RestructurePlan keyless = CurrentColumns(Stored("p"));
+    TableFieldSpec other;
+    other.name = "n";
+    other.data_type = ftInteger;
+    keyless.columns = {{other, ""}};
+    EXPECT_THROW(RestructureTable(Memory(), "p", keyless), ESQLMemException);
+    EXPECT_EQ(testing::TableRows("p"), (Lines{"10", "20"}));
 }
 
 }  // namespace

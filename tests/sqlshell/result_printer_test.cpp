@@ -104,6 +104,37 @@ TEST_F(ShellPrinting, SchemaTextNamesTypesSizesKeysAndIndexes) {
               "CREATE INDEX ByName ON Kinds (Name NOCASE);\n");
 }
 
+TEST_F(ShellPrinting, SchemaTextCarriesForeignKeysThatRunAgain) {
+    const char* parent = "CREATE TABLE p (a INTEGER, b VARCHAR(3), PRIMARY KEY (a, b));";
+    std::ostringstream out;
+    SqlShell shell(out, out);
+    ASSERT_TRUE(shell.RunScript(std::string(parent) +
+                                "CREATE TABLE c (x INTEGER, y VARCHAR(3), z INTEGER,"
+                                " FOREIGN KEY (x, y) REFERENCES p MATCH PARTIAL"
+                                " ON UPDATE CASCADE ON DELETE SET NULL,"
+                                " FOREIGN KEY (z, y) REFERENCES p);"))
+        << out.str();
+    const auto schema = [] {
+        return SchemaText(*TSQLMemEngine::Instance().FindDatabase(kShellDatabase)->FindTable("c"));
+    };
+    const std::string text = schema();
+    EXPECT_EQ(text,
+              "CREATE TABLE c (\n"
+              "  x INTEGER,\n"
+              "  y STRING(3),\n"
+              "  z INTEGER,\n"
+              "  FOREIGN KEY (x, y) REFERENCES p MATCH PARTIAL ON UPDATE CASCADE ON DELETE SET "
+              "NULL,\n"
+              "  FOREIGN KEY (z, y) REFERENCES p\n"
+              ");\n");
+    TSQLMemEngine::Instance().Reset();
+    SqlShell again(out, out);
+    ASSERT_TRUE(again.RunScript(parent + text)) << out.str();
+    EXPECT_EQ(schema(), text);
+    // The keys hold again: a row naming no parent is refused.
+    EXPECT_FALSE(again.RunScript("INSERT INTO c VALUES (1, 'a', NULL);"));
+}
+
 TEST(ShellInput, CommandsEndAtASemicolonOutsideStringsAndComments) {
     const struct {
         const char* text;

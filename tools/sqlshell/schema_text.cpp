@@ -73,6 +73,40 @@ std::string ColumnList(const TSQLMemIndexDef& index, bool with_options) {
     return text;
 }
 
+const char* ActionText(TSQLMemReferentialAction action) {
+    switch (action) {
+        case TSQLMemReferentialAction::Cascade:
+            return "CASCADE";
+        case TSQLMemReferentialAction::SetNull:
+            return "SET NULL";
+        case TSQLMemReferentialAction::SetDefault:
+            return "SET DEFAULT";
+        case TSQLMemReferentialAction::NoAction:
+            break;
+    }
+    return "NO ACTION";
+}
+
+std::string ForeignKeyClause(const TSQLMemConstraintDef& key) {
+    std::string columns;
+    for (const std::string& column : key.Columns) {
+        columns += (columns.empty() ? "" : ", ") + Name(column);
+    }
+    std::string text = "FOREIGN KEY (" + columns + ") REFERENCES " + Name(key.ReferencedTable);
+    if (key.Match == TSQLMemMatchRule::Full) {
+        text += " MATCH FULL";
+    } else if (key.Match == TSQLMemMatchRule::Partial) {
+        text += " MATCH PARTIAL";
+    }
+    if (key.OnUpdate != TSQLMemReferentialAction::NoAction) {
+        text += std::string(" ON UPDATE ") + ActionText(key.OnUpdate);
+    }
+    if (key.OnDelete != TSQLMemReferentialAction::NoAction) {
+        text += std::string(" ON DELETE ") + ActionText(key.OnDelete);
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string SchemaText(const TSQLMemTableData& table) {
@@ -99,6 +133,11 @@ std::string SchemaText(const TSQLMemTableData& table) {
             indexes += std::string("CREATE ") + (index.Unique ? "UNIQUE " : "") + "INDEX " +
                        Name(index.Name) + " ON " + Name(table.Name()) + " (" +
                        ColumnList(index, true) + ");\n";
+        }
+    }
+    for (const TSQLMemConstraintDef& constraint : table.ConstraintDefs()) {
+        if (constraint.Kind == ConstraintKind::ForeignKey) {
+            text += ",\n  " + ForeignKeyClause(constraint);
         }
     }
     return text + "\n);\n" + indexes;

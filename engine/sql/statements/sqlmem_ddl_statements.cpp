@@ -475,7 +475,36 @@ TableDefinition TSQLMemDDLTableManipulation::BuildDefinition(const std::string& 
                                                       {TSQLKeyColumn{field.Name}}, false, true));
         }
     }
+    for (const TSQLForeignKeyDef& key : foreign_keys_) {
+        definition.foreign_keys.push_back(ForeignKeySpec(key));
+    }
     return definition;
+}
+
+TableForeignKeySpec TSQLMemDDLTableManipulation::ForeignKeySpec(const TSQLForeignKeyDef& key) {
+    const auto action = [](TSQLReferentialAction parsed) {
+        switch (parsed) {
+            case TSQLReferentialAction::Cascade:
+                return TSQLMemReferentialAction::Cascade;
+            case TSQLReferentialAction::SetNull:
+                return TSQLMemReferentialAction::SetNull;
+            case TSQLReferentialAction::SetDefault:
+                return TSQLMemReferentialAction::SetDefault;
+            case TSQLReferentialAction::None:
+            case TSQLReferentialAction::NoAction:
+                break;
+        }
+        return TSQLMemReferentialAction::NoAction;
+    };
+    TableForeignKeySpec spec;
+    spec.fields = key.Columns;
+    spec.referenced_table = key.ReferencedTable;
+    spec.match = key.Match == TSQLMatchRule::Full      ? TSQLMemMatchRule::Full
+                 : key.Match == TSQLMatchRule::Partial ? TSQLMemMatchRule::Partial
+                                                       : TSQLMemMatchRule::Simple;
+    spec.on_update = action(key.OnUpdate);
+    spec.on_delete = action(key.OnDelete);
+    return spec;
 }
 
 // --- CREATE TABLE -----------------------------------------------------------------------------
@@ -548,7 +577,7 @@ void TSQLMemDDLDropTable::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*re
     read_only = true;
     try {
         if (TableExists(kMemoryDatabaseName, table_name_)) {
-            DeleteTable(kMemoryDatabaseName, table_name_);
+            DeleteTable(kMemoryDatabaseName, table_name_, cascade_);
         }
     } catch (const tapir::Exception& error) {
         throw ESQLMemException::Formatted(kDropTableErrorCode,
@@ -719,10 +748,8 @@ void TSQLMemDDLAlterTable::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*r
                 DropConstraint(kMemoryDatabaseName, table_name_, constraint_name_);
                 break;
             case atAddConstraintForeignKey:
-                // Foreign keys are kept with the statement only; the stored table has no
-                // place for them, so there is nothing to change.
-                if (!TableExists(kMemoryDatabaseName, table_name_)) {
-                    EmptyTable(kMemoryDatabaseName, table_name_);  // raises "not found"
+                for (const TSQLForeignKeyDef& key : foreign_keys_) {
+                    AddForeignKey(kMemoryDatabaseName, table_name_, ForeignKeySpec(key));
                 }
                 break;
             case atAdd:

@@ -84,6 +84,8 @@ class TSQLMemDDLTableManipulation : public TSQLMemSQLCommand {
     int64_t ParseInteger(int code);
     // The definition the table is created from (name given by the caller).
     TableDefinition BuildDefinition(const std::string& table_name) const;
+    // The engine's form of a parsed foreign-key clause (an unnamed key).
+    static TableForeignKeySpec ForeignKeySpec(const TSQLForeignKeyDef& key);
 
     std::string table_name_;
     TSQLFieldDefs field_defs_;
