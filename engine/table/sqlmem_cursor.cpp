@@ -14,6 +14,23 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
+// The locks a change of rows takes. Once the database holds foreign keys, a change may
+// check or change rows of other tables: it takes the database lock before its table's,
+// so every thread takes the database lock first and tables never wait on each other in
+// opposite orders.
+class ChangeLock {
+  public:
+    ChangeLock(TSQLMemDatabaseData& database, TSQLMemTableData& table)
+        : database_(database.HasForeignKeys()
+                        ? std::unique_lock<std::recursive_mutex>(database.Mutex())
+                        : std::unique_lock<std::recursive_mutex>()),
+          table_(table.Mutex()) {}
+
+  private:
+    std::unique_lock<std::recursive_mutex> database_;
+    Lock table_;
+};
+
 constexpr const char* kRowGoneMessage = "Record was changed or deleted by another dataset";
 
 std::vector<std::byte> CopyKey(const std::byte* key, int32_t size) {
@@ -911,7 +928,7 @@ void TSQLMemCursor::SetKeyFieldData(int32_t field_no, const void* source, std::b
 // --- Changes ---
 
 TSQLMemCursor::PostResult TSQLMemCursor::InsertRecord(std::byte* buffer, const BlobChanges* blobs) {
-    Lock lock(table_->Mutex());
+    ChangeLock lock(*database_, *table_);
     std::string failure = table_->CheckConstraints(buffer, nullptr, this);
     if (!failure.empty()) {
         return {-8, std::move(failure)};
@@ -989,7 +1006,7 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
                                                       std::byte* new_buffer,
                                                       std::optional<uint64_t> generation,
                                                       const BlobChanges* blobs) {
-    Lock lock(table_->Mutex());
+    ChangeLock lock(*database_, *table_);
     if (database_->Temporary()) {
         return {-9, "Cannot update record in temporary mode"};
     }
@@ -1048,7 +1065,7 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecord(const std::byte* old_buffe
 
 TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer,
                                                       std::optional<uint64_t> generation) {
-    Lock lock(table_->Mutex());
+    ChangeLock lock(*database_, *table_);
     if (database_->Temporary()) {
         return {-10, "Cannot delete record in temporary mode"};
     }
