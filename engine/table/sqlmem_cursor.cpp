@@ -1106,24 +1106,30 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecords(
     std::vector<std::byte> old_row(size);
     std::vector<std::byte> new_row(size);
     PostResult result;
-    for (const RowRef& row : rows) {
-        const std::byte* stored = table_->Records().RecordPointer(row.id);
-        if (stored == nullptr || table_->Records().Generation(row.id) != row.generation) {
-            continue;
+    try {
+        for (const RowRef& row : rows) {
+            const std::byte* stored = table_->Records().RecordPointer(row.id);
+            if (stored == nullptr || table_->Records().Generation(row.id) != row.generation) {
+                continue;
+            }
+            std::copy(stored, stored + size, old_row.begin());
+            std::copy(stored, stored + size, new_row.begin());
+            change(new_row.data());
+            std::string failure = table_->CheckConstraints(new_row.data(), old_row.data(), this);
+            if (!failure.empty()) {
+                result = {-8, std::move(failure)};
+                break;
+            }
+            if (!table_->UpdateRow(row.id, new_row.data(), this, blobs)) {
+                result = {-2, "Error updating record"};
+                break;
+            }
+            ++done;
         }
-        std::copy(stored, stored + size, old_row.begin());
-        std::copy(stored, stored + size, new_row.begin());
-        change(new_row.data());
-        std::string failure = table_->CheckConstraints(new_row.data(), old_row.data(), this);
-        if (!failure.empty()) {
-            result = {-8, std::move(failure)};
-            break;
-        }
-        if (!table_->UpdateRow(row.id, new_row.data(), this, blobs)) {
-            result = {-2, "Error updating record"};
-            break;
-        }
-        ++done;
+    } catch (...) {
+        DeactivateVisibleList();
+        position_ = Position{TSQLMemRecordID{}, true, false};
+        throw;
     }
     DeactivateVisibleList();
     position_ = Position{TSQLMemRecordID{}, true, false};

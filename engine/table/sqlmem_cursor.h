@@ -295,7 +295,8 @@ class TSQLMemCursor {
     // handed to `change`, then checked against the constraints as UpdateRecord checks it
     // and stored through the table. A row that is gone or holds another row by now is
     // skipped. The first refused row stops the pass with its result; the rows before it
-    // stay changed. `done` counts the rows changed. `blobs` gives every row the same new
+    // stay changed; so do they when `change` throws (the error passes on). `done` counts
+    // the rows changed. `blobs` gives every row the same new
     // content for the BLOB fields it names. The visible-row list is not kept up to date
     // row by row: it is built afresh when next needed, and the cursor goes to the
     // beginning.

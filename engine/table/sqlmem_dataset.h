@@ -145,6 +145,13 @@ class TSQLMemDataSet {
     // for an unknown name or a calculated field. Returns the number of rows changed.
     int64_t UpdateVisibleRecords(const std::vector<std::string>& field_names,
                                  const std::vector<FieldValue>& values, int64_t* done = nullptr);
+    // Changes every visible row through `assign`: while it runs, the field objects read
+    // and write a copy of that row (as stored, with the assignments made so far); the copy
+    // is then checked and stored. `assign` must not move the dataset or change its state,
+    // and may write data fields that are not BLOB fields only (a BLOB field raises
+    // ESQLMemException 30047). An error `assign` raises ends the pass like a refused row
+    // and passes on. Returns the number of rows changed.
+    int64_t UpdateVisibleRecords(const std::function<void()>& assign, int64_t* done = nullptr);
     // Deletes every visible row. Returns the number of rows deleted.
     int64_t DeleteVisibleRecords(int64_t* done = nullptr);
 
@@ -390,6 +397,10 @@ class TSQLMemDataSet {
     bool IsWideBlobColumn(int column) const;
     std::vector<std::byte> BlobContent(int column, const RowBuffer& row) const;
     FieldValue ReadBlobValue(int column, const RowBuffer& row) const;
+    // Takes the visible rows and changes each through `change` (UpdateRecords), then
+    // shows the first visible row; raises what the pass refused.
+    int64_t RunUpdatePass(const std::function<void(std::byte* row)>& change,
+                          const BlobChanges* blobs, int64_t* done);
     // The content a BLOB column stores for a field value (empty for null).
     std::vector<std::byte> BlobContentOf(int column, const FieldValue& value) const;
     void WriteBlobValue(TField& field, const FieldValue& value);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/record/record_buffer.h"
+#include "engine/table/dataset_guards.h"
 #include "engine/table/sqlmem_cursor.h"
 #include "engine/table/sqlmem_dataset.h"
 
@@ -29,7 +30,6 @@ void CopyColumns(const TSQLMemFieldDefs& defs, const std::vector<int>& columns,
 
 int64_t TSQLMemDataSet::UpdateVisibleRecords(const std::vector<std::string>& field_names,
                                              const std::vector<FieldValue>& values, int64_t* done) {
-    int64_t changed = 0;
     if (done != nullptr) {
         *done = 0;
     }
@@ -62,11 +62,50 @@ int64_t TSQLMemDataSet::UpdateVisibleRecords(const std::vector<std::string>& fie
         }
         columns.push_back(column);
     }
-    const std::vector<TSQLMemCursor::RowRef> rows = cursor_->VisibleRows();
     const std::byte* from = values_row.bytes.data();
-    const TSQLMemCursor::PostResult result = cursor_->UpdateRecords(
-        rows, [&](std::byte* row) { CopyColumns(defs, columns, from, row); },
-        blobs.empty() ? nullptr : &blobs, changed);
+    return RunUpdatePass([&](std::byte* row) { CopyColumns(defs, columns, from, row); },
+                         blobs.empty() ? nullptr : &blobs, done);
+}
+
+int64_t TSQLMemDataSet::UpdateVisibleRecords(const std::function<void()>& assign, int64_t* done) {
+    if (done != nullptr) {
+        *done = 0;
+    }
+    CheckActive();
+    CheckBrowseMode();
+    CheckCanModify();
+    RowBuffer copy;
+    InitRowBuffer(copy);
+    const size_t size = static_cast<size_t>(cursor_->DataSize());
+    return RunUpdatePass(
+        [&](std::byte* row) {
+            std::copy(row, row + size, copy.bytes.begin());
+            {
+                // The fields read and write the copy, as a filter handler reads its row.
+                TempState temp(*this, dsFilter);
+                dataset_detail::ReadOverride<RowBuffer> over(read_override_, &copy);
+                assign();
+            }
+            std::copy(copy.bytes.begin(), copy.bytes.begin() + static_cast<std::ptrdiff_t>(size),
+                      row);
+        },
+        nullptr, done);
+}
+
+int64_t TSQLMemDataSet::RunUpdatePass(const std::function<void(std::byte* row)>& change,
+                                      const BlobChanges* blobs, int64_t* done) {
+    const std::vector<TSQLMemCursor::RowRef> rows = cursor_->VisibleRows();
+    int64_t changed = 0;
+    TSQLMemCursor::PostResult result;
+    try {
+        result = cursor_->UpdateRecords(rows, change, blobs, changed);
+    } catch (...) {
+        if (done != nullptr) {
+            *done = changed;
+        }
+        Resync();
+        throw;
+    }
     if (done != nullptr) {
         *done = changed;
     }

@@ -151,36 +151,65 @@ TEST_F(QueryComponentTest, ParametersWithoutValueComeFromTheDataSourcesCurrentRo
 // --- UPDATE and DELETE in one pass -----------------------------------------------------------
 
 TEST_F(QueryComponentTest, OnePassUpdateGivesWhatTheRowPathGives) {
-    // Every row holds in its source columns the values the constants name, so that the
-    // same update written with field references (changed row by row) must leave the same
-    // table as the constants (changed in one pass): text cut to the column, empty text,
-    // a float into an integer, a null.
+    // The same change three ways: constants (one pass, values converted once), the
+    // values read from the row's own fields (one pass, values computed per row), and
+    // read through a subquery (edited and posted row by row). Every row and the
+    // one-row table hold in their source columns the values the constants name: text
+    // cut to the column, empty text, a float into an integer, a null.
     const char* setup =
         "CREATE TABLE t (id INTEGER PRIMARY KEY, n INTEGER, s VARCHAR(5), f FLOAT, "
         "src_s VARCHAR(20), src_e VARCHAR(5), src_f FLOAT, src_null INTEGER);"
         "INSERT INTO t VALUES (1, 1, 'a', 1.5, 'abcdefghij', '', 2.75, NULL);"
         "INSERT INTO t VALUES (2, 2, 'b', 2.5, 'abcdefghij', '', 2.75, NULL);"
         "INSERT INTO t VALUES (3, 3, 'c', NULL, 'abcdefghij', '', 2.75, NULL);"
-        "INSERT INTO t VALUES (4, 4, NULL, 4.5, 'abcdefghij', '', 2.75, NULL)";
-    const std::vector<std::pair<std::string, std::string>> pairs = {
-        {"UPDATE t SET s = 'abcdefghij', n = 2.75 WHERE id >= 2",
-         "UPDATE t SET s = src_s, n = src_f WHERE id >= 2"},
-        {"UPDATE t SET s = '', f = NULL WHERE s <> 'b'",
-         "UPDATE t SET s = src_e, f = src_null WHERE s <> 'b'"},
-        {"UPDATE t SET f = 2.75, n = NULL", "UPDATE t SET f = src_f, n = src_null"},
+        "INSERT INTO t VALUES (4, 4, NULL, 4.5, 'abcdefghij', '', 2.75, NULL);"
+        "CREATE TABLE one (src_s VARCHAR(20), src_e VARCHAR(5), src_f FLOAT, src_null INTEGER);"
+        "INSERT INTO one VALUES ('abcdefghij', '', 2.75, NULL)";
+    struct Forms {
+        std::string constant, from_row, from_subquery;
     };
-    for (const auto& [one_pass, row_path] : pairs) {
-        SCOPED_TRACE(one_pass);
+    const std::vector<Forms> forms = {
+        {"UPDATE t SET s = 'abcdefghij', n = 2.75 WHERE id >= 2",
+         "UPDATE t SET s = src_s, n = src_f WHERE id >= 2",
+         "UPDATE t SET s = (SELECT src_s FROM one), n = (SELECT src_f FROM one) WHERE id >= 2"},
+        {"UPDATE t SET s = '', f = NULL WHERE s <> 'b'",
+         "UPDATE t SET s = src_e, f = src_null WHERE s <> 'b'",
+         "UPDATE t SET s = (SELECT src_e FROM one), f = (SELECT src_null FROM one) "
+         "WHERE s <> 'b'"},
+        {"UPDATE t SET f = 2.75, n = NULL", "UPDATE t SET f = src_f, n = src_null",
+         "UPDATE t SET f = (SELECT src_f FROM one), n = (SELECT src_null FROM one)"},
+        // Each assignment sees the ones before it in the same row.
+        {"UPDATE t SET n = 7, f = 7 WHERE id < 3", "UPDATE t SET n = 7, f = n WHERE id < 3",
+         "UPDATE t SET n = (SELECT 7 FROM one), f = n WHERE id < 3"},
+    };
+    for (const Forms& form : forms) {
+        SCOPED_TRACE(form.constant);
         Run(setup);
-        const int64_t changed = Run(one_pass);
+        const int64_t changed = Run(form.constant);
         const Lines expected = Rows("t");
-        TSQLMemEngine::Instance().Reset();
-        Run(setup);
-        EXPECT_EQ(Run(row_path), changed);
-        EXPECT_EQ(Rows("t"), expected);
-        EXPECT_TRUE(IndexFaults("t").empty());
+        for (const std::string& other : {form.from_row, form.from_subquery}) {
+            SCOPED_TRACE(other);
+            TSQLMemEngine::Instance().Reset();
+            Run(setup);
+            EXPECT_EQ(Run(other), changed);
+            EXPECT_EQ(Rows("t"), expected);
+            EXPECT_TRUE(IndexFaults("t").empty());
+        }
         TSQLMemEngine::Instance().Reset();
     }
+}
+
+TEST_F(QueryComponentTest, AValueThatCannotBeStoredStopsTheOnePassUpdate) {
+    Run("CREATE TABLE t (id INTEGER PRIMARY KEY, n SMALLINT, big INTEGER);"
+        "INSERT INTO t VALUES (1, 1, 5); INSERT INTO t VALUES (2, 2, 100000);"
+        "INSERT INTO t VALUES (3, 3, 7)");
+    // The second row's value does not fit the column: the first row keeps its change,
+    // the view and the indexes stay sound.
+    EXPECT_FALSE(testing::ScriptError("UPDATE t SET n = big").empty());
+    EXPECT_EQ(Rows("t"), (Lines{"1|5|5", "2|2|100000", "3|3|7"}));
+    EXPECT_TRUE(IndexFaults("t").empty());
+    EXPECT_EQ(Run("UPDATE t SET n = big + 1 WHERE big < 50"), 2);
+    EXPECT_EQ(Rows("t"), (Lines{"1|6|5", "2|2|100000", "3|8|7"}));
 }
 
 TEST_F(QueryComponentTest, OnePassUpdateOfAnIndexedKey) {

@@ -99,6 +99,16 @@ class TableRowSource final : public TSQLMemFieldSource {
     std::vector<int32_t> sizes_;
 };
 
+bool HasSubQuery(const TSQLMemExpression& expression) {
+    bool found = false;
+    if (const TSQLMemExprNode* root = expression.Root(); root != nullptr) {
+        root->ForEachNode([&](const TSQLMemExprNode& node) {
+            found = found || dynamic_cast<const TSQLMemExprNodeSubQuery*>(&node) != nullptr;
+        });
+    }
+    return found;
+}
+
 bool ReadsFields(const TSQLMemExpression& expression) {
     bool reads = false;
     if (const TSQLMemExprNode* root = expression.Root(); root != nullptr) {
@@ -400,6 +410,24 @@ void TSQLMemSQLUpdate::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*reque
             rows_affected_ = UpdateInOnePass(*rows, targets, constants);
             return;
         }
+    } else if (!rows->BeforePost && !rows->AfterPost && OnePassPossible(*rows, targets)) {
+        // Values computed from each row's own fields: still one pass, each row's values
+        // computed from it as the edit of that row alone would compute them.
+        int64_t done = 0;
+        try {
+            rows->UpdateVisibleRecords(
+                [&] {
+                    for (size_t i = 0; i < targets.size(); ++i) {
+                        SetSQLMemVariantIntoField(values_[i]->GetValue(), *targets[i]);
+                    }
+                },
+                &done);
+        } catch (...) {
+            rows_affected_ = done;
+            throw;
+        }
+        rows_affected_ = done;
+        return;
     }
     // A changed row may leave the result or move within its order, and the cursor does
     // not always stand where the scan should go on: the rows to change are taken first,
@@ -432,6 +460,23 @@ void TSQLMemSQLUpdate::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*reque
         ++count;
     }
     rows_affected_ = count;
+}
+
+bool TSQLMemSQLUpdate::OnePassPossible(const TSQLMemDataSet& rows,
+                                       const std::vector<TField*>& targets) const {
+    // A subquery may read the table being changed, and BLOB fields take their content
+    // only in edit state.
+    for (const std::unique_ptr<TSQLMemExpression>& value : values_) {
+        if (HasSubQuery(*value)) {
+            return false;
+        }
+    }
+    for (const TField* target : targets) {
+        if (target->FieldKind() != fkData || dynamic_cast<const TBlobField*>(target) != nullptr) {
+            return false;
+        }
+    }
+    return rows.FieldCount() > 0;
 }
 
 int64_t TSQLMemSQLUpdate::UpdateInOnePass(TSQLMemDataSet& rows, const std::vector<TField*>& targets,
