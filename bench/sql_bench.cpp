@@ -3,7 +3,8 @@
 // TOP 100, DISTINCT, and an UPDATE and a DELETE of a tenth of the rows by a range
 // condition. Each line prints CPU time for both engines, the result's row count and
 // ratio = sqlite time / tapir time (above 1: Tapir is faster). Sizes: 100 000 and
-// 1 000 000 rows, or `--rows N` alone. A query that took more than `--limit` seconds on
+// 1 000 000 rows, or `--rows N` alone; `--only TEXT` runs only the queries whose name
+// contains TEXT. A query that took more than `--limit` seconds on
 // the engine at one size is skipped at the larger one (its time would say nothing more).
 //
 // SQLite statements are prepared and every load runs in one transaction; the engine's
@@ -36,6 +37,7 @@ using bench::CpuSeconds;
 struct Options {
     std::vector<int> sizes = {100000, 1000000};
     double limit = 60.0;
+    std::string only;  // run only the queries whose name contains this
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -49,8 +51,10 @@ Options ParseOptions(int argc, char** argv) {
             } else {
                 options.limit = value;
             }
+        } else if (arg == "--only" && i + 1 < argc) {
+            options.only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--rows N] [--limit SECONDS]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--rows N] [--limit SECONDS] [--only TEXT]\n", argv[0]);
             std::exit(2);
         }
     }
@@ -285,6 +289,9 @@ int main(int argc, char** argv) {
                     "engine, through the table component)\n",
                     n, sqlite_load, tapir_load);
         for (const Query& query : MakeQueries(n)) {
+            if (std::string(query.name).find(options.only) == std::string::npos) {
+                continue;
+            }
             if (const auto it = slow.find(query.name); it != slow.end()) {
                 std::printf("%-24s skipped: %.1f s on the engine at a tenth of the rows\n",
                             query.name, it->second);

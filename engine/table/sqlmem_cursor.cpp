@@ -1086,6 +1086,105 @@ TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecord(const std::byte* buffer,
     return {};
 }
 
+std::vector<TSQLMemCursor::RowRef> TSQLMemCursor::VisibleRows() {
+    Lock lock(table_->Mutex());
+    const TSQLMemMemoryRecordManager& records = table_->Records();
+    std::vector<RowRef> rows;
+    if (Restricted()) {
+        EnsureVisibleList();
+        rows.reserve(static_cast<size_t>(visible_.Count()));
+        for (int64_t i = 0; i < visible_.Count(); ++i) {
+            const TSQLMemRecordID id = visible_.Item(i);
+            rows.push_back({id, records.Generation(id)});
+        }
+        return rows;
+    }
+    rows.reserve(static_cast<size_t>(table_->RecordCount()));
+    if (index_no_ >= 0) {
+        TSQLMemBTreeIndex& index = CurrentIndex();
+        const tapir::engine::ConnectionID connection = ConnectionID();
+        TSQLMemKeyPath path;
+        for (bool more = index.GetFirstPosition(connection, path); more;
+             more = index.GetNextPosition(connection, path)) {
+            const TSQLMemRecordID id{index.GetRecordID(connection, path).PageNo, 0};
+            rows.push_back({id, records.Generation(id)});
+        }
+        return rows;
+    }
+    TSQLMemNavigationInfo info;
+    info.GetRecordMode = grmNext;
+    info.AtBeginning = true;
+    for (records.GetRecord(info); info.GetRecordResult == grrOK; records.GetRecord(info)) {
+        rows.push_back({info.RecordID, records.Generation(info.RecordID)});
+    }
+    return rows;
+}
+
+TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecords(
+    const std::vector<RowRef>& rows, const std::function<void(std::byte* row)>& change,
+    const BlobChanges* blobs, int64_t& done) {
+    Lock lock(table_->Mutex());
+    done = 0;
+    if (database_->Temporary()) {
+        return {-9, "Cannot update record in temporary mode"};
+    }
+    const size_t size = static_cast<size_t>(field_defs_.DataSize());
+    std::vector<std::byte> old_row(size);
+    std::vector<std::byte> new_row(size);
+    PostResult result;
+    try {
+        for (const RowRef& row : rows) {
+            const std::byte* stored = table_->Records().RecordPointer(row.id);
+            if (stored == nullptr || table_->Records().Generation(row.id) != row.generation) {
+                continue;
+            }
+            std::copy(stored, stored + size, old_row.begin());
+            std::copy(stored, stored + size, new_row.begin());
+            change(new_row.data());
+            std::string failure = table_->CheckConstraints(new_row.data(), old_row.data(), this);
+            if (!failure.empty()) {
+                result = {-8, std::move(failure)};
+                break;
+            }
+            if (!table_->UpdateRow(row.id, new_row.data(), this, blobs)) {
+                result = {-2, "Error updating record"};
+                break;
+            }
+            ++done;
+        }
+    } catch (...) {
+        DeactivateVisibleList();
+        position_ = Position{TSQLMemRecordID{}, true, false};
+        throw;
+    }
+    DeactivateVisibleList();
+    position_ = Position{TSQLMemRecordID{}, true, false};
+    return result;
+}
+
+TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecords(const std::vector<RowRef>& rows,
+                                                       int64_t& done) {
+    Lock lock(table_->Mutex());
+    done = 0;
+    if (database_->Temporary()) {
+        return {-10, "Cannot delete record in temporary mode"};
+    }
+    PostResult result;
+    for (const RowRef& row : rows) {
+        if (table_->Records().Generation(row.id) != row.generation) {
+            continue;
+        }
+        if (!table_->DeleteRow(row.id, this)) {
+            result = {-3, "Error deleting record"};
+            break;
+        }
+        ++done;
+    }
+    DeactivateVisibleList();
+    position_ = Position{TSQLMemRecordID{}, true, false};
+    return result;
+}
+
 void TSQLMemCursor::TakeStoredBlobs(TSQLMemRecordID id, std::byte* buffer) const {
     if (!field_defs_.HasBlobOrVarText()) {
         return;

@@ -283,6 +283,30 @@ class TSQLMemCursor {
     PostResult DeleteRecord(const std::byte* buffer,
                             std::optional<uint64_t> generation = std::nullopt);
 
+    // --- Changes to many rows at once ---
+    // A visible row as the bulk changes take it: identifier and generation.
+    struct RowRef {
+        TSQLMemRecordID id;
+        uint64_t generation = 0;
+    };
+    // Every visible row, in the cursor's order. Position unchanged.
+    std::vector<RowRef> VisibleRows();
+    // Rewrites each row of `rows` in turn: a copy of the stored row (DataSize() bytes) is
+    // handed to `change`, then checked against the constraints as UpdateRecord checks it
+    // and stored through the table. A row that is gone or holds another row by now is
+    // skipped. The first refused row stops the pass with its result; the rows before it
+    // stay changed; so do they when `change` throws (the error passes on). `done` counts
+    // the rows changed. `blobs` gives every row the same new
+    // content for the BLOB fields it names. The visible-row list is not kept up to date
+    // row by row: it is built afresh when next needed, and the cursor goes to the
+    // beginning.
+    PostResult UpdateRecords(const std::vector<RowRef>& rows,
+                             const std::function<void(std::byte* row)>& change,
+                             const BlobChanges* blobs, int64_t& done);
+    // Deletes each row of `rows` in turn (rows gone by now are skipped); the first refused
+    // row stops the pass. Visible-row list and position as for UpdateRecords.
+    PostResult DeleteRecords(const std::vector<RowRef>& rows, int64_t& done);
+
     // The content of a BLOB field of a row buffer read from this table; empty when null.
     // Throws ESQLMemException kBlobNotFoundCode when the row's value was replaced or
     // deleted since the buffer was read, 10086 ... 10089 for a damaged value.

@@ -128,6 +128,33 @@ class TSQLMemDataSet {
     // not move the dataset or change its state.
     bool ReadRowAt(int rec_no, const std::function<void()>& visit);
 
+    // --- Changes to every visible row at once ---
+    // Both take the visible rows once, change each through the table (constraint checks
+    // and everything the table does for a change of one row run per row) and rebuild the
+    // view once at the end instead of after every row. No row events fire (BeforePost,
+    // AfterPost, BeforeDelete, AfterDelete, scroll events); a caller that needs them
+    // changes the rows one at a time. Leave-edit step and read-only check first. The
+    // first refused row ends the pass with EDatabaseError carrying the engine's complete
+    // text; the rows before it stay changed. Afterwards the first visible row is current
+    // and the data sources are told the data set changed (also after an error). `done`,
+    // when given, holds the number of rows changed so far, also when an error propagates.
+    //
+    // Gives the named data fields of every visible row these values (one per name),
+    // converted to each field's type as the field's value setter converts them; a BLOB
+    // field gets a value of its own in every row. EDatabaseError "Field '%s' not found"
+    // for an unknown name or a calculated field. Returns the number of rows changed.
+    int64_t UpdateVisibleRecords(const std::vector<std::string>& field_names,
+                                 const std::vector<FieldValue>& values, int64_t* done = nullptr);
+    // Changes every visible row through `assign`: while it runs, the field objects read
+    // and write a copy of that row (as stored, with the assignments made so far); the copy
+    // is then checked and stored. `assign` must not move the dataset or change its state,
+    // and may write data fields that are not BLOB fields only (a BLOB field raises
+    // ESQLMemException 30047). An error `assign` raises ends the pass like a refused row
+    // and passes on. Returns the number of rows changed.
+    int64_t UpdateVisibleRecords(const std::function<void()>& assign, int64_t* done = nullptr);
+    // Deletes every visible row. Returns the number of rows deleted.
+    int64_t DeleteVisibleRecords(int64_t* done = nullptr);
+
     // Re-reads the current row (and rebuilds a filtered view): leave-edit step,
     // BeforeRefresh, re-read, AfterRefresh.
     void Refresh();
@@ -370,6 +397,12 @@ class TSQLMemDataSet {
     bool IsWideBlobColumn(int column) const;
     std::vector<std::byte> BlobContent(int column, const RowBuffer& row) const;
     FieldValue ReadBlobValue(int column, const RowBuffer& row) const;
+    // Takes the visible rows and changes each through `change` (UpdateRecords), then
+    // shows the first visible row; raises what the pass refused.
+    int64_t RunUpdatePass(const std::function<void(std::byte* row)>& change,
+                          const BlobChanges* blobs, int64_t* done);
+    // The content a BLOB column stores for a field value (empty for null).
+    std::vector<std::byte> BlobContentOf(int column, const FieldValue& value) const;
     void WriteBlobValue(TField& field, const FieldValue& value);
     void SetBlobContent(TField& field, std::vector<std::byte> content);
     int CheckBlobField(const TField& field) const;

@@ -91,18 +91,22 @@ FieldValue TSQLMemDataSet::ReadBlobValue(int column, const RowBuffer& row) const
     return std::string(reinterpret_cast<const char*>(content.data()), content.size());
 }
 
-void TSQLMemDataSet::WriteBlobValue(TField& field, const FieldValue& value) {
+std::vector<std::byte> TSQLMemDataSet::BlobContentOf(int column, const FieldValue& value) const {
     std::vector<std::byte> content;
     if (!std::holds_alternative<std::monostate>(value)) {
         const std::string text = ValueToText(value);
-        if (IsWideBlobColumn(field.binding_)) {
+        if (IsWideBlobColumn(column)) {
             content = Utf8ToUtf16Bytes(text);
         } else {
             const auto* bytes = reinterpret_cast<const std::byte*>(text.data());
             content.assign(bytes, bytes + text.size());
         }
     }
-    SetBlobContent(field, std::move(content));
+    return content;
+}
+
+void TSQLMemDataSet::WriteBlobValue(TField& field, const FieldValue& value) {
+    SetBlobContent(field, BlobContentOf(field.binding_, value));
 }
 
 void TSQLMemDataSet::SetBlobContent(TField& field, std::vector<std::byte> content) {

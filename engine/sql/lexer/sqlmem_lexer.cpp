@@ -1,6 +1,7 @@
 #include "engine/sql/lexer/sqlmem_lexer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 #include <utility>
 
@@ -56,6 +57,10 @@ class CommandScanner {
     CommandScanner(std::string_view text, size_t start, const TSQLMemSQLParams* params)
         : text_(text), position_(start), params_(params) {}
 
+    // Cuts without the parameter values and without the balance checks at the end: only
+    // the tokens are wanted (a parameter token then carries no value).
+    void SetNamesOnly() { names_only_ = true; }
+
     // The tokens of the command; `end` receives the position after it, `terminated` whether
     // a `;` ended it.
     std::vector<TToken> Run(size_t& end, bool& terminated) {
@@ -90,7 +95,9 @@ class CommandScanner {
             StartToken(c);
         }
         CloseOpenToken();
-        CheckBalance();
+        if (!names_only_) {
+            CheckBalance();
+        }
         end = position_;
         return std::move(tokens_);
     }
@@ -311,6 +318,10 @@ class CommandScanner {
     void CloseWord(std::string& text) {
         if (text.starts_with(':')) {
             std::string name = text.substr(1);
+            if (names_only_) {
+                Emit(tktParameter, std::move(name));
+                return;
+            }
             const TSQLMemSQLParam* param = params_ ? params_->GetParamByName(name) : nullptr;
             if (param == nullptr) {
                 throw ESQLMemException::Formatted(kParameterNotFoundCode,
@@ -364,6 +375,7 @@ class CommandScanner {
     std::string_view text_;
     size_t position_;
     const TSQLMemSQLParams* params_;
+    bool names_only_ = false;
     int32_t line_ = 1;
     int32_t column_ = 1;
 
@@ -397,6 +409,44 @@ bool TSQLMemLexer::GetNextCommand() {
     read_position_ = end;
     tokens_ = std::move(tokens);
     return !tokens_.empty();
+}
+
+std::vector<std::string> TSQLMemLexer::ParameterNames(std::string_view text) {
+    std::vector<std::string> names;
+    size_t position = 0;
+    while (position < text.size()) {
+        CommandScanner scanner(text, position, nullptr);
+        scanner.SetNamesOnly();
+        size_t end = position;
+        bool terminated = false;
+        std::vector<TToken> tokens;
+        try {
+            tokens = scanner.Run(end, terminated);
+        } catch (const ESQLMemException&) {
+            break;
+        }
+        for (const TToken& token : tokens) {
+            if (token.TokenType != tktParameter) {
+                continue;
+            }
+            const bool known =
+                std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+                    return std::equal(name.begin(), name.end(), token.Text.begin(),
+                                      token.Text.end(), [](char a, char b) {
+                                          return std::tolower(static_cast<unsigned char>(a)) ==
+                                                 std::tolower(static_cast<unsigned char>(b));
+                                      });
+                });
+            if (!known) {
+                names.push_back(token.Text);
+            }
+        }
+        if (end <= position) {
+            break;
+        }
+        position = end;
+    }
+    return names;
 }
 
 std::string_view TSQLMemLexer::CommandText() const {

@@ -109,6 +109,11 @@ class TSQLMemLexer {
     void SetToken(int32_t token_no, TToken token);
     void InsertToken(int32_t token_no, TToken token);
 
+    // The names of the parameters (`:name`) the text's commands use, each once (letter
+    // case ignored) in the order of first use. Values are not needed; a command the lexer
+    // cannot cut ends the list with the names found before it.
+    static std::vector<std::string> ParameterNames(std::string_view text);
+
     const std::string& Text() const { return text_; }
     // The text of the command last cut, without the `;` that ended it (comments and blanks
     // included); whether a `;` ended it; whether the whole text has been cut. A caller that

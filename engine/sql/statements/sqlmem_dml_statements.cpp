@@ -99,6 +99,16 @@ class TableRowSource final : public TSQLMemFieldSource {
     std::vector<int32_t> sizes_;
 };
 
+bool HasSubQuery(const TSQLMemExpression& expression) {
+    bool found = false;
+    if (const TSQLMemExprNode* root = expression.Root(); root != nullptr) {
+        root->ForEachNode([&](const TSQLMemExprNode& node) {
+            found = found || dynamic_cast<const TSQLMemExprNodeSubQuery*>(&node) != nullptr;
+        });
+    }
+    return found;
+}
+
 bool ReadsFields(const TSQLMemExpression& expression) {
     bool reads = false;
     if (const TSQLMemExprNode* root = expression.Root(); root != nullptr) {
@@ -394,6 +404,30 @@ void TSQLMemSQLUpdate::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*reque
         for (const std::unique_ptr<TSQLMemExpression>& value : values_) {
             constants.push_back(value->GetValue());
         }
+        // Without handlers that must see each row posted, every row takes the same values
+        // in one pass.
+        if (!rows->BeforePost && !rows->AfterPost) {
+            rows_affected_ = UpdateInOnePass(*rows, targets, constants);
+            return;
+        }
+    } else if (!rows->BeforePost && !rows->AfterPost && OnePassPossible(*rows, targets)) {
+        // Values computed from each row's own fields: still one pass, each row's values
+        // computed from it as the edit of that row alone would compute them.
+        int64_t done = 0;
+        try {
+            rows->UpdateVisibleRecords(
+                [&] {
+                    for (size_t i = 0; i < targets.size(); ++i) {
+                        SetSQLMemVariantIntoField(values_[i]->GetValue(), *targets[i]);
+                    }
+                },
+                &done);
+        } catch (...) {
+            rows_affected_ = done;
+            throw;
+        }
+        rows_affected_ = done;
+        return;
     }
     // A changed row may leave the result or move within its order, and the cursor does
     // not always stand where the scan should go on: the rows to change are taken first,
@@ -428,6 +462,60 @@ void TSQLMemSQLUpdate::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*reque
     rows_affected_ = count;
 }
 
+bool TSQLMemSQLUpdate::OnePassPossible(const TSQLMemDataSet& rows,
+                                       const std::vector<TField*>& targets) const {
+    // A subquery may read the table being changed, and BLOB fields take their content
+    // only in edit state.
+    for (const std::unique_ptr<TSQLMemExpression>& value : values_) {
+        if (HasSubQuery(*value)) {
+            return false;
+        }
+    }
+    for (const TField* target : targets) {
+        if (target->FieldKind() != fkData || dynamic_cast<const TBlobField*>(target) != nullptr) {
+            return false;
+        }
+    }
+    return rows.FieldCount() > 0;
+}
+
+int64_t TSQLMemSQLUpdate::UpdateInOnePass(TSQLMemDataSet& rows, const std::vector<TField*>& targets,
+                                          const std::vector<TSQLMemVariant>& constants) {
+    const int64_t count = rows.RecordCount();
+    if (count == 0) {
+        return 0;
+    }
+    // The fields convert each value once, as they would for every row edited on its own:
+    // the values they hold are what every row gets.
+    std::vector<FieldValue> values;
+    rows.First();
+    rows.Edit();
+    try {
+        for (size_t i = 0; i < targets.size(); ++i) {
+            SetSQLMemVariantIntoField(constants[i], *targets[i]);
+        }
+        for (TField* target : targets) {
+            values.push_back(target->Value());
+        }
+    } catch (...) {
+        rows.Cancel();
+        throw;
+    }
+    rows.Cancel();
+    std::vector<std::string> names;
+    for (TField* target : targets) {
+        names.push_back(target->FieldName());
+    }
+    int64_t done = 0;
+    try {
+        rows.UpdateVisibleRecords(names, values, &done);
+    } catch (...) {
+        rows_affected_ = done;
+        throw;
+    }
+    return count;
+}
+
 // --- DELETE -----------------------------------------------------------------------------------
 
 TSQLMemSQLDelete::TSQLMemSQLDelete(TSQLMemLexer& lexer, const TSQLMemCommandContext& context)
@@ -456,12 +544,26 @@ void TSQLMemSQLDelete::Parse() {
 void TSQLMemSQLDelete::ExecSQL(bool /*keep_tree*/, bool& read_only, bool /*request_live*/) {
     read_only = true;
     std::unique_ptr<TSQLMemQueryResult> rows = RunLive(*select_, context_);
-    const int64_t count = rows->RecordCount();
+    if (!rows->BeforeDelete && !rows->AfterDelete) {
+        const int64_t count = rows->RecordCount();
+        int64_t done = 0;
+        try {
+            rows->DeleteVisibleRecords(&done);
+        } catch (...) {
+            rows_affected_ = done;
+            throw;
+        }
+        rows_affected_ = count;
+        return;
+    }
+    // A handler sees every row deleted on its own.
+    int64_t count = 0;
     rows->First();
     while (!rows->IsEmpty()) {
         rows->Delete();
+        ++count;
+        rows_affected_ = count;
     }
-    rows_affected_ = count;
 }
 
 // --- Transactions -----------------------------------------------------------------------------

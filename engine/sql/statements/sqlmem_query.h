@@ -11,6 +11,7 @@
 
 namespace tapir::engine {
 
+class TDataSource;
 class TSQLMemDataSet;
 class TSQLMemLocalSQLProcessor;
 
@@ -22,10 +23,23 @@ class TSQLMemQuery {
     ~TSQLMemQuery();
 
     const std::string& SQL() const { return sql_; }
-    // Closes an open result first.
+    // Closes an open result first. With ParamCheck, Params becomes the list of the
+    // parameters the text uses (each once, in the order of first use); a parameter that
+    // was in the list before keeps its value, a new one has none.
     void SetSQL(std::string sql);
     TSQLMemSQLParams& Params() { return params_; }
     const TSQLMemSQLParams& Params() const { return params_; }
+    // Whether setting SQL rebuilds Params from the text (default true); false leaves the
+    // list as the caller made it.
+    bool ParamCheck() const { return param_check_; }
+    void SetParamCheck(bool check) { param_check_ = check; }
+    // A parameter that has no value (a null of no type, as ParamCheck makes it) takes,
+    // when the script runs, the value of the field of the same name (letter case ignored)
+    // in the current row of this data source's dataset; it stays null when the data source
+    // names no open dataset with rows or the dataset has no such field. Borrowed: the
+    // data source must outlive this query or be reset to nullptr first.
+    TDataSource* DataSource() const { return data_source_; }
+    void SetDataSource(TDataSource* source) { data_source_ = source; }
     bool RequestLive() const { return request_live_; }
     void SetRequestLive(bool live) { request_live_ = live; }
     const std::string& DatabaseName() const { return database_name_; }
@@ -51,10 +65,17 @@ class TSQLMemQuery {
     int64_t RowsAffected() const { return rows_affected_; }
 
   private:
+    // Takes the parameters the script runs with: Params, those without a value filled
+    // from the data source.
+    void BindParams();
     std::unique_ptr<TSQLMemLocalSQLProcessor> MakeProcessor() const;
 
     std::string sql_;
     TSQLMemSQLParams params_;
+    // What the running script reads: Params with the data source's values filled in.
+    TSQLMemSQLParams bound_params_;
+    bool param_check_ = true;
+    TDataSource* data_source_ = nullptr;
     bool request_live_ = false;
     bool in_memory_ = false;
     std::string database_name_ = "MEMORY";

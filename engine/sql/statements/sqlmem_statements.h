@@ -17,6 +17,8 @@ namespace tapir::engine {
 
 class TSQLMemExpression;
 class TSQLMemSQLUnion;
+class TSQLMemDataSet;
+class TField;
 
 // One column of CREATE TABLE; each optional part has a flag telling whether it was written.
 struct TSQLFieldDef {
@@ -224,6 +226,10 @@ class TSQLMemSQLInsert : public TSQLMemSQLCommand {
 // UPDATE [MEMORY] table [PASSWORD '..'] SET field = value {, field = value} [WHERE cond].
 // The rows to change are those of the live `SELECT * FROM table [WHERE cond]`, read over
 // the command's own tokens: the four before WHERE are rewritten into `select * FROM table`.
+// Without post handlers on the result, every row is changed in one pass: constant values
+// are computed once, others row by row from each row's own fields. With a handler, or a
+// value that reads a subquery, or a BLOB target, each row is edited, given its values and
+// posted.
 class TSQLMemSQLUpdate : public TSQLMemSQLCommand {
   public:
     TSQLMemSQLUpdate(TSQLMemLexer& lexer, const TSQLMemCommandContext& context);
@@ -232,6 +238,14 @@ class TSQLMemSQLUpdate : public TSQLMemSQLCommand {
     void ExecSQL(bool keep_tree, bool& read_only, bool request_live) override;
 
   private:
+    // True when values computed row by row can still be stored in one pass: no value
+    // reads a subquery and no target is a BLOB field.
+    bool OnePassPossible(const TSQLMemDataSet& rows, const std::vector<TField*>& targets) const;
+    // Gives every row of `rows` the constant values in one pass; returns the row count
+    // the result had before.
+    int64_t UpdateInOnePass(TSQLMemDataSet& rows, const std::vector<TField*>& targets,
+                            const std::vector<TSQLMemVariant>& constants);
+
     std::string table_name_;
     std::string password_;
     std::vector<std::string> fields_;
