@@ -1123,7 +1123,7 @@ std::vector<TSQLMemCursor::RowRef> TSQLMemCursor::VisibleRows() {
 TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecords(
     const std::vector<RowRef>& rows, const std::function<void(std::byte* row)>& change,
     const BlobChanges* blobs, int64_t& done) {
-    Lock lock(table_->Mutex());
+    ChangeLock lock(*database_, *table_);
     done = 0;
     if (database_->Temporary()) {
         return {-9, "Cannot update record in temporary mode"};
@@ -1164,7 +1164,7 @@ TSQLMemCursor::PostResult TSQLMemCursor::UpdateRecords(
 
 TSQLMemCursor::PostResult TSQLMemCursor::DeleteRecords(const std::vector<RowRef>& rows,
                                                        int64_t& done) {
-    Lock lock(table_->Mutex());
+    ChangeLock lock(*database_, *table_);
     done = 0;
     if (database_->Temporary()) {
         return {-10, "Cannot delete record in temporary mode"};
