@@ -415,7 +415,8 @@ TEST_F(TableRestructureTest, APlanReordersColumnsAndCarriesOtherConstraints) {
     EXPECT_EQ(testing::TableRows("t"), (Lines{"10|p|zz", "20|q|zz"}));
 
     // The carried key still holds, and the referenced key cannot be dropped under it.
-    EXPECT_THROW(testing::RunScript("INSERT INTO t VALUES (99, 'r', 'x')"), ESQLMemException);
+    EXPECT_NE(testing::ScriptError("INSERT INTO t VALUES (99, 'r', 'x')").find("11420"),
+              std::string::npos);
     RestructurePlan keyless = CurrentColumns(Stored("p"));
     TableFieldSpec other;
     other.name = "n";
