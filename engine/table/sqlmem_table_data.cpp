@@ -268,12 +268,12 @@ TSQLMemTableData::TSQLMemTableData(TSQLMemDatabaseData& database, const TableDef
     }
 
     // Foreign keys, after every other constraint: their names are made free of those.
-    for (const TableForeignKeySpec& spec : definition.foreign_keys) {
-        if (!spec.name.empty() && taken(spec.name)) {
+    for (const TableForeignKeySpec& foreign : definition.foreign_keys) {
+        if (!foreign.name.empty() && taken(foreign.name)) {
             CreationError(11431, "Cannot create table '" + table +
-                                     "'. Duplicate constraint name '" + spec.name + "'");
+                                     "'. Duplicate constraint name '" + foreign.name + "'");
         }
-        TSQLMemConstraintDef key = MakeForeignKey(spec, constraint_names);
+        TSQLMemConstraintDef key = MakeForeignKey(foreign, constraint_names);
         key.ObjectID = database_.NextObjectID();
         constraint_names.push_back(key.Name);
         constraints_.push_back(std::move(key));

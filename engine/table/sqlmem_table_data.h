@@ -209,7 +209,7 @@ class TSQLMemTableData {
     // A stored foreign key from its definition, checked against this table's columns and
     // the referenced table (this one when it names itself); `taken`: the constraint names
     // in use. Throws the definition errors listed at AddForeignKey.
-    TSQLMemConstraintDef MakeForeignKey(const TableForeignKeySpec& spec,
+    TSQLMemConstraintDef MakeForeignKey(const TableForeignKeySpec& foreign,
                                         const std::vector<std::string>& taken) const;
     // The complete 11420 text when `row` references no row under `key`, else empty.
     std::string ForeignKeyViolation(const TSQLMemConstraintDef& key, const std::byte* row) const;

@@ -86,10 +86,10 @@ int32_t TargetOf(const RestructurePlan& plan, const std::string& name) {
 // A column that becomes a BLOB column cannot stay in it: refused.
 std::optional<TableIndexSpec> SurvivingIndex(const TSQLMemIndexDef& index,
                                              const RestructurePlan& plan) {
-    TableIndexSpec spec;
-    spec.name = index.Name;
-    spec.primary = index.Primary;
-    spec.unique = index.Unique;
+    TableIndexSpec surviving;
+    surviving.name = index.Name;
+    surviving.primary = index.Primary;
+    surviving.unique = index.Unique;
     auto append = [](std::string& list, const std::string& item) {
         list += (list.empty() ? "" : ";") + item;
     };
@@ -98,20 +98,20 @@ std::optional<TableIndexSpec> SurvivingIndex(const TSQLMemIndexDef& index,
         if (target < 0) {
             return std::nullopt;
         }
-        const TableFieldSpec& field = plan.columns[static_cast<size_t>(target)].spec;
+        const TableFieldSpec& field = plan.columns[static_cast<size_t>(target)].field;
         if (IsBlobType(AdvancedToBaseType(SpecAdvancedType(field)))) {
             Refuse("Field '" + field.name + "' of index '" + index.Name +
                    "' cannot become a BLOB field");
         }
-        append(spec.fields, field.name);
+        append(surviving.fields, field.name);
         if (column.Descending) {
-            append(spec.desc_fields, field.name);
+            append(surviving.desc_fields, field.name);
         }
         if (column.CaseInsensitive) {
-            append(spec.case_ins_fields, field.name);
+            append(surviving.case_ins_fields, field.name);
         }
     }
-    return spec;
+    return surviving;
 }
 
 }  // namespace
@@ -120,37 +120,37 @@ TableFieldSpec StoredColumnSpec(const TSQLMemTableData& table, int32_t field_no)
     std::lock_guard lock(table.Mutex());
     const TSQLMemFieldDefs& defs = table.FieldDefs();
     const TSQLMemFieldDef& field = defs[field_no];
-    TableFieldSpec spec;
-    spec.name = field.Name;
-    spec.advanced_type = field.AdvancedType;
-    spec.data_type = AdvancedToFieldType(field.AdvancedType);
-    spec.size = field.Size;
-    spec.increment = field.Increment;
-    spec.initial_value = field.InitialValue;
-    spec.min_value = field.MinValue;
-    spec.max_value = field.MaxValue;
-    spec.cycled = field.Cycled;
-    spec.blob_compression_algorithm = field.BlobCompressionAlgorithm;
-    spec.blob_compression_mode = field.BlobCompressionMode;
-    spec.blob_block_size = field.BlobBlockSize;
+    TableFieldSpec column;
+    column.name = field.Name;
+    column.advanced_type = field.AdvancedType;
+    column.data_type = AdvancedToFieldType(field.AdvancedType);
+    column.size = field.Size;
+    column.increment = field.Increment;
+    column.initial_value = field.InitialValue;
+    column.min_value = field.MinValue;
+    column.max_value = field.MaxValue;
+    column.cycled = field.Cycled;
+    column.blob_compression_algorithm = field.BlobCompressionAlgorithm;
+    column.blob_compression_mode = field.BlobCompressionMode;
+    column.blob_block_size = field.BlobBlockSize;
     for (const TSQLMemConstraintDef& constraint : table.ConstraintDefs()) {
         if (constraint.FieldNo != field_no) {
             continue;
         }
         if (constraint.Kind == ConstraintKind::NotNull) {
-            spec.required = true;
+            column.required = true;
         } else if (constraint.Kind == ConstraintKind::Check) {
-            spec.check_min = constraint.MinValue;
-            spec.check_max = constraint.MaxValue;
+            column.check_min = constraint.MinValue;
+            column.check_max = constraint.MaxValue;
         }
     }
     if (field.DefaultValue) {
         std::vector<std::byte> row(static_cast<size_t>(defs.DataSize()));
         SetAllNull(row.data(), defs.Count());
         SetFieldData(defs, field_no, field.DefaultValue->data(), row.data());
-        spec.default_value = TSQLMemVariant::FromField(defs, field_no, row.data());
+        column.default_value = TSQLMemVariant::FromField(defs, field_no, row.data());
     }
-    return spec;
+    return column;
 }
 
 RestructurePlan CurrentColumns(const TSQLMemTableData& table) {
@@ -212,7 +212,7 @@ void RestructureTable(TSQLMemDatabaseData& database, const std::string& table_na
                     Refuse("Cannot drop field '" + field + "' of table '" + name +
                            "': constraint '" + constraint.Name + "' uses it");
                 }
-                field = plan.columns[static_cast<size_t>(target)].spec.name;
+                field = plan.columns[static_cast<size_t>(target)].field.name;
             }
             carried.push_back(std::move(copy));
         }
@@ -222,7 +222,7 @@ void RestructureTable(TSQLMemDatabaseData& database, const std::string& table_na
         definition.name = name;
         definition.alloc_by = old.AllocBy();
         for (const RestructureColumn& column : plan.columns) {
-            definition.fields.push_back(column.spec);
+            definition.fields.push_back(column.field);
         }
         const bool adds_primary =
             std::any_of(plan.added_indexes.begin(), plan.added_indexes.end(),
@@ -231,8 +231,8 @@ void RestructureTable(TSQLMemDatabaseData& database, const std::string& table_na
             if (index.Primary && adds_primary) {
                 continue;
             }
-            if (std::optional<TableIndexSpec> spec = SurvivingIndex(index, plan)) {
-                definition.indexes.push_back(std::move(*spec));
+            if (std::optional<TableIndexSpec> surviving = SurvivingIndex(index, plan)) {
+                definition.indexes.push_back(std::move(*surviving));
             }
         }
         for (const TableIndexSpec& index : plan.added_indexes) {

@@ -21,7 +21,7 @@ inline constexpr int kRestructureColumnCode = 30348;
 // One column of the new table: its definition, and the stored column it takes its values
 // from (by its name in the old table; empty for a new column).
 struct RestructureColumn {
-    TableFieldSpec spec;
+    TableFieldSpec field;
     std::string source;
 };
 

@@ -33,10 +33,15 @@ inline std::string ScriptError(const std::string& sql) {
     return "";
 }
 
-// The rows of a table in natural order, fields joined by '|', NULL for null.
-inline std::vector<std::string> TableRows(const std::string& table_name) {
+// The rows of a table in natural order, or in the order of the index named, fields joined
+// by '|', NULL for null.
+inline std::vector<std::string> TableRows(const std::string& table_name,
+                                          const std::string& index_name = "") {
     TSQLMemTable table;
     table.SetTableName(table_name);
+    if (!index_name.empty()) {
+        table.SetIndexName(index_name);
+    }
     table.Open();
     std::vector<std::string> rows;
     for (table.First(); !table.Eof(); table.Next()) {

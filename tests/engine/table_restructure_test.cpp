@@ -68,24 +68,6 @@ Lines Indexes(const std::string& table_name) {
     return indexes;
 }
 
-// A table's rows in the order of one of its indexes.
-Lines RowsBy(const std::string& table_name, const std::string& index_name) {
-    TSQLMemTable table;
-    table.SetTableName(table_name);
-    table.SetIndexName(index_name);
-    table.Open();
-    Lines rows;
-    for (table.First(); !table.Eof(); table.Next()) {
-        std::string row;
-        for (const TField* field : table.Fields()) {
-            row += (row.empty() ? "" : "|") + (field->IsNull() ? "NULL" : field->AsString());
-        }
-        rows.push_back(row);
-    }
-    table.Close();
-    return rows;
-}
-
 class TableRestructureTest : public ::testing::Test {
   protected:
     void SetUp() override { TSQLMemEngine::Instance().Reset(); }
@@ -204,7 +186,7 @@ TEST_F(TableRestructureTest, IndexesSurviveWithTheirColumnsAndGoWithThem) {
         "INSERT INTO t VALUES (3, 'r', 20)");
     testing::RunScript("ALTER TABLE t RENAME b TO bb, c TO cc");
     EXPECT_EQ(Indexes("t"), (Lines{"PK_t(a) pk", "UQ_b(bb) unique", "ibc(bb;cc)", "ic(cc)"}));
-    EXPECT_EQ(RowsBy("t", "ic"), (Lines{"1|q|30", "3|r|20", "2|p|10"}));
+    EXPECT_EQ(testing::TableRows("t", "ic"), (Lines{"1|q|30", "3|r|20", "2|p|10"}));
     EXPECT_TRUE(Stored("t").Index(3).Definition().Columns[0].descending);
     // The check constraint followed its column through the rename.
     EXPECT_NE(testing::ScriptError("INSERT INTO t VALUES (4, 's', 101)").find("30030"),
@@ -218,7 +200,7 @@ TEST_F(TableRestructureTest, IndexesSurviveWithTheirColumnsAndGoWithThem) {
 
     testing::RunScript("ALTER TABLE t DROP cc");
     EXPECT_EQ(Indexes("t"), (Lines{"PK_t(a) pk", "UQ_b(bb) unique"}));
-    EXPECT_EQ(RowsBy("t", "UQ_b"), (Lines{"2|p", "1|q", "3|r"}));
+    EXPECT_EQ(testing::TableRows("t", "UQ_b"), (Lines{"2|p", "1|q", "3|r"}));
     // The surviving keys still refuse duplicates; a dropped key no longer refuses.
     EXPECT_NE(testing::ScriptError("INSERT INTO t VALUES (1, 'z')").find("30319"),
               std::string::npos);
@@ -372,7 +354,7 @@ TEST_F(TableRestructureTest, APlanReordersColumnsAndCarriesOtherConstraints) {
     // c renamed to k and moved first, a dropped, a new text column last.
     RestructurePlan reordered;
     reordered.columns.push_back(plan.columns[2]);
-    reordered.columns.back().spec.name = "k";
+    reordered.columns.back().field.name = "k";
     reordered.columns.push_back(plan.columns[1]);
     TableFieldSpec added;
     added.name = "n";

@@ -43,6 +43,10 @@ TSQLMemQueryExprNode& TSQLMemQueryExprNode::operator=(TSQLMemQueryExprNode&&) no
 
 namespace {
 
+// What an ORDER BY item is called in the message that reports a missing one.
+const std::string kSortItemWhat{
+    kSortItemExpectedFormat.substr(0, kSortItemExpectedFormat.find(','))};
+
 using NodePtr = std::unique_ptr<TSQLMemExprNode>;
 
 std::string Position(const TToken& token) {
@@ -745,7 +749,7 @@ class TSQLMemSQLSelect::Parser {
         if (in_.IsWord(rwINDEX)) {
             in_.Take();
             select_.order_by_index_ =
-                in_.TakeName(kSortIndexNameCode, "Sort specification expected");
+                in_.TakeName(kSortIndexNameCode, kSortItemWhat);
             return;
         }
         for (bool more = true; more; more = in_.IsSymbol(",") && (in_.Take(), true)) {
@@ -757,12 +761,12 @@ class TSQLMemSQLSelect::Parser {
                 sort_item.ColumnNo = digits.size() > 9 ? std::numeric_limits<int32_t>::max()
                                                        : static_cast<int32_t>(std::stol(digits));
             } else {
-                sort_item.FieldName = in_.TakeName(kSortItemCode, "Sort specification expected");
+                sort_item.FieldName = in_.TakeName(kSortItemCode, kSortItemWhat);
                 if (in_.IsSymbol(".")) {
                     in_.Take();
                     sort_item.TableName = std::move(sort_item.FieldName);
                     sort_item.FieldName =
-                        in_.TakeName(kSortItemCode, "Sort specification expected");
+                        in_.TakeName(kSortItemCode, kSortItemWhat);
                 }
             }
             if (in_.IsWord(rwASC)) {

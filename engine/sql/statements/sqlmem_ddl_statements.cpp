@@ -496,15 +496,15 @@ TableForeignKeySpec TSQLMemDDLTableManipulation::ForeignKeySpec(const TSQLForeig
         }
         return TSQLMemReferentialAction::NoAction;
     };
-    TableForeignKeySpec spec;
-    spec.fields = key.Columns;
-    spec.referenced_table = key.ReferencedTable;
-    spec.match = key.Match == TSQLMatchRule::Full      ? TSQLMemMatchRule::Full
+    TableForeignKeySpec foreign;
+    foreign.fields = key.Columns;
+    foreign.referenced_table = key.ReferencedTable;
+    foreign.match = key.Match == TSQLMatchRule::Full      ? TSQLMemMatchRule::Full
                  : key.Match == TSQLMatchRule::Partial ? TSQLMemMatchRule::Partial
                                                        : TSQLMemMatchRule::Simple;
-    spec.on_update = action(key.OnUpdate);
-    spec.on_delete = action(key.OnDelete);
-    return spec;
+    foreign.on_update = action(key.OnUpdate);
+    foreign.on_delete = action(key.OnDelete);
+    return foreign;
 }
 
 // --- CREATE TABLE -----------------------------------------------------------------------------
@@ -780,7 +780,7 @@ namespace {
 // Position of the plan column now called `name`; -1 when none.
 int32_t PlanColumn(const RestructurePlan& plan, const std::string& name) {
     for (size_t i = 0; i < plan.columns.size(); ++i) {
-        if (SameName(plan.columns[i].spec.name, name)) {
+        if (SameName(plan.columns[i].field.name, name)) {
             return static_cast<int32_t>(i);
         }
     }
@@ -854,7 +854,7 @@ void TSQLMemDDLAlterTable::RestructureColumns() {
         case atModify:
             for (const TSQLFieldDef& field : field_defs_) {
                 RestructureColumn& column = plan.columns[require(field.Name)];
-                column.spec = ModifiedColumn(column.spec, field);
+                column.field = ModifiedColumn(column.field, field);
             }
             break;
         case atDrop:
@@ -874,7 +874,7 @@ void TSQLMemDDLAlterTable::RestructureColumns() {
                     RefuseColumn("Field '" + column_names_[i + 1] + "' already exists in table '" +
                                  name + "'");
                 }
-                plan.columns[at].spec.name = column_names_[i + 1];
+                plan.columns[at].field.name = column_names_[i + 1];
             }
             break;
         default:
