@@ -75,6 +75,40 @@ bool Equal(const TSQLMemVariant& a, const TSQLMemVariant& b, bool ignore_case) {
     }
 }
 
+// The field numbers of a key's columns; empty when the table lacks one of them.
+std::vector<int32_t> KeyFields(const TSQLMemFieldDefs& defs, const TSQLMemConstraintDef& key) {
+    std::vector<int32_t> fields;
+    for (const std::string& column : key.Columns) {
+        const int32_t field_no = defs.IndexOf(column);
+        if (field_no < 0) {
+            return {};
+        }
+        fields.push_back(field_no);
+    }
+    return fields;
+}
+
+// Hands `visit` the identifier and key values of every stored row whose key takes part
+// in a look-up under `match`, in storage order, until `visit` returns false.
+template <typename Visit>
+void ForEachKeyedRow(const TSQLMemMemoryRecordManager& records, const TSQLMemFieldDefs& defs,
+                     const std::vector<int32_t>& fields, TSQLMemMatchRule match, Visit visit) {
+    std::vector<TSQLMemVariant> values(fields.size());
+    for (int32_t slot = records.LowestSlot(); slot <= records.HighestSlot(); ++slot) {
+        const std::byte* row = records.RecordPointer({slot, 0});
+        if (row == nullptr) {
+            continue;
+        }
+        for (size_t i = 0; i < fields.size(); ++i) {
+            values[i] = TSQLMemVariant::FromField(defs, fields[i], row);
+        }
+        bool partly_null = false;
+        if (NeedsLookup(match, values, partly_null) && !visit(TSQLMemRecordID{slot, 0}, values)) {
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<int32_t> TSQLMemTableData::PrimaryKeyFields() const {
@@ -92,23 +126,23 @@ std::vector<int32_t> TSQLMemTableData::PrimaryKeyFields() const {
     return {};
 }
 
-TSQLMemConstraintDef TSQLMemTableData::MakeForeignKey(const TableForeignKeySpec& spec,
+TSQLMemConstraintDef TSQLMemTableData::MakeForeignKey(const TableForeignKeySpec& foreign,
                                                       const std::vector<std::string>& taken) const {
     TSQLMemConstraintDef key;
     key.Kind = ConstraintKind::ForeignKey;
     key.TableName = name_;
-    key.Match = spec.match;
-    key.OnUpdate = spec.on_update;
-    key.OnDelete = spec.on_delete;
+    key.Match = foreign.match;
+    key.OnUpdate = foreign.on_update;
+    key.OnDelete = foreign.on_delete;
     const std::string base =
-        spec.name.empty() ? "FOREIGN_KEY_" + std::to_string(RandomNumber()) : spec.name;
+        foreign.name.empty() ? "FOREIGN_KEY_" + std::to_string(RandomNumber()) : foreign.name;
     key.Name = base;
     while (NameTaken(taken, key.Name)) {
         key.Name = base + std::to_string(RandomNumber());
     }
     const std::string prefix =
         "Cannot create foreign key '" + key.Name + "' in table '" + name_ + "'";
-    const std::vector<std::string> columns = SplitFieldList(spec.fields);
+    const std::vector<std::string> columns = SplitFieldList(foreign.fields);
     if (columns.empty()) {
         throw ESQLMemException::Formatted(11424, prefix + ". No fields defined");
     }
@@ -121,10 +155,10 @@ TSQLMemConstraintDef TSQLMemTableData::MakeForeignKey(const TableForeignKeySpec&
         key.Columns.push_back(field_defs_[field_no].Name);
     }
     const TSQLMemTableData* referenced =
-        SameName(spec.referenced_table, name_) ? this : database_.FindTable(spec.referenced_table);
+        SameName(foreign.referenced_table, name_) ? this : database_.FindTable(foreign.referenced_table);
     if (referenced == nullptr) {
         throw ESQLMemException::Formatted(
-            11421, prefix + ". Referenced table '" + spec.referenced_table + "' not found");
+            11421, prefix + ". Referenced table '" + foreign.referenced_table + "' not found");
     }
     key.ReferencedTable = referenced == this ? name_ : referenced->Name();
     const std::vector<int32_t> primary = referenced->PrimaryKeyFields();
@@ -142,19 +176,19 @@ TSQLMemConstraintDef TSQLMemTableData::MakeForeignKey(const TableForeignKeySpec&
     return key;
 }
 
-void TSQLMemTableData::AddForeignKey(const TableForeignKeySpec& spec) {
+void TSQLMemTableData::AddForeignKey(const TableForeignKeySpec& foreign) {
     std::lock_guard lock(mutex_);
     CheckNoCursors();
     std::vector<std::string> taken;
     for (const TSQLMemConstraintDef& constraint : constraints_) {
         taken.push_back(constraint.Name);
     }
-    if (!spec.name.empty() && NameTaken(taken, spec.name)) {
+    if (!foreign.name.empty() && NameTaken(taken, foreign.name)) {
         throw ESQLMemException::Formatted(
             11431,
-            "Cannot create table '" + name_ + "'. Duplicate constraint name '" + spec.name + "'");
+            "Cannot create table '" + name_ + "'. Duplicate constraint name '" + foreign.name + "'");
     }
-    TSQLMemConstraintDef key = MakeForeignKey(spec, taken);
+    TSQLMemConstraintDef key = MakeForeignKey(foreign, taken);
     for (int32_t slot = records_->LowestSlot(); slot <= records_->HighestSlot(); ++slot) {
         const std::byte* row = records_->RecordPointer({slot, 0});
         if (row == nullptr) {
@@ -211,28 +245,16 @@ int TSQLMemTableData::RemoveForeignKeysTo(const std::string& table_name) {
 
 bool TSQLMemTableData::HasReferencingRows(const TSQLMemConstraintDef& key) const {
     std::lock_guard lock(mutex_);
-    std::vector<int32_t> fields;
-    for (const std::string& column : key.Columns) {
-        fields.push_back(field_defs_.IndexOf(column));
+    const std::vector<int32_t> fields = KeyFields(field_defs_, key);
+    bool found = false;
+    if (!fields.empty()) {
+        ForEachKeyedRow(*records_, field_defs_, fields, key.Match,
+                        [&](TSQLMemRecordID, const std::vector<TSQLMemVariant>&) {
+                            found = true;
+                            return false;
+                        });
     }
-    if (std::find(fields.begin(), fields.end(), -1) != fields.end()) {
-        return false;
-    }
-    std::vector<TSQLMemVariant> values(fields.size());
-    for (int32_t slot = records_->LowestSlot(); slot <= records_->HighestSlot(); ++slot) {
-        const std::byte* row = records_->RecordPointer({slot, 0});
-        if (row == nullptr) {
-            continue;
-        }
-        for (size_t i = 0; i < fields.size(); ++i) {
-            values[i] = TSQLMemVariant::FromField(field_defs_, fields[i], row);
-        }
-        bool partly_null = false;
-        if (NeedsLookup(key.Match, values, partly_null)) {
-            return true;
-        }
-    }
-    return false;
+    return found;
 }
 
 std::vector<bool> TSQLMemTableData::PrimaryKeyCaseRules() const {
@@ -343,47 +365,31 @@ std::vector<TSQLMemRecordID> TSQLMemTableData::ReferencingRows(
     const TSQLMemConstraintDef& key, const TSQLMemTableData& referenced, TSQLMemRecordID id,
     const std::vector<TSQLMemVariant>& key_values) const {
     std::lock_guard lock(mutex_);
-    std::vector<int32_t> fields;
-    for (const std::string& column : key.Columns) {
-        const int32_t field_no = field_defs_.IndexOf(column);
-        if (field_no < 0) {
-            return {};
-        }
-        fields.push_back(field_no);
-    }
-    if (fields.size() != key_values.size() ||
+    const std::vector<int32_t> fields = KeyFields(field_defs_, key);
+    if (fields.empty() || fields.size() != key_values.size() ||
         referenced.PrimaryKeyCaseRules().size() != key_values.size()) {
         return {};
     }
     const std::vector<bool> ignore_case = referenced.PrimaryKeyCaseRules();
     std::vector<TSQLMemRecordID> rows;
-    std::vector<TSQLMemVariant> values(fields.size());
-    for (int32_t slot = records_->LowestSlot(); slot <= records_->HighestSlot(); ++slot) {
-        const std::byte* row = records_->RecordPointer({slot, 0});
-        if (row == nullptr) {
-            continue;
-        }
-        for (size_t i = 0; i < fields.size(); ++i) {
-            values[i] = TSQLMemVariant::FromField(field_defs_, fields[i], row);
-        }
-        bool partly_null = false;
-        if (!NeedsLookup(key.Match, values, partly_null)) {
-            continue;
-        }
-        bool match = true;
-        for (size_t i = 0; i < fields.size() && match; ++i) {
-            match = values[i].IsNull() || Equal(values[i], key_values[i], ignore_case[i]);
-        }
-        // Under a partial match a row with nulls keeps its reference while another row
-        // still matches what it holds.
-        if (match && std::any_of(values.begin(), values.end(), IsNullValue) &&
-            referenced.HoldsKey(values, id)) {
-            match = false;
-        }
-        if (match) {
-            rows.push_back({slot, 0});
-        }
-    }
+    ForEachKeyedRow(
+        *records_, field_defs_, fields, key.Match,
+        [&](TSQLMemRecordID row_id, const std::vector<TSQLMemVariant>& values) {
+            bool match = true;
+            for (size_t i = 0; i < fields.size() && match; ++i) {
+                match = values[i].IsNull() || Equal(values[i], key_values[i], ignore_case[i]);
+            }
+            // Under a partial match a row with nulls keeps its reference while another
+            // row still matches what it holds.
+            if (match && std::any_of(values.begin(), values.end(), IsNullValue) &&
+                referenced.HoldsKey(values, id)) {
+                match = false;
+            }
+            if (match) {
+                rows.push_back(row_id);
+            }
+            return true;
+        });
     return rows;
 }
 
